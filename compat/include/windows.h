@@ -1,0 +1,8 @@
+// The Windows API subset of the Linux build. See compat/README.md.
+#pragma once
+
+#include <windef.h>
+#include <winerror.h>
+#include <winbase.h>
+#include <winuser.h>
+#include <objbase.h>

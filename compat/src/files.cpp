@@ -1,0 +1,275 @@
+// Files and the Windows sharing rule.
+#include "kobject.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+namespace compat {
+namespace {
+
+// An open file. Windows serialises the I/O of a synchronous file object, so
+// a read and the file-pointer update that goes with it never interleave with
+// another thread's; m_ioLock does the same here.
+class KFile : public KObject {
+public:
+    KFile(int fd) : KObject(kFile), m_fd(fd) {}
+    ~KFile() override { close(m_fd); }
+    const int m_fd;
+    std::mutex m_ioLock;  // guards the descriptor's offset across a read and its update
+};
+
+std::string ToPosixPath(LPCSTR name) {
+    std::string path(name);
+    for (char& c : path)
+        if (c == '\\') c = '/';
+    return path;
+}
+
+// True when any process, this one included, holds the file (device and inode)
+// open for writing. Each /proc/<pid>/fdinfo/<fd> tells the open flags. Only
+// processes whose descriptors this process may inspect are seen.
+bool AnyWriterOpen(dev_t dev, ino_t ino) {
+    DIR* proc = opendir("/proc");
+    if (!proc) return false;
+    bool found = false;
+    char path[600];
+    while (!found) {
+        struct dirent* pe = readdir(proc);
+        if (!pe) break;
+        const char* pid = pe->d_name;
+        if (pid[0] < '0' || pid[0] > '9') continue;
+        snprintf(path, sizeof(path), "/proc/%s/fd", pid);
+        DIR* fds = opendir(path);
+        if (!fds) continue;
+        while (!found) {
+            struct dirent* fe = readdir(fds);
+            if (!fe) break;
+            if (fe->d_name[0] < '0' || fe->d_name[0] > '9') continue;
+            snprintf(path, sizeof(path), "/proc/%s/fd/%s", pid, fe->d_name);
+            struct stat st;
+            if (stat(path, &st) != 0 || st.st_dev != dev || st.st_ino != ino) continue;
+            snprintf(path, sizeof(path), "/proc/%s/fdinfo/%s", pid, fe->d_name);
+            FILE* info = fopen(path, "re");
+            if (!info) continue;
+            char line[128];
+            while (fgets(line, sizeof(line), info)) {
+                if (strncmp(line, "flags:", 6) == 0) {
+                    unsigned long flags = strtoul(line + 6, nullptr, 8);
+                    int mode = (int)(flags & O_ACCMODE);
+                    if (mode == O_WRONLY || mode == O_RDWR) found = true;
+                    break;
+                }
+            }
+            fclose(info);
+        }
+        closedir(fds);
+    }
+    closedir(proc);
+    return found;
+}
+
+KFile* FileOf(const KRef& r) { return static_cast<KFile*>(r.get()); }
+
+}  // namespace
+}  // namespace compat
+
+using namespace compat;
+
+extern "C" {
+
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode, LPSECURITY_ATTRIBUTES,
+                          DWORD dwCreationDisposition, DWORD, HANDLE hTemplateFile) {
+    if (!lpFileName || hTemplateFile) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (dwCreationDisposition != OPEN_EXISTING) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!*lpFileName) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    const std::string path = ToPosixPath(lpFileName);
+    const bool wantsWrite =
+        (dwDesiredAccess & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA)) != 0;
+
+    // O_NONBLOCK keeps a FIFO from blocking the open; it is refused below.
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        int err = errno;
+        SetLastError(Win32ErrorFromErrno(err));
+        return INVALID_HANDLE_VALUE;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        int err = errno;
+        close(fd);
+        SetLastError(Win32ErrorFromErrno(err));
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        close(fd);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    int fl = fcntl(fd, F_GETFL);
+    if (fl >= 0) fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+
+    // Write access is checked, never exercised: opening for writing would
+    // fire close-write notifications at other programs.
+    if (wantsWrite && access(path.c_str(), W_OK) != 0) {
+        close(fd);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!(dwShareMode & FILE_SHARE_WRITE) && AnyWriterOpen(st.st_dev, st.st_ino)) {
+        close(fd);
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return InsertHandle(new KFile(fd));
+}
+
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+                     LPOVERLAPPED lpOverlapped) {
+    if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
+    KRef r = LookupHandle(hFile, KObject::kFile);
+    if (!r) return FALSE;
+    if (!lpBuffer && nNumberOfBytesToRead) {
+        SetLastError(ERROR_NOACCESS);
+        return FALSE;
+    }
+    if (!lpNumberOfBytesRead && !lpOverlapped) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    KFile* f = FileOf(r);
+    std::lock_guard<std::mutex> g(f->m_ioLock);
+    off_t offset = 0;
+    if (lpOverlapped) {
+        offset = (off_t)(((ULONGLONG)lpOverlapped->OffsetHigh << 32) | lpOverlapped->Offset);
+        if (offset < 0) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+    }
+    DWORD done = 0;
+    BYTE* dst = static_cast<BYTE*>(lpBuffer);
+    while (done < nNumberOfBytesToRead) {
+        ssize_t n = lpOverlapped ? pread(f->m_fd, dst + done, nNumberOfBytesToRead - done, offset + done)
+                                 : read(f->m_fd, dst + done, nNumberOfBytesToRead - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            int err = errno;
+            if (lpNumberOfBytesRead) *lpNumberOfBytesRead = done;
+            SetLastError(Win32ErrorFromErrno(err));
+            return FALSE;
+        }
+        if (n == 0) break;  // end of file: success with a short count
+        done += (DWORD)n;
+    }
+    if (lpOverlapped) {
+        lseek(f->m_fd, offset + done, SEEK_SET);
+        lpOverlapped->Internal = 0;
+        lpOverlapped->InternalHigh = done;
+    }
+    if (lpNumberOfBytesRead) *lpNumberOfBytesRead = done;
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+BOOL WINAPI SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEGER lpNewFilePointer,
+                             DWORD dwMoveMethod) {
+    KRef r = LookupHandle(hFile, KObject::kFile);
+    if (!r) return FALSE;
+    int whence = dwMoveMethod == FILE_BEGIN     ? SEEK_SET
+                 : dwMoveMethod == FILE_CURRENT ? SEEK_CUR
+                 : dwMoveMethod == FILE_END     ? SEEK_END
+                                                : -1;
+    if (whence < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    KFile* f = FileOf(r);
+    std::lock_guard<std::mutex> g(f->m_ioLock);
+    off_t base = whence == SEEK_SET ? 0 : lseek(f->m_fd, 0, whence);
+    if (base < 0 || (liDistanceToMove.QuadPart < 0 && base + liDistanceToMove.QuadPart < 0)) {
+        SetLastError(ERROR_NEGATIVE_SEEK);
+        return FALSE;
+    }
+    off_t pos = lseek(f->m_fd, base + liDistanceToMove.QuadPart, SEEK_SET);
+    if (pos < 0) {
+        SetLastError(Win32ErrorFromErrno(errno));
+        return FALSE;
+    }
+    if (lpNewFilePointer) lpNewFilePointer->QuadPart = pos;
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod) {
+    LARGE_INTEGER dist, pos;
+    if (lpDistanceToMoveHigh) {
+        dist.LowPart = (DWORD)lDistanceToMove;
+        dist.HighPart = *lpDistanceToMoveHigh;
+    } else {
+        dist.QuadPart = lDistanceToMove;
+    }
+    if (!SetFilePointerEx(hFile, dist, &pos, dwMoveMethod)) return INVALID_SET_FILE_POINTER;
+    if (lpDistanceToMoveHigh) {
+        *lpDistanceToMoveHigh = pos.HighPart;
+    } else if (pos.HighPart != 0) {
+        // The position does not fit the single 32-bit result.
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    // A low half of 0xFFFFFFFF is ambiguous; the last error tells success.
+    SetLastError(ERROR_SUCCESS);
+    return pos.LowPart;
+}
+
+BOOL WINAPI GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize) {
+    KRef r = LookupHandle(hFile, KObject::kFile);
+    if (!r) return FALSE;
+    struct stat st;
+    if (fstat(FileOf(r)->m_fd, &st) != 0) {
+        SetLastError(Win32ErrorFromErrno(errno));
+        return FALSE;
+    }
+    lpFileSize->QuadPart = st.st_size;
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
+}
+
+DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(hFile, &size)) return INVALID_FILE_SIZE;
+    if (lpFileSizeHigh) *lpFileSizeHigh = (DWORD)size.HighPart;
+    SetLastError(ERROR_SUCCESS);
+    return size.LowPart;
+}
+
+DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
+    char buf[4096];
+    if (!getcwd(buf, sizeof(buf))) {
+        SetLastError(Win32ErrorFromErrno(errno));
+        return 0;
+    }
+    DWORD len = (DWORD)strlen(buf);
+    if (!lpBuffer || nBufferLength <= len) return len + 1;  // size needed, terminator included
+    memcpy(lpBuffer, buf, len + 1);
+    return len;
+}
+
+}  // extern "C"

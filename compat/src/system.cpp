@@ -1,0 +1,327 @@
+// Virtual memory, modules, debugger output, message boxes and process end.
+#include "kobject.h"
+
+#include <compat/compat.h>
+
+#include <dlfcn.h>
+#include <errno.h>
+#include <link.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <map>
+#include <string>
+
+using namespace compat;
+
+namespace {
+
+const SIZE_T kPageSize = 4096;
+
+// Sizes of the regions VirtualAlloc reserved, so that MEM_RELEASE with a size
+// of 0 can unmap the whole region, as Windows does.
+struct Regions {
+    std::mutex lock;  // guards sizes
+    std::map<uintptr_t, SIZE_T> sizes;
+};
+
+Regions& RegionTable() {
+    static Regions* s = new Regions;
+    return *s;
+}
+
+int ProtFromPage(DWORD protect) {
+    switch (protect & 0xFF) {
+        case PAGE_NOACCESS: return PROT_NONE;
+        case PAGE_READONLY: return PROT_READ;
+        case PAGE_READWRITE: return PROT_READ | PROT_WRITE;
+        case PAGE_EXECUTE: return PROT_EXEC;
+        case PAGE_EXECUTE_READ: return PROT_READ | PROT_EXEC;
+        case PAGE_EXECUTE_READWRITE: return PROT_READ | PROT_WRITE | PROT_EXEC;
+        default: return -1;
+    }
+}
+
+// Debugger output and message-box policy.
+struct DebugState {
+    std::mutex lock;  // guards sink, context and answer
+    COMPAT_DEBUG_SINK sink = nullptr;
+    void* context = nullptr;
+    int answer = 0;
+};
+
+DebugState& Debug() {
+    static DebugState* s = new DebugState;
+    return *s;
+}
+
+bool DebugToStderr() {
+    static const bool s_on = [] {
+        const char* v = getenv("COMPAT_DEBUG_OUTPUT");
+        return v && strcmp(v, "stderr") == 0;
+    }();
+    return s_on;
+}
+
+int PolicyAnswer() {
+    static const int s_answer = [] {
+        const char* v = getenv("COMPAT_MESSAGEBOX");
+        if (!v) return IDIGNORE;
+        static const struct {
+            const char* name;
+            int id;
+        } kNames[] = {{"abort", IDABORT}, {"retry", IDRETRY}, {"ignore", IDIGNORE}, {"ok", IDOK},
+                      {"cancel", IDCANCEL}, {"yes", IDYES},     {"no", IDNO}};
+        for (const auto& n : kNames)
+            if (strcasecmp(v, n.name) == 0) return n.id;
+        return IDIGNORE;
+    }();
+    return s_answer;
+}
+
+std::string ModulePath(LPCSTR name) {
+    std::string path(name);
+    for (char& c : path)
+        if (c == '\\') c = '/';
+    size_t n = path.size();
+    if (n >= 4 && strcasecmp(path.c_str() + n - 4, ".dll") == 0) path.replace(n - 4, 4, ".so");
+    return path;
+}
+
+}  // namespace
+
+extern "C" {
+
+LPVOID WINAPI VirtualAlloc(LPVOID lpAddress, SIZE_T dwSize, DWORD flAllocationType, DWORD flProtect) {
+    int prot = ProtFromPage(flProtect);
+    if (dwSize == 0 || prot < 0 || !(flAllocationType & (MEM_COMMIT | MEM_RESERVE))) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return NULL;
+    }
+    SIZE_T size = (dwSize + kPageSize - 1) & ~(kPageSize - 1);
+    if (lpAddress) {
+        // Committing pages of a region reserved earlier.
+        uintptr_t start = reinterpret_cast<uintptr_t>(lpAddress) & ~(uintptr_t)(kPageSize - 1);
+        if (mprotect(reinterpret_cast<void*>(start), size, prot) != 0) {
+            SetLastError(ERROR_INVALID_ADDRESS);
+            return NULL;
+        }
+        return reinterpret_cast<LPVOID>(start);
+    }
+    int commitProt = (flAllocationType & MEM_COMMIT) ? prot : PROT_NONE;
+    void* p = mmap(nullptr, size, commitProt, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return NULL;
+    }
+    Regions& r = RegionTable();
+    std::lock_guard<std::mutex> g(r.lock);
+    r.sizes[reinterpret_cast<uintptr_t>(p)] = size;
+    return p;
+}
+
+BOOL WINAPI VirtualFree(LPVOID lpAddress, SIZE_T dwSize, DWORD dwFreeType) {
+    if (!lpAddress) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    Regions& r = RegionTable();
+    if (dwFreeType == MEM_RELEASE) {
+        if (dwSize != 0) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        SIZE_T size;
+        {
+            std::lock_guard<std::mutex> g(r.lock);
+            auto it = r.sizes.find(reinterpret_cast<uintptr_t>(lpAddress));
+            if (it == r.sizes.end()) {
+                SetLastError(ERROR_INVALID_ADDRESS);
+                return FALSE;
+            }
+            size = it->second;
+            r.sizes.erase(it);
+        }
+        munmap(lpAddress, size);
+        return TRUE;
+    }
+    if (dwFreeType == MEM_DECOMMIT) {
+        SIZE_T size = (dwSize + kPageSize - 1) & ~(kPageSize - 1);
+        if (mmap(lpAddress, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED | MAP_NORESERVE, -1, 0) ==
+            MAP_FAILED) {
+            SetLastError(ERROR_INVALID_ADDRESS);
+            return FALSE;
+        }
+        return TRUE;
+    }
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+}
+
+void WINAPI GetSystemInfo(LPSYSTEM_INFO si) {
+    memset(si, 0, sizeof(*si));
+    si->wProcessorArchitecture = 9;  // PROCESSOR_ARCHITECTURE_AMD64
+    si->dwPageSize = (DWORD)kPageSize;
+    si->lpMinimumApplicationAddress = reinterpret_cast<LPVOID>(0x10000);
+    si->lpMaximumApplicationAddress = reinterpret_cast<LPVOID>(0x7FFFFFFEFFFFULL);
+    long n = sysconf(_SC_NPROCESSORS_ONLN);
+    si->dwNumberOfProcessors = n > 0 ? (DWORD)n : 1;
+    si->dwActiveProcessorMask = si->dwNumberOfProcessors >= 64 ? ~(DWORD_PTR)0
+                                                               : (((DWORD_PTR)1 << si->dwNumberOfProcessors) - 1);
+    si->dwAllocationGranularity = 65536;
+}
+
+HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
+    if (!lpLibFileName || !*lpLibFileName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return NULL;
+    }
+    std::string path = ModulePath(lpLibFileName);
+    void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!h) {
+        SetLastError(access(path.c_str(), F_OK) == 0 ? ERROR_BAD_EXE_FORMAT : ERROR_MOD_NOT_FOUND);
+        return NULL;
+    }
+    return reinterpret_cast<HMODULE>(h);
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
+    if (!hModule || !lpProcName) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return NULL;
+    }
+    dlerror();
+    void* p = dlsym(reinterpret_cast<void*>(hModule), lpProcName);
+    if (!p) {
+        SetLastError(ERROR_PROC_NOT_FOUND);
+        return NULL;
+    }
+    return reinterpret_cast<FARPROC>(p);
+}
+
+BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
+    if (!hLibModule || dlclose(reinterpret_cast<void*>(hLibModule)) != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
+    char buf[4096];
+    const char* name = nullptr;
+    if (!hModule) {
+        ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
+        if (n < 0) {
+            SetLastError(Win32ErrorFromErrno(errno));
+            return 0;
+        }
+        buf[n] = 0;
+        name = buf;
+    } else {
+        struct link_map* lm = nullptr;
+        if (dlinfo(reinterpret_cast<void*>(hModule), RTLD_DI_LINKMAP, &lm) != 0 || !lm || !lm->l_name) {
+            SetLastError(ERROR_MOD_NOT_FOUND);
+            return 0;
+        }
+        if (!realpath(lm->l_name, buf)) {
+            strncpy(buf, lm->l_name, sizeof(buf) - 1);
+            buf[sizeof(buf) - 1] = 0;
+        }
+        name = buf;
+    }
+    if (!lpFilename || nSize == 0) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    // As on Windows: a name that does not fit is cut and terminated, and the
+    // result is nSize with ERROR_INSUFFICIENT_BUFFER.
+    DWORD len = (DWORD)strlen(name);
+    if (len >= nSize) {
+        memcpy(lpFilename, name, nSize - 1);
+        lpFilename[nSize - 1] = 0;
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return nSize;
+    }
+    memcpy(lpFilename, name, len + 1);
+    SetLastError(ERROR_SUCCESS);
+    return len;
+}
+
+BOOL WINAPI DisableThreadLibraryCalls(HMODULE) { return TRUE; }
+
+void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
+    if (!lpOutputString) return;
+    DebugState& d = Debug();
+    COMPAT_DEBUG_SINK sink;
+    void* context;
+    {
+        std::lock_guard<std::mutex> g(d.lock);
+        sink = d.sink;
+        context = d.context;
+    }
+    if (sink) {
+        sink(context, lpOutputString);
+    } else if (DebugToStderr()) {
+        fputs(lpOutputString, stderr);
+    }
+}
+
+void CompatSetDebugOutputSink(COMPAT_DEBUG_SINK sink, void* context) {
+    DebugState& d = Debug();
+    std::lock_guard<std::mutex> g(d.lock);
+    d.sink = sink;
+    d.context = context;
+}
+
+void CompatSetMessageBoxAnswer(int answer) {
+    DebugState& d = Debug();
+    std::lock_guard<std::mutex> g(d.lock);
+    d.answer = answer;
+}
+
+int WINAPI MessageBoxA(HWND, LPCSTR lpText, LPCSTR lpCaption, UINT) {
+    if (DebugToStderr()) fprintf(stderr, "[MessageBox %s] %s\n", lpCaption ? lpCaption : "", lpText ? lpText : "");
+    DebugState& d = Debug();
+    int answer;
+    {
+        std::lock_guard<std::mutex> g(d.lock);
+        answer = d.answer;
+    }
+    return answer ? answer : PolicyAnswer();
+}
+
+void WINAPI DebugBreak(void) { raise(SIGTRAP); }
+
+BOOL WINAPI IsDebuggerPresent(void) {
+    FILE* f = fopen("/proc/self/status", "re");
+    if (!f) return FALSE;
+    char line[256];
+    BOOL traced = FALSE;
+    while (fgets(line, sizeof(line), f)) {
+        if (strncmp(line, "TracerPid:", 10) == 0) {
+            traced = atoi(line + 10) != 0;
+            break;
+        }
+    }
+    fclose(f);
+    return traced;
+}
+
+BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode) {
+    if (hProcess != GetCurrentProcess()) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    // Like Windows: no atexit handlers, no buffer flushing.
+    _exit((int)uExitCode);
+}
+
+void WINAPI ExitProcess(UINT uExitCode) { exit((int)uExitCode); }
+
+}  // extern "C"

@@ -1,0 +1,39 @@
+// The component's entry points.
+#include <windows.h>
+
+#include "DShowX/DSTrace.h"
+
+namespace {
+
+// Loads the optional log library while the component is being loaded, so its
+// export and Connect run before any other code of the component.
+struct CLogLibraryLoader {
+    CLogLibraryLoader() {
+        ILogObject* pLog = NULL;
+        GetLogObject(&pLog);
+    }
+} g_logLibraryLoader;
+
+HINSTANCE g_hInstance = NULL;
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID /*lpReserved*/) {
+    if (dwReason == DLL_PROCESS_ATTACH) {
+        g_hInstance = hInstance;
+        DisableThreadLibraryCalls(hInstance);
+    }
+    return TRUE;
+}
+
+STDAPI DllCanUnloadNow() { return S_OK; }
+
+STDAPI DllGetClassObject(REFCLSID /*rclsid*/, REFIID /*riid*/, LPVOID* ppv) {
+    if (!ppv) return E_POINTER;
+    *ppv = NULL;
+    return CLASS_E_CLASSNOTAVAILABLE;
+}
+
+STDAPI DllRegisterServer() { return E_NOTIMPL; }
+
+STDAPI DllUnregisterServer() { return E_NOTIMPL; }

@@ -1,0 +1,158 @@
+#include "DShowX/DSTrace.h"
+
+#include <errors.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+// Formats into a fixed buffer; a text that does not fit is cut and still
+// terminated, so nothing is ever written past the buffer.
+void FormatBounded(LPSTR pszBuffer, size_t cbBuffer, LPCSTR pszFormat, ...) {
+    va_list args;
+    va_start(args, pszFormat);
+    _vsnprintf(pszBuffer, cbBuffer, pszFormat, args);
+    va_end(args);
+    pszBuffer[cbBuffer - 1] = 0;
+}
+
+}  // namespace
+
+void DSTrace(DWORD dwCategory, UINT nLevel, LPCSTR pszFormat, ...) {
+    if (dwCategory == 0) return;
+    if (nLevel > TRACE_LEVEL) return;
+
+    CHAR szBuffer[TRACE_BUFFER_SIZE];
+    va_list args;
+    va_start(args, pszFormat);
+    const int nRes = _vsnprintf(szBuffer, sizeof(szBuffer), pszFormat, args);
+    va_end(args);
+    // The formatter answers -1 for a text it had to cut.
+    const size_t nBuf = nRes < 0 ? sizeof(szBuffer) : (size_t)nRes;
+    ASSERT(nBuf < sizeof(szBuffer));
+    // A text of 512 or more characters is left unterminated by the formatter.
+    szBuffer[sizeof(szBuffer) - 1] = 0;
+    OutputDebugStringA(szBuffer);
+}
+
+void AssertFailed(LPCSTR pszFile, int nLine, LPCSTR pszExpr) {
+    const DWORD dwLastError = GetLastError();
+
+    CHAR szError[FORMAT_ERROR_BUFFER_SIZE];
+    FormatError(szError, "", "GetLastError()", dwLastError);
+
+    CHAR szReport[ASSERT_BUFFER_SIZE];
+    FormatBounded(szReport, sizeof(szReport), "###Err###\n%s(%i): ASSERT( \"%s\" )\n%s\n", pszFile, nLine, pszExpr,
+                  szError);
+    OutputDebugStringA(szReport);
+
+    CHAR szQuestion[ASSERT_BUFFER_SIZE];
+    FormatBounded(szQuestion, sizeof(szQuestion), "%s (%i)\r\n%s\r\nTerminate/Debug/Ignore?", pszFile, nLine,
+                  pszExpr);
+    switch (MessageBoxA(NULL, szQuestion, "ASSERT", MB_ABORTRETRYIGNORE)) {
+        case IDABORT:
+            TerminateProcess(GetCurrentProcess(), 255);
+            break;
+        case IDRETRY:
+            DebugBreak();
+            break;
+        default:
+            break;
+    }
+    OutputDebugStringA("\nexit ASSERT");
+    // The caller goes on as if the assertion had held, so it must also find
+    // the last error it had.
+    SetLastError(dwLastError);
+}
+
+LPSTR FormatError(LPSTR pszBuffer, LPCSTR pszNote, LPCSTR pszName, DWORD dwCode) {
+    if (!pszBuffer || !pszName) return NULL;
+
+    const size_t cbBuffer = FORMAT_ERROR_BUFFER_SIZE;
+    FormatBounded(pszBuffer, cbBuffer, "%s=0x%08X (%i)\n%s\n", pszName, dwCode, (int)dwCode,
+                  pszNote ? pszNote : "no message");
+
+    // The description: the media run-time knows its own codes, the system
+    // message table the rest.
+    const size_t nHead = strlen(pszBuffer);
+    LPSTR pszTail = pszBuffer + nHead;
+    const DWORD cbTail = (DWORD)(cbBuffer - nHead);
+    if (cbTail > 1) {
+        DWORD cch = AMGetErrorTextA((HRESULT)dwCode, pszTail, cbTail);
+        if (cch == 0) {
+            *pszTail = 0;
+            cch = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, dwCode,
+                                 MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), pszTail, cbTail, NULL);
+        }
+        if (cch == 0 || cch >= cbTail) *pszTail = 0;
+        pszBuffer[cbBuffer - 1] = 0;
+    }
+
+    // Descriptions end in line breaks; so does the head when there is none.
+    size_t nLen = strlen(pszBuffer);
+    while (nLen > 0 && (unsigned char)pszBuffer[nLen - 1] >= 0x01 && (unsigned char)pszBuffer[nLen - 1] <= 0x20)
+        pszBuffer[--nLen] = 0;
+    return pszBuffer;
+}
+
+CLogLibrary::CLogLibrary() : m_pfnGetLogObject(NULL), m_hModule(NULL), m_plog(NULL) {
+    CHAR szPath[MAX_PATH];
+    const DWORD cch = GetModuleFileNameA(NULL, szPath, MAX_PATH);
+    if (cch == 0 || cch >= MAX_PATH) return;  // no name, or a cut one
+
+    // Cut after the last directory separator ('/' is one on Windows too).
+    LPSTR pszDirEnd = NULL;
+    for (LPSTR p = szPath; *p; ++p)
+        if (*p == '\\' || *p == '/') pszDirEnd = p + 1;
+    if (!pszDirEnd) return;
+    static const CHAR szLibrary[] = "log.dll";
+    if ((size_t)(pszDirEnd - szPath) + sizeof(szLibrary) > sizeof(szPath)) return;
+    memcpy(pszDirEnd, szLibrary, sizeof(szLibrary));
+
+    m_hModule = LoadLibraryA(szPath);
+    if (!m_hModule) return;
+
+    // The export's type is known only here; the cast goes through the generic
+    // function type that FARPROC stands for.
+    m_pfnGetLogObject = reinterpret_cast<PFN_EXP_GETLOGOBJECT>(
+        reinterpret_cast<void (*)()>(GetProcAddress(m_hModule, "Exp_GetLogObject")));
+    if (!m_pfnGetLogObject) {
+        FreeLibrary(m_hModule);
+        m_hModule = NULL;
+        return;
+    }
+
+    // The library is foreign code: whatever it throws must not escape into
+    // the host's module initialisation.
+    try {
+        if (m_pfnGetLogObject(&m_plog) == 0) {
+            if (m_plog) m_plog->Connect(&m_plog, 0, 0);
+        } else {
+            m_plog = NULL;
+        }
+    } catch (...) {
+        FreeLibrary(m_hModule);
+        m_hModule = NULL;
+        m_pfnGetLogObject = NULL;
+        m_plog = NULL;
+    }
+}
+
+CLogLibrary::~CLogLibrary() {
+    if (!m_hModule) return;
+    if (m_plog) m_plog->Disconnect(&m_plog);
+    ASSERT(NULL == m_plog);
+    m_plog = NULL;
+    FreeLibrary(m_hModule);
+    m_hModule = NULL;
+}
+
+HRESULT GetLogObject(ILogObject** ppLog) {
+    // Built on the first call, during the component's load; destroyed when
+    // the component is unloaded.
+    static CLogLibrary s_logLibrary;
+    if (!ppLog) return E_POINTER;
+    *ppLog = s_logLibrary.GetLog();
+    return *ppLog ? S_OK : E_POINTER;
+}

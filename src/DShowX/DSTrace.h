@@ -1,0 +1,89 @@
+// Diagnostics of the library: filtered trace messages to the debugger
+// output, run-time assertions that stay active in the shipped component,
+// error texts, and the holder of the optional outside log library.
+#pragma once
+
+#include <windows.h>
+#include <tchar.h>
+
+// Trace categories: one flag per message; any non-zero category is written.
+#define TRACE_APP1 0x00000001       // the pin's IAsyncReader methods, read path, cache traffic ("[FS] ")
+#define TRACE_APP2 0x00000002       // filter, pin life, file admission, block cache, read-ahead thread
+#define TRACE_GENERAL 0x00000020    // library objects' life, allocator warnings, connection steps
+#define TRACE_COM 0x00000040        // entries of the library's interface methods
+#define TRACE_WINDOWING 0x00000400  // window message maps
+#define TRACE_CONTROLS 0x00000800   // the property page
+
+// Messages of level 0 to TRACE_LEVEL are written; higher levels are dropped.
+#define TRACE_LEVEL 8
+
+// Sizes of the stack buffers of the diagnostics.
+#define TRACE_BUFFER_SIZE 512
+#define ASSERT_BUFFER_SIZE 512
+#define FORMAT_ERROR_BUFFER_SIZE 1024
+
+// Writes one formatted line (at most 511 characters) to the debugger output
+// when the category is non-zero and the level is at most TRACE_LEVEL. The
+// format follows the C run-time's rules, %I64i included.
+void DSTrace(DWORD dwCategory, UINT nLevel, LPCSTR pszFormat, ...);
+
+// Reports a failed assertion on the debugger output and asks whether to
+// terminate the process, break into the debugger or ignore the failure.
+// Returns after Retry or Ignore, with the thread's last error unchanged.
+void AssertFailed(LPCSTR pszFile, int nLine, LPCSTR pszExpr);
+
+// Active in every build. It does not change the caller's control flow: after
+// an ignored failure the code goes on as if the expression had held.
+#define ASSERT(expr)                                   \
+    do {                                               \
+        if (!(expr)) AssertFailed(__FILE__, __LINE__, #expr); \
+    } while (0)
+
+// Writes "name=0x%08X (%i)\nnote\n" and the platform's description of the
+// code into pszBuffer (FORMAT_ERROR_BUFFER_SIZE bytes), without trailing
+// blanks and line breaks. A null note writes "no message". Returns pszBuffer,
+// or null (writing nothing) when pszBuffer or pszName is null.
+LPSTR FormatError(LPSTR pszBuffer, LPCSTR pszNote, LPCSTR pszName, DWORD dwCode);
+
+// The interface of the outside log library's log object. Only Write, Connect
+// and Disconnect are called; the other entries keep the table's positions.
+struct ILogObject {
+    virtual LONG STDMETHODCALLTYPE Reserved0() = 0;
+    virtual LONG STDMETHODCALLTYPE Reserved1() = 0;
+    virtual LONG STDMETHODCALLTYPE Reserved2() = 0;
+    virtual LONG STDMETHODCALLTYPE Reserved3() = 0;
+    virtual LONG STDMETHODCALLTYPE Reserved4() = 0;
+    // Takes the text during the call; the caller frees it right after.
+    virtual LONG STDMETHODCALLTYPE Write(ULONG cchText, LPCSTR pszText) = 0;
+    virtual LONG STDMETHODCALLTYPE Reserved6() = 0;
+    virtual LONG STDMETHODCALLTYPE Connect(ILogObject** ppHolder, DWORD_PTR dwReserved1, DWORD_PTR dwReserved2) = 0;
+    // Releases the object and clears *ppHolder.
+    virtual LONG STDMETHODCALLTYPE Disconnect(ILogObject** ppHolder) = 0;
+};
+
+// The export of the outside log library; 0 means success.
+typedef int(__cdecl* PFN_EXP_GETLOGOBJECT)(ILogObject** ppLog);
+
+// Holds the outside log library "log.dll" for the life of the component.
+// The library is looked for only in the directory of the process's main
+// executable, by full path: a library taken from the current directory could
+// be planted there by anyone who controls it.
+class CLogLibrary {
+public:
+    CLogLibrary();
+    ~CLogLibrary();
+    CLogLibrary(const CLogLibrary&) = delete;
+    CLogLibrary& operator=(const CLogLibrary&) = delete;
+
+    ILogObject* GetLog() const { return m_plog; }
+
+private:
+    PFN_EXP_GETLOGOBJECT m_pfnGetLogObject;
+    HMODULE m_hModule;
+    ILogObject* m_plog;
+};
+
+// Hands out the process's log object (borrowed: no reference is added).
+// Returns E_POINTER when ppLog is null or there is no log object. The first
+// call loads the library.
+HRESULT GetLogObject(ILogObject** ppLog);

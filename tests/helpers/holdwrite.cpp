@@ -1,0 +1,23 @@
+// Holds a file open for writing for a while, as a recorder does, then exits.
+// Usage: holdwrite <file> <milliseconds>
+// On Windows it is a Windows process, so Wine's sharing check sees it.
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <thread>
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        fprintf(stderr, "usage: holdwrite <file> <milliseconds>\n");
+        return 2;
+    }
+    FILE* f = fopen(argv[1], "ab");
+    if (!f) {
+        perror("holdwrite: fopen");
+        return 1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(atoi(argv[2])));
+    fclose(f);
+    return 0;
+}

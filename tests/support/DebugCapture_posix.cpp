@@ -1,0 +1,17 @@
+// Linux: the platform layer's debugger-output sink.
+#include <windows.h>
+#include <compat/compat.h>
+
+#include "DebugCapture.h"
+
+namespace testsupport {
+
+static void Sink(void*, const char* text) { OnDebugText(text); }
+
+void InstallDebugCapture() {
+    CompatSetDebugOutputSink(Sink, nullptr);
+    // Assertion boxes answer Ignore unless a test says otherwise.
+    CompatSetMessageBoxAnswer(IDIGNORE);
+}
+
+}  // namespace testsupport

@@ -1,0 +1,52 @@
+#include "TempDir.h"
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace testsupport {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+    static std::atomic<unsigned> s_counter{0};
+    std::random_device rd;
+    for (;;) {
+        fs::path p = fs::temp_directory_path() /
+                     ("orvex-test-" + std::to_string(rd()) + "-" + std::to_string(s_counter++));
+        std::error_code ec;
+        if (fs::create_directory(p, ec)) {
+            m_path = p.string();
+            m_path += fs::path::preferred_separator;
+            return;
+        }
+    }
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    fs::remove_all(m_path, ec);
+}
+
+std::string TempDir::Write(const std::string& name, const std::string& bytes) const {
+    std::string path = File(name);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), (std::streamsize)bytes.size());
+    return path;
+}
+
+bool CopyFileTo(const std::string& from, const std::string& to) {
+    std::error_code ec;
+    return fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+}
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+}  // namespace testsupport

@@ -1,0 +1,30 @@
+// A temporary directory for a test, removed with everything in it.
+#pragma once
+
+#include <string>
+
+namespace testsupport {
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    // The directory, with a trailing separator.
+    const std::string& Path() const { return m_path; }
+    std::string File(const std::string& name) const { return m_path + name; }
+    // Writes a file of the given bytes and returns its path.
+    std::string Write(const std::string& name, const std::string& bytes) const;
+
+private:
+    std::string m_path;
+};
+
+// Copies a file; false when it could not.
+bool CopyFileTo(const std::string& from, const std::string& to);
+// The whole content of a file, or "" when it cannot be read.
+std::string ReadWholeFile(const std::string& path);
+
+}  // namespace testsupport

@@ -1,0 +1,12 @@
+#include "TestProcess.h"
+
+namespace testsupport {
+
+int RunProcess(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv,
+               unsigned milliseconds) {
+    ChildProcess child;
+    if (!child.Start(args, extraEnv)) return -1;
+    return child.Wait(milliseconds);
+}
+
+}  // namespace testsupport

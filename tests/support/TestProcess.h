@@ -1,0 +1,39 @@
+// Child processes and helper programs for tests.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// The full path of a helper program built beside the test program.
+std::string HelperPath(const std::string& name);
+// The directory of the running test program, with a trailing separator.
+std::string ProgramDir();
+
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ~ChildProcess();  // kills a child that still runs
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    // Starts args[0] with the arguments; extraEnv entries ("NAME=value") are
+    // added to the inherited environment.
+    bool Start(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv = {});
+    // The exit code, or -1 when the child did not end within the time.
+    int Wait(unsigned milliseconds);
+    void Kill();
+    bool Running() const { return m_running; }
+
+private:
+    bool m_running = false;
+    long long m_id = 0;  // pid, or the process handle's value
+};
+
+// Runs a program to its end and returns its exit code (-1: did not start or
+// did not end within the time).
+int RunProcess(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv = {},
+               unsigned milliseconds = 60000);
+
+}  // namespace testsupport
