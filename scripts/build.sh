@@ -1,0 +1,29 @@
+#!/bin/bash
+# Configures (once) and builds one build tree.
+# Usage: scripts/build.sh native|asan|tsan|windows|bench [targets...]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+tree=$1; shift
+dir="$root/build/$tree"
+case "$tree" in
+    native)  args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
+    bench)   args=(-DCMAKE_BUILD_TYPE=Release) ;;
+    asan)    args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+                   -DORVEX_SANITIZE=address -DORVEX_FUZZ=ON -DORVEX_BENCH=OFF) ;;
+    tsan)    args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+                   -DORVEX_SANITIZE=thread -DORVEX_BENCH=OFF) ;;
+    windows) args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake") ;;
+    *) echo "unknown build tree: $tree" >&2; exit 2 ;;
+esac
+if [ ! -f "$dir/CMakeCache.txt" ]; then
+    cmake -S "$root" -B "$dir" -G "Unix Makefiles" "${args[@]}" >"$dir.configure.log" 2>&1 || {
+        cat "$dir.configure.log"; exit 1; }
+fi
+jobs=$(nproc)
+if [ $# -gt 0 ]; then
+    cmake --build "$dir" -j"$jobs" --target "$@" 2>&1 | grep -vE '^\[ *[0-9]+%\]|^make\[|^Consolidate|^Scanning' || true
+    exit "${PIPESTATUS[0]}"
+else
+    cmake --build "$dir" -j"$jobs" 2>&1 | grep -vE '^\[ *[0-9]+%\]|^make\[|^Consolidate|^Scanning' || true
+    exit "${PIPESTATUS[0]}"
+fi
