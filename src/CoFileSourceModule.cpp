@@ -26,14 +26,21 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID /*lpR
     return TRUE;
 }
 
-STDAPI DllCanUnloadNow() { return S_OK; }
+STDAPI DllCanUnloadNow() {
+    return S_OK;
+}
 
 STDAPI DllGetClassObject(REFCLSID /*rclsid*/, REFIID /*riid*/, LPVOID* ppv) {
-    if (!ppv) return E_POINTER;
+    if (!ppv)
+        return E_POINTER;
     *ppv = NULL;
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-STDAPI DllRegisterServer() { return E_NOTIMPL; }
+STDAPI DllRegisterServer() {
+    return E_NOTIMPL;
+}
 
-STDAPI DllUnregisterServer() { return E_NOTIMPL; }
+STDAPI DllUnregisterServer() {
+    return E_NOTIMPL;
+}

@@ -80,7 +80,8 @@
 
 #ifdef __cplusplus
 inline HRESULT HRESULT_FROM_WIN32(unsigned long x) {
-    return (HRESULT)(x) <= 0 ? (HRESULT)(x) : (HRESULT)(((x)&0x0000FFFF) | (FACILITY_WIN32 << 16) | 0x80000000);
+    return (HRESULT)(x) <= 0 ? (HRESULT)(x)
+                             : (HRESULT)(((x)&0x0000FFFF) | (FACILITY_WIN32 << 16) | 0x80000000);
 }
 #endif
 

@@ -39,7 +39,8 @@ const Message kSystemMessages[] = {
     {ERROR_INVALID_NAME, "The filename, directory name, or volume label syntax is incorrect.\r\n"},
     {ERROR_MOD_NOT_FOUND, "The specified module could not be found.\r\n"},
     {ERROR_PROC_NOT_FOUND, "The specified procedure could not be found.\r\n"},
-    {ERROR_NEGATIVE_SEEK, "An attempt was made to move the file pointer before the beginning of the file.\r\n"},
+    {ERROR_NEGATIVE_SEEK,
+     "An attempt was made to move the file pointer before the beginning of the file.\r\n"},
     {ERROR_BUSY, "The requested resource is in use.\r\n"},
     {ERROR_ALREADY_EXISTS, "Cannot create a file when that file already exists.\r\n"},
     {ERROR_BAD_EXE_FORMAT, "%1 is not a valid Win32 application.\r\n"},
@@ -49,8 +50,9 @@ const Message kSystemMessages[] = {
     {ERROR_NO_MORE_ITEMS, "No more data is available.\r\n"},
     {ERROR_TOO_MANY_POSTS, "Too many posts were made to a semaphore.\r\n"},
     {ERROR_INVALID_ADDRESS, "Attempt to access invalid address.\r\n"},
-    {ERROR_OPERATION_ABORTED, "The I/O operation has been aborted because of either a thread exit or an "
-                              "application request.\r\n"},
+    {ERROR_OPERATION_ABORTED,
+     "The I/O operation has been aborted because of either a thread exit or an "
+     "application request.\r\n"},
     {ERROR_NOACCESS, "Invalid access to memory location.\r\n"},
     {ERROR_NO_UNICODE_TRANSLATION,
      "No mapping for the Unicode character exists in the target multi-byte code page.\r\n"},
@@ -94,7 +96,8 @@ const Message kMediaMessages[] = {
 
 const char* Find(const Message* table, size_t n, DWORD code) {
     for (size_t i = 0; i < n; ++i)
-        if (table[i].code == code) return table[i].text;
+        if (table[i].code == code)
+            return table[i].text;
     return nullptr;
 }
 
@@ -111,7 +114,8 @@ DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD, LP
     const size_t n = sizeof(kSystemMessages) / sizeof(kSystemMessages[0]);
     const char* text = Find(kSystemMessages, n, dwMessageId);
     // An HRESULT made from a Win32 error has the error's text.
-    if (!text && (dwMessageId & 0xFFFF0000) == 0x80070000) text = Find(kSystemMessages, n, dwMessageId & 0xFFFF);
+    if (!text && (dwMessageId & 0xFFFF0000) == 0x80070000)
+        text = Find(kSystemMessages, n, dwMessageId & 0xFFFF);
     if (!text) {
         SetLastError(ERROR_MR_MID_NOT_FOUND);
         return 0;
@@ -126,11 +130,14 @@ DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD, LP
 }
 
 DWORD WINAPI AMGetErrorTextA(HRESULT hr, LPSTR pbuffer, DWORD MaxLen) {
-    if (!pbuffer || MaxLen == 0) return 0;
+    if (!pbuffer || MaxLen == 0)
+        return 0;
     const char* text = Find(kMediaMessages, sizeof(kMediaMessages) / sizeof(kMediaMessages[0]), (DWORD)hr);
-    if (!text) return 0;
+    if (!text)
+        return 0;
     DWORD len = (DWORD)strlen(text);
-    if (len >= MaxLen) return 0;
+    if (len >= MaxLen)
+        return 0;
     memcpy(pbuffer, text, len + 1);
     return len;
 }

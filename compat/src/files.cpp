@@ -29,8 +29,19 @@ public:
 std::string ToPosixPath(LPCSTR name) {
     std::string path(name);
     for (char& c : path)
-        if (c == '\\') c = '/';
+        if (c == '\\')
+            c = '/';
     return path;
+}
+
+// Windows tells a missing directory (ERROR_PATH_NOT_FOUND) from a missing
+// file (ERROR_FILE_NOT_FOUND).
+bool ParentExists(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return true;
+    struct stat st;
+    return stat(slash == 0 ? "/" : path.substr(0, slash).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // True when any process, this one included, holds the file (device and inode)
@@ -38,33 +49,42 @@ std::string ToPosixPath(LPCSTR name) {
 // processes whose descriptors this process may inspect are seen.
 bool AnyWriterOpen(dev_t dev, ino_t ino) {
     DIR* proc = opendir("/proc");
-    if (!proc) return false;
+    if (!proc)
+        return false;
     bool found = false;
     char path[600];
     while (!found) {
         struct dirent* pe = readdir(proc);
-        if (!pe) break;
+        if (!pe)
+            break;
         const char* pid = pe->d_name;
-        if (pid[0] < '0' || pid[0] > '9') continue;
+        if (pid[0] < '0' || pid[0] > '9')
+            continue;
         snprintf(path, sizeof(path), "/proc/%s/fd", pid);
         DIR* fds = opendir(path);
-        if (!fds) continue;
+        if (!fds)
+            continue;
         while (!found) {
             struct dirent* fe = readdir(fds);
-            if (!fe) break;
-            if (fe->d_name[0] < '0' || fe->d_name[0] > '9') continue;
+            if (!fe)
+                break;
+            if (fe->d_name[0] < '0' || fe->d_name[0] > '9')
+                continue;
             snprintf(path, sizeof(path), "/proc/%s/fd/%s", pid, fe->d_name);
             struct stat st;
-            if (stat(path, &st) != 0 || st.st_dev != dev || st.st_ino != ino) continue;
+            if (stat(path, &st) != 0 || st.st_dev != dev || st.st_ino != ino)
+                continue;
             snprintf(path, sizeof(path), "/proc/%s/fdinfo/%s", pid, fe->d_name);
             FILE* info = fopen(path, "re");
-            if (!info) continue;
+            if (!info)
+                continue;
             char line[128];
             while (fgets(line, sizeof(line), info)) {
                 if (strncmp(line, "flags:", 6) == 0) {
                     unsigned long flags = strtoul(line + 6, nullptr, 8);
                     int mode = (int)(flags & O_ACCMODE);
-                    if (mode == O_WRONLY || mode == O_RDWR) found = true;
+                    if (mode == O_WRONLY || mode == O_RDWR)
+                        found = true;
                     break;
                 }
             }
@@ -76,7 +96,9 @@ bool AnyWriterOpen(dev_t dev, ino_t ino) {
     return found;
 }
 
-KFile* FileOf(const KRef& r) { return static_cast<KFile*>(r.get()); }
+KFile* FileOf(const KRef& r) {
+    return static_cast<KFile*>(r.get());
+}
 
 }  // namespace
 }  // namespace compat
@@ -107,7 +129,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         int err = errno;
-        SetLastError(Win32ErrorFromErrno(err));
+        SetLastError(err == ENOENT && !ParentExists(path) ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(err));
         return INVALID_HANDLE_VALUE;
     }
     struct stat st;
@@ -123,7 +145,8 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
         return INVALID_HANDLE_VALUE;
     }
     int fl = fcntl(fd, F_GETFL);
-    if (fl >= 0) fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+    if (fl >= 0)
+        fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
 
     // Write access is checked, never exercised: opening for writing would
     // fire close-write notifications at other programs.
@@ -143,9 +166,11 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
 
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
                      LPOVERLAPPED lpOverlapped) {
-    if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
+    if (lpNumberOfBytesRead)
+        *lpNumberOfBytesRead = 0;
     KRef r = LookupHandle(hFile, KObject::kFile);
-    if (!r) return FALSE;
+    if (!r)
+        return FALSE;
     if (!lpBuffer && nNumberOfBytesToRead) {
         SetLastError(ERROR_NOACCESS);
         return FALSE;
@@ -170,21 +195,30 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
         ssize_t n = lpOverlapped ? pread(f->m_fd, dst + done, nNumberOfBytesToRead - done, offset + done)
                                  : read(f->m_fd, dst + done, nNumberOfBytesToRead - done);
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             int err = errno;
-            if (lpNumberOfBytesRead) *lpNumberOfBytesRead = done;
+            if (lpNumberOfBytesRead)
+                *lpNumberOfBytesRead = done;
             SetLastError(Win32ErrorFromErrno(err));
             return FALSE;
         }
-        if (n == 0) break;  // end of file: success with a short count
+        if (n == 0)
+            break;  // end of file: success with a short count
         done += (DWORD)n;
     }
     if (lpOverlapped) {
         lseek(f->m_fd, offset + done, SEEK_SET);
         lpOverlapped->Internal = 0;
         lpOverlapped->InternalHigh = done;
+        // A positioned read that starts at or past the end fails, as on Windows.
+        if (done == 0 && nNumberOfBytesToRead > 0) {
+            SetLastError(ERROR_HANDLE_EOF);
+            return FALSE;
+        }
     }
-    if (lpNumberOfBytesRead) *lpNumberOfBytesRead = done;
+    if (lpNumberOfBytesRead)
+        *lpNumberOfBytesRead = done;
     SetLastError(ERROR_SUCCESS);
     return TRUE;
 }
@@ -192,7 +226,8 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
 BOOL WINAPI SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARGE_INTEGER lpNewFilePointer,
                              DWORD dwMoveMethod) {
     KRef r = LookupHandle(hFile, KObject::kFile);
-    if (!r) return FALSE;
+    if (!r)
+        return FALSE;
     int whence = dwMoveMethod == FILE_BEGIN     ? SEEK_SET
                  : dwMoveMethod == FILE_CURRENT ? SEEK_CUR
                  : dwMoveMethod == FILE_END     ? SEEK_END
@@ -213,12 +248,14 @@ BOOL WINAPI SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove, PLARG
         SetLastError(Win32ErrorFromErrno(errno));
         return FALSE;
     }
-    if (lpNewFilePointer) lpNewFilePointer->QuadPart = pos;
+    if (lpNewFilePointer)
+        lpNewFilePointer->QuadPart = pos;
     SetLastError(ERROR_SUCCESS);
     return TRUE;
 }
 
-DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod) {
+DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
+                            DWORD dwMoveMethod) {
     LARGE_INTEGER dist, pos;
     if (lpDistanceToMoveHigh) {
         dist.LowPart = (DWORD)lDistanceToMove;
@@ -226,7 +263,8 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
     } else {
         dist.QuadPart = lDistanceToMove;
     }
-    if (!SetFilePointerEx(hFile, dist, &pos, dwMoveMethod)) return INVALID_SET_FILE_POINTER;
+    if (!SetFilePointerEx(hFile, dist, &pos, dwMoveMethod))
+        return INVALID_SET_FILE_POINTER;
     if (lpDistanceToMoveHigh) {
         *lpDistanceToMoveHigh = pos.HighPart;
     } else if (pos.HighPart != 0) {
@@ -241,7 +279,8 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
 
 BOOL WINAPI GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize) {
     KRef r = LookupHandle(hFile, KObject::kFile);
-    if (!r) return FALSE;
+    if (!r)
+        return FALSE;
     struct stat st;
     if (fstat(FileOf(r)->m_fd, &st) != 0) {
         SetLastError(Win32ErrorFromErrno(errno));
@@ -254,8 +293,10 @@ BOOL WINAPI GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize) {
 
 DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(hFile, &size)) return INVALID_FILE_SIZE;
-    if (lpFileSizeHigh) *lpFileSizeHigh = (DWORD)size.HighPart;
+    if (!GetFileSizeEx(hFile, &size))
+        return INVALID_FILE_SIZE;
+    if (lpFileSizeHigh)
+        *lpFileSizeHigh = (DWORD)size.HighPart;
     SetLastError(ERROR_SUCCESS);
     return size.LowPart;
 }
@@ -267,7 +308,8 @@ DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
         return 0;
     }
     DWORD len = (DWORD)strlen(buf);
-    if (!lpBuffer || nBufferLength <= len) return len + 1;  // size needed, terminator included
+    if (!lpBuffer || nBufferLength <= len)
+        return len + 1;  // size needed, terminator included
     memcpy(lpBuffer, buf, len + 1);
     return len;
 }

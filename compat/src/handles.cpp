@@ -31,17 +31,20 @@ HandleTable& Table() {
 
 bool SlotOf(HANDLE h, size_t* slot) {
     uintptr_t v = reinterpret_cast<uintptr_t>(h);
-    if (v == 0 || (v & 3) != 0) return false;
+    if (v == 0 || (v & 3) != 0)
+        return false;
     *slot = v / 4 - 1;
     return true;
 }
 
 KObject* TakeHandle(HANDLE h) {
     size_t slot;
-    if (!SlotOf(h, &slot)) return nullptr;
+    if (!SlotOf(h, &slot))
+        return nullptr;
     HandleTable& t = Table();
     std::lock_guard<std::mutex> g(t.lock);
-    if (slot >= t.slots.size() || !t.slots[slot]) return nullptr;
+    if (slot >= t.slots.size() || !t.slots[slot])
+        return nullptr;
     KObject* obj = t.slots[slot];
     t.slots[slot] = nullptr;
     t.freeList.push_back(slot);
@@ -92,31 +95,50 @@ KRef LookupHandle(HANDLE h, KObject::Kind kind) {
 
 DWORD Win32ErrorFromErrno(int err) {
     switch (err) {
-        case 0: return ERROR_SUCCESS;
-        case ENOENT: return ERROR_FILE_NOT_FOUND;
-        case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+        case 0:
+            return ERROR_SUCCESS;
+        case ENOENT:
+            return ERROR_FILE_NOT_FOUND;
+        case ENOTDIR:
+            return ERROR_PATH_NOT_FOUND;
         case EACCES:
         case EPERM:
         case EISDIR:
-        case EROFS: return ERROR_ACCESS_DENIED;
+        case EROFS:
+            return ERROR_ACCESS_DENIED;
         case EMFILE:
-        case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
-        case EBADF: return ERROR_INVALID_HANDLE;
-        case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-        case EINVAL: return ERROR_INVALID_PARAMETER;
-        case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-        case EEXIST: return ERROR_FILE_EXISTS;
-        case ENOSPC: return ERROR_DISK_FULL;
-        case EIO: return ERROR_READ_FAULT;
-        case ELOOP: return ERROR_CANT_RESOLVE_FILENAME;
-        case EBUSY: return ERROR_BUSY;
-        case ETXTBSY: return ERROR_SHARING_VIOLATION;
-        case EAGAIN: return ERROR_NOT_READY;
+        case ENFILE:
+            return ERROR_TOO_MANY_OPEN_FILES;
+        case EBADF:
+            return ERROR_INVALID_HANDLE;
+        case ENOMEM:
+            return ERROR_NOT_ENOUGH_MEMORY;
+        case EINVAL:
+            return ERROR_INVALID_PARAMETER;
+        case ENAMETOOLONG:
+            return ERROR_FILENAME_EXCED_RANGE;
+        case EEXIST:
+            return ERROR_FILE_EXISTS;
+        case ENOSPC:
+            return ERROR_DISK_FULL;
+        case EIO:
+            return ERROR_READ_FAULT;
+        case ELOOP:
+            return ERROR_CANT_RESOLVE_FILENAME;
+        case EBUSY:
+            return ERROR_BUSY;
+        case ETXTBSY:
+            return ERROR_SHARING_VIOLATION;
+        case EAGAIN:
+            return ERROR_NOT_READY;
         case ENOSYS:
-        case EOPNOTSUPP: return ERROR_NOT_SUPPORTED;
+        case EOPNOTSUPP:
+            return ERROR_NOT_SUPPORTED;
         case EOVERFLOW:
-        case ESPIPE: return ERROR_SEEK;
-        default: return ERROR_GEN_FAILURE;
+        case ESPIPE:
+            return ERROR_SEEK;
+        default:
+            return ERROR_GEN_FAILURE;
     }
 }
 
@@ -127,7 +149,8 @@ public:
     KEvent(bool manual, bool initial) : KObject(kEvent), m_manual(manual), m_signalled(initial) {}
     bool Signalled(Clock::time_point) override { return m_signalled; }
     void Consume() override {
-        if (!m_manual) m_signalled = false;
+        if (!m_manual)
+            m_signalled = false;
     }
     bool m_manual;
     bool m_signalled;  // guarded by SyncLock()
@@ -153,15 +176,18 @@ public:
         return m_signalled;
     }
     void Consume() override {
-        if (!m_manual) m_signalled = false;
+        if (!m_manual)
+            m_signalled = false;
     }
     bool NextDue(Clock::time_point* due) override {
-        if (!m_active) return false;
+        if (!m_active)
+            return false;
         *due = m_due;
         return true;
     }
     void Update(Clock::time_point now) {
-        if (!m_active || now < m_due) return;
+        if (!m_active || now < m_due)
+            return;
         m_signalled = true;
         if (m_period.count() > 0) {
             auto missed = (now - m_due) / m_period;
@@ -185,8 +211,12 @@ using namespace compat;
 
 extern "C" {
 
-DWORD WINAPI GetLastError(void) { return t_lastError; }
-void WINAPI SetLastError(DWORD dwErrCode) { t_lastError = dwErrCode; }
+DWORD WINAPI GetLastError(void) {
+    return t_lastError;
+}
+void WINAPI SetLastError(DWORD dwErrCode) {
+    t_lastError = dwErrCode;
+}
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     KObject* obj = TakeHandle(hObject);
@@ -205,16 +235,19 @@ BOOL WINAPI DuplicateHandle(HANDLE hSourceProcessHandle, HANDLE hSourceHandle, H
         return FALSE;
     }
     KRef src = LookupHandle(hSourceHandle);
-    if (!src) return FALSE;
+    if (!src)
+        return FALSE;
     if (lpTargetHandle) {
         src->AddRef();
         *lpTargetHandle = InsertHandle(src.get());
     }
-    if (dwOptions & DUPLICATE_CLOSE_SOURCE) CloseHandle(hSourceHandle);
+    if (dwOptions & DUPLICATE_CLOSE_SOURCE)
+        CloseHandle(hSourceHandle);
     return TRUE;
 }
 
-DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll, DWORD dwMilliseconds) {
+DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll,
+                                    DWORD dwMilliseconds) {
     if (nCount == 0 || nCount > MAXIMUM_WAIT_OBJECTS || !lpHandles) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
@@ -228,7 +261,8 @@ DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL 
         }
     }
     const bool infinite = dwMilliseconds == INFINITE;
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(infinite ? 0 : dwMilliseconds);
+    const Clock::time_point deadline =
+        Clock::now() + std::chrono::milliseconds(infinite ? 0 : dwMilliseconds);
 
     Waiter self;
     std::unique_lock<std::mutex> lock(SyncLock());
@@ -236,9 +270,11 @@ DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL 
         const Clock::time_point now = Clock::now();
         if (bWaitAll) {
             bool all = true;
-            for (DWORD i = 0; i < nCount && all; ++i) all = refs[i]->Signalled(now);
+            for (DWORD i = 0; i < nCount && all; ++i)
+                all = refs[i]->Signalled(now);
             if (all) {
-                for (DWORD i = 0; i < nCount; ++i) refs[i]->Consume();
+                for (DWORD i = 0; i < nCount; ++i)
+                    refs[i]->Consume();
                 return WAIT_OBJECT_0;
             }
         } else {
@@ -250,14 +286,17 @@ DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL 
                 }
             }
         }
-        if (!infinite && now >= deadline) return WAIT_TIMEOUT;
+        if (!infinite && now >= deadline)
+            return WAIT_TIMEOUT;
 
         Clock::time_point wake = infinite ? Clock::time_point::max() : deadline;
         for (DWORD i = 0; i < nCount; ++i) {
             Clock::time_point due;
-            if (refs[i]->NextDue(&due)) wake = std::min(wake, due);
+            if (refs[i]->NextDue(&due))
+                wake = std::min(wake, due);
         }
-        for (DWORD i = 0; i < nCount; ++i) refs[i]->waiters.push_back(&self);
+        for (DWORD i = 0; i < nCount; ++i)
+            refs[i]->waiters.push_back(&self);
         if (wake == Clock::time_point::max())
             self.cv.wait(lock);
         else
@@ -284,15 +323,21 @@ HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bIniti
 
 static BOOL SetEventState(HANDLE hEvent, bool signalled) {
     KRef r = LookupHandle(hEvent, KObject::kEvent);
-    if (!r) return FALSE;
+    if (!r)
+        return FALSE;
     std::lock_guard<std::mutex> g(SyncLock());
     static_cast<KEvent*>(r.get())->m_signalled = signalled;
-    if (signalled) r->NotifyWaiters();
+    if (signalled)
+        r->NotifyWaiters();
     return TRUE;
 }
 
-BOOL WINAPI SetEvent(HANDLE hEvent) { return SetEventState(hEvent, true); }
-BOOL WINAPI ResetEvent(HANDLE hEvent) { return SetEventState(hEvent, false); }
+BOOL WINAPI SetEvent(HANDLE hEvent) {
+    return SetEventState(hEvent, true);
+}
+BOOL WINAPI ResetEvent(HANDLE hEvent) {
+    return SetEventState(hEvent, false);
+}
 
 HANDLE WINAPI CreateSemaphoreA(LPSECURITY_ATTRIBUTES, LONG lInitialCount, LONG lMaximumCount, LPCSTR lpName) {
     if (lpName) {
@@ -309,7 +354,8 @@ HANDLE WINAPI CreateSemaphoreA(LPSECURITY_ATTRIBUTES, LONG lInitialCount, LONG l
 
 BOOL WINAPI ReleaseSemaphore(HANDLE hSemaphore, LONG lReleaseCount, LPLONG lpPreviousCount) {
     KRef r = LookupHandle(hSemaphore, KObject::kSemaphore);
-    if (!r) return FALSE;
+    if (!r)
+        return FALSE;
     if (lReleaseCount <= 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -320,7 +366,8 @@ BOOL WINAPI ReleaseSemaphore(HANDLE hSemaphore, LONG lReleaseCount, LPLONG lpPre
         SetLastError(ERROR_TOO_MANY_POSTS);
         return FALSE;
     }
-    if (lpPreviousCount) *lpPreviousCount = s->m_count;
+    if (lpPreviousCount)
+        *lpPreviousCount = s->m_count;
     s->m_count += lReleaseCount;
     s->NotifyWaiters();
     return TRUE;
@@ -338,7 +385,8 @@ HANDLE WINAPI CreateWaitableTimerA(LPSECURITY_ATTRIBUTES, BOOL bManualReset, LPC
 BOOL WINAPI SetWaitableTimer(HANDLE hTimer, const LARGE_INTEGER* lpDueTime, LONG lPeriod,
                              PTIMERAPCROUTINE pfnCompletionRoutine, LPVOID, BOOL) {
     KRef r = LookupHandle(hTimer, KObject::kTimer);
-    if (!r) return FALSE;
+    if (!r)
+        return FALSE;
     if (!lpDueTime || lPeriod < 0 || pfnCompletionRoutine) {
         SetLastError(pfnCompletionRoutine ? ERROR_NOT_SUPPORTED : ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -368,7 +416,8 @@ BOOL WINAPI SetWaitableTimer(HANDLE hTimer, const LARGE_INTEGER* lpDueTime, LONG
 
 BOOL WINAPI CancelWaitableTimer(HANDLE hTimer) {
     KRef r = LookupHandle(hTimer, KObject::kTimer);
-    if (!r) return FALSE;
+    if (!r)
+        return FALSE;
     std::lock_guard<std::mutex> g(SyncLock());
     // Cancelling stops the timer but leaves its signalled state alone.
     static_cast<KTimer*>(r.get())->m_active = false;

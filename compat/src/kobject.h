@@ -38,7 +38,8 @@ public:
     Kind kind() const { return m_kind; }
     void AddRef() { m_refs.fetch_add(1, std::memory_order_relaxed); }
     void Release() {
-        if (m_refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
+        if (m_refs.fetch_sub(1, std::memory_order_acq_rel) == 1)
+            delete this;
     }
 
     // The wait interface; called with SyncLock() held. Objects that cannot be
@@ -60,7 +61,8 @@ public:
     std::vector<Waiter*> waiters;
     // Wakes every waiter; called with SyncLock() held after a state change.
     void NotifyWaiters() {
-        for (Waiter* w : waiters) w->cv.notify_one();
+        for (Waiter* w : waiters)
+            w->cv.notify_one();
     }
 
 private:
@@ -76,7 +78,8 @@ public:
     KRef(KRef&& o) noexcept : m_p(o.m_p) { o.m_p = nullptr; }
     KRef& operator=(KRef&& o) noexcept {
         if (this != &o) {
-            if (m_p) m_p->Release();
+            if (m_p)
+                m_p->Release();
             m_p = o.m_p;
             o.m_p = nullptr;
         }
@@ -85,7 +88,8 @@ public:
     KRef(const KRef&) = delete;
     KRef& operator=(const KRef&) = delete;
     ~KRef() {
-        if (m_p) m_p->Release();
+        if (m_p)
+            m_p->Release();
     }
     KObject* get() const { return m_p; }
     KObject* operator->() const { return m_p; }

@@ -37,13 +37,20 @@ Regions& RegionTable() {
 
 int ProtFromPage(DWORD protect) {
     switch (protect & 0xFF) {
-        case PAGE_NOACCESS: return PROT_NONE;
-        case PAGE_READONLY: return PROT_READ;
-        case PAGE_READWRITE: return PROT_READ | PROT_WRITE;
-        case PAGE_EXECUTE: return PROT_EXEC;
-        case PAGE_EXECUTE_READ: return PROT_READ | PROT_EXEC;
-        case PAGE_EXECUTE_READWRITE: return PROT_READ | PROT_WRITE | PROT_EXEC;
-        default: return -1;
+        case PAGE_NOACCESS:
+            return PROT_NONE;
+        case PAGE_READONLY:
+            return PROT_READ;
+        case PAGE_READWRITE:
+            return PROT_READ | PROT_WRITE;
+        case PAGE_EXECUTE:
+            return PROT_EXEC;
+        case PAGE_EXECUTE_READ:
+            return PROT_READ | PROT_EXEC;
+        case PAGE_EXECUTE_READWRITE:
+            return PROT_READ | PROT_WRITE | PROT_EXEC;
+        default:
+            return -1;
     }
 }
 
@@ -71,14 +78,16 @@ bool DebugToStderr() {
 int PolicyAnswer() {
     static const int s_answer = [] {
         const char* v = getenv("COMPAT_MESSAGEBOX");
-        if (!v) return IDIGNORE;
+        if (!v)
+            return IDIGNORE;
         static const struct {
             const char* name;
             int id;
-        } kNames[] = {{"abort", IDABORT}, {"retry", IDRETRY}, {"ignore", IDIGNORE}, {"ok", IDOK},
+        } kNames[] = {{"abort", IDABORT},   {"retry", IDRETRY}, {"ignore", IDIGNORE}, {"ok", IDOK},
                       {"cancel", IDCANCEL}, {"yes", IDYES},     {"no", IDNO}};
         for (const auto& n : kNames)
-            if (strcasecmp(v, n.name) == 0) return n.id;
+            if (strcasecmp(v, n.name) == 0)
+                return n.id;
         return IDIGNORE;
     }();
     return s_answer;
@@ -87,9 +96,11 @@ int PolicyAnswer() {
 std::string ModulePath(LPCSTR name) {
     std::string path(name);
     for (char& c : path)
-        if (c == '\\') c = '/';
+        if (c == '\\')
+            c = '/';
     size_t n = path.size();
-    if (n >= 4 && strcasecmp(path.c_str() + n - 4, ".dll") == 0) path.replace(n - 4, 4, ".so");
+    if (n >= 4 && strcasecmp(path.c_str() + n - 4, ".dll") == 0)
+        path.replace(n - 4, 4, ".so");
     return path;
 }
 
@@ -152,8 +163,8 @@ BOOL WINAPI VirtualFree(LPVOID lpAddress, SIZE_T dwSize, DWORD dwFreeType) {
     }
     if (dwFreeType == MEM_DECOMMIT) {
         SIZE_T size = (dwSize + kPageSize - 1) & ~(kPageSize - 1);
-        if (mmap(lpAddress, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED | MAP_NORESERVE, -1, 0) ==
-            MAP_FAILED) {
+        if (mmap(lpAddress, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED | MAP_NORESERVE, -1,
+                 0) == MAP_FAILED) {
             SetLastError(ERROR_INVALID_ADDRESS);
             return FALSE;
         }
@@ -171,8 +182,8 @@ void WINAPI GetSystemInfo(LPSYSTEM_INFO si) {
     si->lpMaximumApplicationAddress = reinterpret_cast<LPVOID>(0x7FFFFFFEFFFFULL);
     long n = sysconf(_SC_NPROCESSORS_ONLN);
     si->dwNumberOfProcessors = n > 0 ? (DWORD)n : 1;
-    si->dwActiveProcessorMask = si->dwNumberOfProcessors >= 64 ? ~(DWORD_PTR)0
-                                                               : (((DWORD_PTR)1 << si->dwNumberOfProcessors) - 1);
+    si->dwActiveProcessorMask =
+        si->dwNumberOfProcessors >= 64 ? ~(DWORD_PTR)0 : (((DWORD_PTR)1 << si->dwNumberOfProcessors) - 1);
     si->dwAllocationGranularity = 65536;
 }
 
@@ -253,10 +264,13 @@ DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) 
     return len;
 }
 
-BOOL WINAPI DisableThreadLibraryCalls(HMODULE) { return TRUE; }
+BOOL WINAPI DisableThreadLibraryCalls(HMODULE) {
+    return TRUE;
+}
 
 void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
-    if (!lpOutputString) return;
+    if (!lpOutputString)
+        return;
     DebugState& d = Debug();
     COMPAT_DEBUG_SINK sink;
     void* context;
@@ -286,7 +300,8 @@ void CompatSetMessageBoxAnswer(int answer) {
 }
 
 int WINAPI MessageBoxA(HWND, LPCSTR lpText, LPCSTR lpCaption, UINT) {
-    if (DebugToStderr()) fprintf(stderr, "[MessageBox %s] %s\n", lpCaption ? lpCaption : "", lpText ? lpText : "");
+    if (DebugToStderr())
+        fprintf(stderr, "[MessageBox %s] %s\n", lpCaption ? lpCaption : "", lpText ? lpText : "");
     DebugState& d = Debug();
     int answer;
     {
@@ -296,11 +311,14 @@ int WINAPI MessageBoxA(HWND, LPCSTR lpText, LPCSTR lpCaption, UINT) {
     return answer ? answer : PolicyAnswer();
 }
 
-void WINAPI DebugBreak(void) { raise(SIGTRAP); }
+void WINAPI DebugBreak(void) {
+    raise(SIGTRAP);
+}
 
 BOOL WINAPI IsDebuggerPresent(void) {
     FILE* f = fopen("/proc/self/status", "re");
-    if (!f) return FALSE;
+    if (!f)
+        return FALSE;
     char line[256];
     BOOL traced = FALSE;
     while (fgets(line, sizeof(line), f)) {
@@ -322,6 +340,8 @@ BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode) {
     _exit((int)uExitCode);
 }
 
-void WINAPI ExitProcess(UINT uExitCode) { exit((int)uExitCode); }
+void WINAPI ExitProcess(UINT uExitCode) {
+    exit((int)uExitCode);
+}
 
 }  // extern "C"

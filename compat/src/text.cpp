@@ -15,34 +15,43 @@ namespace {
 bool TranslateFormat(const char* in, char* out, size_t cbOut) {
     size_t o = 0;
     auto put = [&](char c) {
-        if (o + 1 >= cbOut) return false;
+        if (o + 1 >= cbOut)
+            return false;
         out[o++] = c;
         return true;
     };
     auto puts = [&](const char* s) {
         while (*s)
-            if (!put(*s++)) return false;
+            if (!put(*s++))
+                return false;
         return true;
     };
     for (const char* p = in; *p;) {
         if (*p != '%') {
-            if (!put(*p++)) return false;
+            if (!put(*p++))
+                return false;
             continue;
         }
-        if (!put(*p++)) return false;
+        if (!put(*p++))
+            return false;
         if (*p == '%') {
-            if (!put(*p++)) return false;
+            if (!put(*p++))
+                return false;
             continue;
         }
         // flags, width, precision
         while (*p && strchr("-+ #0", *p))
-            if (!put(*p++)) return false;
+            if (!put(*p++))
+                return false;
         while (*p && (*p == '*' || (*p >= '0' && *p <= '9')))
-            if (!put(*p++)) return false;
+            if (!put(*p++))
+                return false;
         if (*p == '.') {
-            if (!put(*p++)) return false;
+            if (!put(*p++))
+                return false;
             while (*p && (*p == '*' || (*p >= '0' && *p <= '9')))
-                if (!put(*p++)) return false;
+                if (!put(*p++))
+                    return false;
         }
         // length modifier
         const char* mod = "";
@@ -59,7 +68,8 @@ bool TranslateFormat(const char* in, char* out, size_t cbOut) {
             p += 2;
         } else if (p[0] == 'l') {
             ++p;
-            if (*p == 's' || *p == 'c') mod = "l";  // wide string or character
+            if (*p == 's' || *p == 'c')
+                mod = "l";  // wide string or character
         } else if (p[0] == 'h' && (p[1] == 's' || p[1] == 'c')) {
             ++p;  // narrow string or character: the default here
         } else if (p[0] == 'h' && p[1] == 'h') {
@@ -73,12 +83,15 @@ bool TranslateFormat(const char* in, char* out, size_t cbOut) {
             ++p;
         }
         if (*p == 'p') {
-            if (!puts("016lX")) return false;
+            if (!puts("016lX"))
+                return false;
             ++p;
             continue;
         }
-        if (!puts(mod)) return false;
-        if (*p && !put(*p++)) return false;
+        if (!puts(mod))
+            return false;
+        if (*p && !put(*p++))
+            return false;
     }
     out[o] = 0;
     return true;
@@ -89,27 +102,33 @@ int FormatTranslated(char* buffer, size_t count, const char* format, va_list arg
     char local[1024];
     char* fmt = local;
     size_t need = strlen(format) * 2 + 16;
-    if (need > sizeof(local)) fmt = static_cast<char*>(malloc(need));
-    if (!fmt) return -1;
+    if (need > sizeof(local))
+        fmt = static_cast<char*>(malloc(need));
+    if (!fmt)
+        return -1;
     int n = -1;
     if (TranslateFormat(format, fmt, fmt == local ? sizeof(local) : need)) {
         n = vsnprintf(buffer, count, fmt, args);
     }
-    if (fmt != local) free(fmt);
+    if (fmt != local)
+        free(fmt);
     return n;
 }
 
 int DecodeUtf8(const unsigned char* s, int len, int* used, uint32_t* cp) {
     unsigned c = s[0];
     int n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (n == 0 || n > len) return 0;
+    if (n == 0 || n > len)
+        return 0;
     uint32_t v = n == 1 ? c : n == 2 ? (c & 0x1F) : n == 3 ? (c & 0x0F) : (c & 0x07);
     for (int i = 1; i < n; ++i) {
-        if ((s[i] & 0xC0) != 0x80) return 0;
+        if ((s[i] & 0xC0) != 0x80)
+            return 0;
         v = (v << 6) | (s[i] & 0x3F);
     }
     static const uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (v < kMin[n] || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return 0;
+    if (v < kMin[n] || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF))
+        return 0;
     *used = n;
     *cp = v;
     return 1;
@@ -143,13 +162,16 @@ int EncodeUtf8(uint32_t v, char* out) {
 extern "C" {
 
 int _vsnprintf(char* buffer, size_t count, const char* format, va_list argptr) {
-    if (!format || (!buffer && count)) return -1;
+    if (!format || (!buffer && count))
+        return -1;
     va_list copy;
     va_copy(copy, argptr);
     int n = FormatTranslated(buffer, count, format, copy);
     va_end(copy);
-    if (n < 0) return -1;
-    if ((size_t)n < count) return n;
+    if (n < 0)
+        return -1;
+    if ((size_t)n < count)
+        return n;
     // The C library cut the text and terminated it; the Microsoft formatter
     // fills all count bytes instead and leaves the text unterminated, so the
     // byte the terminator took is recovered from a second, one larger run.
@@ -161,7 +183,8 @@ int _vsnprintf(char* buffer, size_t count, const char* format, va_list argptr) {
             FormatTranslated(full, count + 1, format, copy);
             va_end(copy);
             buffer[count - 1] = full[count - 1];
-            if (full != tail) free(full);
+            if (full != tail)
+                free(full);
         }
     }
     return (size_t)n == count ? n : -1;
@@ -176,7 +199,8 @@ int _snprintf(char* buffer, size_t count, const char* format, ...) {
 }
 
 int WINAPI wvsprintfA(LPSTR lpOut, LPCSTR lpFmt, va_list arglist) {
-    if (!lpOut || !lpFmt) return -1;
+    if (!lpOut || !lpFmt)
+        return -1;
     va_list copy;
     va_copy(copy, arglist);
     int n = FormatTranslated(lpOut, 1024, lpFmt, copy);
@@ -196,8 +220,12 @@ int WINAPIV wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...) {
     return n;
 }
 
-int WINAPI lstrlenA(LPCSTR lpString) { return lpString ? (int)strlen(lpString) : 0; }
-int WINAPI lstrlenW(LPCWSTR lpString) { return lpString ? (int)wcslen(lpString) : 0; }
+int WINAPI lstrlenA(LPCSTR lpString) {
+    return lpString ? (int)strlen(lpString) : 0;
+}
+int WINAPI lstrlenW(LPCWSTR lpString) {
+    return lpString ? (int)wcslen(lpString) : 0;
+}
 
 int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
                                LPWSTR lpWideCharStr, int cchWideChar) {
@@ -236,8 +264,8 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteS
     return out;
 }
 
-int WINAPI WideCharToMultiByte(UINT CodePage, DWORD, LPCWSTR lpWideCharStr, int cchWideChar, LPSTR lpMultiByteStr,
-                               int cbMultiByte, LPCSTR, LPBOOL lpUsedDefaultChar) {
+int WINAPI WideCharToMultiByte(UINT CodePage, DWORD, LPCWSTR lpWideCharStr, int cchWideChar,
+                               LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR, LPBOOL lpUsedDefaultChar) {
     if (CodePage != CP_ACP && CodePage != CP_UTF8 && CodePage != CP_OEMCP) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
@@ -246,12 +274,14 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD, LPCWSTR lpWideCharStr, int 
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    if (lpUsedDefaultChar) *lpUsedDefaultChar = FALSE;
+    if (lpUsedDefaultChar)
+        *lpUsedDefaultChar = FALSE;
     int len = cchWideChar < 0 ? (int)wcslen(lpWideCharStr) + 1 : cchWideChar;
     int out = 0;
     for (int i = 0; i < len; ++i) {
         uint32_t cp = (uint32_t)lpWideCharStr[i];
-        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            cp = 0xFFFD;
         char enc[4];
         int n = EncodeUtf8(cp, enc);
         if (cbMultiByte) {

@@ -52,7 +52,8 @@ void* ThreadMain(void* arg) {
     KThread* self = static_cast<KThread*>(arg);
     {
         std::unique_lock<std::mutex> lock(SyncLock());
-        while (self->m_suspendCount > 0) self->m_resumed.wait(lock);
+        while (self->m_suspendCount > 0)
+            self->m_resumed.wait(lock);
     }
     ExitGuard guard{self};
     t_exitGuard = &guard;
@@ -60,7 +61,8 @@ void* ThreadMain(void* arg) {
     return nullptr;
 }
 
-HANDLE StartThread(LPTHREAD_START_ROUTINE start, LPVOID param, SIZE_T stackSize, DWORD flags, LPDWORD threadId) {
+HANDLE StartThread(LPTHREAD_START_ROUTINE start, LPVOID param, SIZE_T stackSize, DWORD flags,
+                   LPDWORD threadId) {
     if (!start) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return NULL;
@@ -72,7 +74,8 @@ HANDLE StartThread(LPTHREAD_START_ROUTINE start, LPVOID param, SIZE_T stackSize,
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-    if (stackSize) pthread_attr_setstacksize(&attr, stackSize < 65536 ? 65536 : stackSize);
+    if (stackSize)
+        pthread_attr_setstacksize(&attr, stackSize < 65536 ? 65536 : stackSize);
     pthread_t tid;
     int err = pthread_create(&tid, &attr, ThreadMain, t);
     pthread_attr_destroy(&attr);
@@ -84,7 +87,8 @@ HANDLE StartThread(LPTHREAD_START_ROUTINE start, LPVOID param, SIZE_T stackSize,
         return NULL;
     }
     // Thread ids are not needed by the system; report a stable number.
-    if (threadId) *threadId = (DWORD)(reinterpret_cast<uintptr_t>(h) / 4);
+    if (threadId)
+        *threadId = (DWORD)(reinterpret_cast<uintptr_t>(h) / 4);
     SetLastError(ERROR_SUCCESS);
     return h;
 }
@@ -106,38 +110,47 @@ uintptr_t _beginthreadex(void*, unsigned stack_size, unsigned(__stdcall* start_a
     // The two routine types differ only in their result's name; both return a
     // 32-bit unsigned value in the same register.
     DWORD id = 0;
-    HANDLE h = StartThread(reinterpret_cast<LPTHREAD_START_ROUTINE>(start_address), arglist, stack_size, initflag, &id);
-    if (thrdaddr) *thrdaddr = id;
+    HANDLE h = StartThread(reinterpret_cast<LPTHREAD_START_ROUTINE>(start_address), arglist, stack_size,
+                           initflag, &id);
+    if (thrdaddr)
+        *thrdaddr = id;
     return reinterpret_cast<uintptr_t>(h);
 }
 
-void _endthreadex(unsigned retval) { ExitThread(retval); }
+void _endthreadex(unsigned retval) {
+    ExitThread(retval);
+}
 
 void WINAPI ExitThread(DWORD dwExitCode) {
-    if (t_exitGuard) t_exitGuard->code = dwExitCode;
+    if (t_exitGuard)
+        t_exitGuard->code = dwExitCode;
     pthread_exit(nullptr);
 }
 
 DWORD WINAPI ResumeThread(HANDLE hThread) {
     KRef r = LookupHandle(hThread, KObject::kThread);
-    if (!r) return (DWORD)-1;
+    if (!r)
+        return (DWORD)-1;
     KThread* t = static_cast<KThread*>(r.get());
     std::lock_guard<std::mutex> g(SyncLock());
     DWORD previous = t->m_suspendCount;
-    if (t->m_suspendCount > 0 && --t->m_suspendCount == 0) t->m_resumed.notify_all();
+    if (t->m_suspendCount > 0 && --t->m_suspendCount == 0)
+        t->m_resumed.notify_all();
     return previous;
 }
 
 BOOL WINAPI TerminateThread(HANDLE hThread, DWORD) {
     KRef r = LookupHandle(hThread, KObject::kThread);
-    if (!r) return FALSE;
+    if (!r)
+        return FALSE;
     SetLastError(ERROR_NOT_SUPPORTED);
     return FALSE;
 }
 
 BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode) {
     KRef r = LookupHandle(hThread, KObject::kThread);
-    if (!r) return FALSE;
+    if (!r)
+        return FALSE;
     if (!lpExitCode) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -147,14 +160,23 @@ BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode) {
     return TRUE;
 }
 
-HANDLE WINAPI GetCurrentProcess(void) { return reinterpret_cast<HANDLE>((LONG_PTR)-1); }
-HANDLE WINAPI GetCurrentThread(void) { return reinterpret_cast<HANDLE>((LONG_PTR)-2); }
-DWORD WINAPI GetCurrentProcessId(void) { return (DWORD)getpid(); }
-DWORD WINAPI GetCurrentThreadId(void) { return (DWORD)syscall(SYS_gettid); }
+HANDLE WINAPI GetCurrentProcess(void) {
+    return reinterpret_cast<HANDLE>((LONG_PTR)-1);
+}
+HANDLE WINAPI GetCurrentThread(void) {
+    return reinterpret_cast<HANDLE>((LONG_PTR)-2);
+}
+DWORD WINAPI GetCurrentProcessId(void) {
+    return (DWORD)getpid();
+}
+DWORD WINAPI GetCurrentThreadId(void) {
+    return (DWORD)syscall(SYS_gettid);
+}
 
 void WINAPI Sleep(DWORD dwMilliseconds) {
     if (dwMilliseconds == INFINITE) {
-        for (;;) pause();
+        for (;;)
+            pause();
     }
     struct timespec ts;
     ts.tv_sec = dwMilliseconds / 1000;
@@ -173,7 +195,9 @@ ULONGLONG WINAPI GetTickCount64(void) {
     return (ULONGLONG)ts.tv_sec * 1000 + (ULONGLONG)ts.tv_nsec / 1000000;
 }
 
-DWORD WINAPI GetTickCount(void) { return (DWORD)GetTickCount64(); }
+DWORD WINAPI GetTickCount(void) {
+    return (DWORD)GetTickCount64();
+}
 
 void WINAPI GetSystemTimeAsFileTime(LPFILETIME lpSystemTimeAsFileTime) {
     // 100 ns units since 1601-01-01.
@@ -209,9 +233,17 @@ BOOL WINAPI InitializeCriticalSectionAndSpinCount(LPCRITICAL_SECTION cs, DWORD) 
     return TRUE;
 }
 
-void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION cs) { pthread_mutex_destroy(&cs->m); }
-void WINAPI EnterCriticalSection(LPCRITICAL_SECTION cs) { pthread_mutex_lock(&cs->m); }
-BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION cs) { return pthread_mutex_trylock(&cs->m) == 0; }
-void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION cs) { pthread_mutex_unlock(&cs->m); }
+void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION cs) {
+    pthread_mutex_destroy(&cs->m);
+}
+void WINAPI EnterCriticalSection(LPCRITICAL_SECTION cs) {
+    pthread_mutex_lock(&cs->m);
+}
+BOOL WINAPI TryEnterCriticalSection(LPCRITICAL_SECTION cs) {
+    return pthread_mutex_trylock(&cs->m) == 0;
+}
+void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION cs) {
+    pthread_mutex_unlock(&cs->m);
+}
 
 }  // extern "C"

@@ -19,7 +19,8 @@ int main(int argc, char** argv) {
     }
     if (argc >= 3 && strcmp(argv[1], "load") == 0) {
         HMODULE h = LoadLibraryA(argv[2]);
-        if (!h) return 3;
+        if (!h)
+            return 3;
         FreeLibrary(h);
         return 0;
     }

@@ -18,8 +18,8 @@
 
 namespace {
 
-std::mutex g_lock;       // guards g_events and g_mode
-std::string g_events;    // "connect\n", "write <n> <text>\n", "disconnect\n"
+std::mutex g_lock;     // guards g_events and g_mode
+std::string g_events;  // "connect\n", "write <n> <text>\n", "disconnect\n"
 std::string g_mode;
 
 void Record(const std::string& event) {
@@ -54,12 +54,14 @@ public:
     LONG STDMETHODCALLTYPE Connect(ILogObject** ppHolder, DWORD_PTR a, DWORD_PTR b) override {
         Record(std::string("connect ") + (ppHolder && *ppHolder == this ? "holder" : "other") + " " +
                std::to_string(a) + " " + std::to_string(b));
-        if (Mode() == "throw") throw std::runtime_error("log stub: Connect fails");
+        if (Mode() == "throw")
+            throw std::runtime_error("log stub: Connect fails");
         return 0;
     }
     LONG STDMETHODCALLTYPE Disconnect(ILogObject** ppHolder) override {
         Record("disconnect");
-        if (ppHolder && Mode() != "keep") *ppHolder = NULL;
+        if (ppHolder && Mode() != "keep")
+            *ppHolder = NULL;
         return 0;
     }
 };
@@ -72,7 +74,8 @@ extern "C" {
 
 int __cdecl Exp_GetLogObject(ILogObject** ppLog) {
     Record("export");
-    if (Mode() == "fail") return 1;
+    if (Mode() == "fail")
+        return 1;
     *ppLog = &g_stub;
     return 0;
 }

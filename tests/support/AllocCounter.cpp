@@ -10,20 +10,39 @@ thread_local size_t t_allocations = 0;
 
 void* Allocate(size_t size) {
     ++t_allocations;
-    if (void* p = std::malloc(size ? size : 1)) return p;
+    if (void* p = std::malloc(size ? size : 1))
+        return p;
     std::abort();  // the tests never run out of memory; no exceptions here
 }
 }  // namespace
 
 namespace testsupport {
-size_t ThreadAllocationCount() { return t_allocations; }
+size_t ThreadAllocationCount() {
+    return t_allocations;
+}
 }  // namespace testsupport
 
-void* operator new(size_t size) { return Allocate(size); }
-void* operator new[](size_t size) { return Allocate(size); }
-void* operator new(size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void* operator new[](size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
-void operator delete[](void* p, size_t) noexcept { std::free(p); }
+void* operator new(size_t size) {
+    return Allocate(size);
+}
+void* operator new[](size_t size) {
+    return Allocate(size);
+}
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size);
+}
+void* operator new[](size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+    std::free(p);
+}

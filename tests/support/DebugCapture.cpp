@@ -9,11 +9,13 @@ namespace {
 
 const size_t kMaxCapture = 8u << 20;
 
-std::mutex g_lock;                   // guards g_text and g_expect, and the scopes' reports
+std::mutex g_lock;  // guards g_text and g_expect, and the scopes' reports
 std::string g_text;
 ExpectAsserts* g_expect = nullptr;  // innermost scope
 
-bool IsAssertReport(const char* text) { return strncmp(text, "###Err###\n", 10) == 0; }
+bool IsAssertReport(const char* text) {
+    return strncmp(text, "###Err###\n", 10) == 0;
+}
 
 }  // namespace
 
@@ -21,7 +23,8 @@ void OnDebugText(const char* text) {
     bool unexpected = false;
     {
         std::lock_guard<std::mutex> g(g_lock);
-        if (g_text.size() > kMaxCapture) g_text.erase(0, g_text.size() - kMaxCapture / 2);
+        if (g_text.size() > kMaxCapture)
+            g_text.erase(0, g_text.size() - kMaxCapture / 2);
         g_text += text;
         if (IsAssertReport(text)) {
             if (g_expect)
@@ -30,7 +33,8 @@ void OnDebugText(const char* text) {
                 unexpected = true;
         }
     }
-    if (unexpected) ADD_FAILURE() << "unexpected assertion:\n" << text;
+    if (unexpected)
+        ADD_FAILURE() << "unexpected assertion:\n" << text;
 }
 
 std::string DebugText() {
@@ -68,7 +72,8 @@ bool ExpectAsserts::Saw(const std::string& expression) const {
     const std::string needle = "ASSERT( \"" + expression + "\" )\n";
     std::lock_guard<std::mutex> g(g_lock);
     for (const std::string& r : m_reports)
-        if (r.find(needle) != std::string::npos) return true;
+        if (r.find(needle) != std::string::npos)
+            return true;
     return false;
 }
 

@@ -6,7 +6,9 @@
 
 namespace testsupport {
 
-static void Sink(void*, const char* text) { OnDebugText(text); }
+static void Sink(void*, const char* text) {
+    OnDebugText(text);
+}
 
 void InstallDebugCapture() {
     CompatSetDebugOutputSink(Sink, nullptr);

@@ -15,6 +15,8 @@ static LONG CALLBACK DebugPrintHandler(EXCEPTION_POINTERS* info) {
     return EXCEPTION_CONTINUE_SEARCH;
 }
 
-void InstallDebugCapture() { AddVectoredExceptionHandler(1, DebugPrintHandler); }
+void InstallDebugCapture() {
+    AddVectoredExceptionHandler(1, DebugPrintHandler);
+}
 
 }  // namespace testsupport

@@ -3,9 +3,10 @@
 namespace testsupport {
 
 int RunProcess(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv,
-               unsigned milliseconds) {
+               const std::string& workingDir, unsigned milliseconds) {
     ChildProcess child;
-    if (!child.Start(args, extraEnv)) return -1;
+    if (!child.Start(args, extraEnv, workingDir))
+        return -1;
     return child.Wait(milliseconds);
 }
 

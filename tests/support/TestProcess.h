@@ -10,6 +10,9 @@ namespace testsupport {
 std::string HelperPath(const std::string& name);
 // The directory of the running test program, with a trailing separator.
 std::string ProgramDir();
+// The file name of a module built beside the tests: "log" is log.dll on
+// Windows and log.so natively (where LoadLibraryA("log.dll") finds log.so).
+std::string ModuleFile(const std::string& base);
 
 class ChildProcess {
 public:
@@ -19,8 +22,10 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     // Starts args[0] with the arguments; extraEnv entries ("NAME=value") are
-    // added to the inherited environment.
-    bool Start(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv = {});
+    // added to the inherited environment; workingDir, when not empty, is the
+    // child's current directory.
+    bool Start(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv = {},
+               const std::string& workingDir = std::string());
     // The exit code, or -1 when the child did not end within the time.
     int Wait(unsigned milliseconds);
     void Kill();
@@ -34,6 +39,6 @@ private:
 // Runs a program to its end and returns its exit code (-1: did not start or
 // did not end within the time).
 int RunProcess(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv = {},
-               unsigned milliseconds = 60000);
+               const std::string& workingDir = std::string(), unsigned milliseconds = 60000);
 
 }  // namespace testsupport

@@ -15,51 +15,76 @@ namespace testsupport {
 std::string ProgramDir() {
     char buf[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
-    if (n <= 0) return "./";
+    if (n <= 0)
+        return "./";
     buf[n] = 0;
     std::string path(buf);
     return path.substr(0, path.rfind('/') + 1);
 }
 
-std::string HelperPath(const std::string& name) { return ProgramDir() + name; }
+std::string HelperPath(const std::string& name) {
+    return ProgramDir() + name;
+}
 
-ChildProcess::~ChildProcess() { Kill(); }
+std::string ModuleFile(const std::string& base) {
+    return base + ".so";
+}
 
-bool ChildProcess::Start(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv) {
+ChildProcess::~ChildProcess() {
+    Kill();
+}
+
+bool ChildProcess::Start(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv,
+                         const std::string& workingDir) {
     std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
     std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) env.emplace_back(*e);
-    for (const std::string& e : extraEnv) env.push_back(e);
+    for (char** e = environ; *e; ++e)
+        env.emplace_back(*e);
+    for (const std::string& e : extraEnv)
+        env.push_back(e);
     std::vector<char*> envp;
-    for (std::string& e : env) envp.push_back(&e[0]);
+    for (std::string& e : env)
+        envp.push_back(&e[0]);
     envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!workingDir.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, workingDir.c_str());
     pid_t pid;
-    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) return false;
+    int err = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (err != 0)
+        return false;
     m_id = pid;
     m_running = true;
     return true;
 }
 
 int ChildProcess::Wait(unsigned milliseconds) {
-    if (!m_running) return -1;
+    if (!m_running)
+        return -1;
     for (unsigned waited = 0;; waited += 5) {
         int status = 0;
         pid_t r = waitpid((pid_t)m_id, &status, WNOHANG);
         if (r == (pid_t)m_id) {
             m_running = false;
-            if (WIFEXITED(status)) return WEXITSTATUS(status);
+            if (WIFEXITED(status))
+                return WEXITSTATUS(status);
             return 128 + WTERMSIG(status);
         }
-        if (waited >= milliseconds) return -1;
+        if (waited >= milliseconds)
+            return -1;
         struct timespec ts = {0, 5 * 1000 * 1000};
         nanosleep(&ts, nullptr);
     }
 }
 
 void ChildProcess::Kill() {
-    if (!m_running) return;
+    if (!m_running)
+        return;
     kill((pid_t)m_id, SIGKILL);
     int status;
     waitpid((pid_t)m_id, &status, 0);

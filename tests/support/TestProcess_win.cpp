@@ -11,37 +11,51 @@ std::string ProgramDir() {
     return path.substr(0, path.find_last_of("\\/") + 1);
 }
 
-std::string HelperPath(const std::string& name) { return ProgramDir() + name + ".exe"; }
+std::string HelperPath(const std::string& name) {
+    return ProgramDir() + name + ".exe";
+}
 
-ChildProcess::~ChildProcess() { Kill(); }
+std::string ModuleFile(const std::string& base) {
+    return base + ".dll";
+}
+
+ChildProcess::~ChildProcess() {
+    Kill();
+}
 
 static std::string Quote(const std::string& a) {
-    if (!a.empty() && a.find_first_of(" \t\"") == std::string::npos) return a;
+    if (!a.empty() && a.find_first_of(" \t\"") == std::string::npos)
+        return a;
     std::string q = "\"";
     for (char c : a) {
-        if (c == '"') q += '\\';
+        if (c == '"')
+            q += '\\';
         q += c;
     }
     return q + "\"";
 }
 
-bool ChildProcess::Start(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv) {
+bool ChildProcess::Start(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv,
+                         const std::string& workingDir) {
     std::string cmd;
-    for (const std::string& a : args) cmd += (cmd.empty() ? "" : " ") + Quote(a);
+    for (const std::string& a : args)
+        cmd += (cmd.empty() ? "" : " ") + Quote(a);
     // The child inherits this process's environment with the extra entries.
     std::string block;
     if (!extraEnv.empty()) {
         LPCH env = GetEnvironmentStringsA();
-        for (LPCH p = env; *p; p += strlen(p) + 1) block.append(p, strlen(p) + 1);
+        for (LPCH p = env; *p; p += strlen(p) + 1)
+            block.append(p, strlen(p) + 1);
         FreeEnvironmentStringsA(env);
-        for (const std::string& e : extraEnv) block.append(e.c_str(), e.size() + 1);
+        for (const std::string& e : extraEnv)
+            block.append(e.c_str(), e.size() + 1);
         block.push_back('\0');
     }
     STARTUPINFOA si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(args[0].c_str(), &cmd[0], NULL, NULL, FALSE, 0, block.empty() ? NULL : &block[0], NULL, &si,
-                        &pi))
+    if (!CreateProcessA(args[0].c_str(), &cmd[0], NULL, NULL, FALSE, 0, block.empty() ? NULL : &block[0],
+                        workingDir.empty() ? NULL : workingDir.c_str(), &si, &pi))
         return false;
     CloseHandle(pi.hThread);
     m_id = (long long)(INT_PTR)pi.hProcess;
@@ -50,9 +64,11 @@ bool ChildProcess::Start(const std::vector<std::string>& args, const std::vector
 }
 
 int ChildProcess::Wait(unsigned milliseconds) {
-    if (!m_running) return -1;
+    if (!m_running)
+        return -1;
     HANDLE h = (HANDLE)(INT_PTR)m_id;
-    if (WaitForSingleObject(h, milliseconds) != WAIT_OBJECT_0) return -1;
+    if (WaitForSingleObject(h, milliseconds) != WAIT_OBJECT_0)
+        return -1;
     DWORD code = 0;
     GetExitCodeProcess(h, &code);
     CloseHandle(h);
@@ -61,7 +77,8 @@ int ChildProcess::Wait(unsigned milliseconds) {
 }
 
 void ChildProcess::Kill() {
-    if (!m_running) return;
+    if (!m_running)
+        return;
     HANDLE h = (HANDLE)(INT_PTR)m_id;
     TerminateProcess(h, 1);
     WaitForSingleObject(h, 10000);

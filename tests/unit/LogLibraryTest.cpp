@@ -1,0 +1,146 @@
+// The holder of the outside log library, with the stand-in library the build
+// puts beside the test program (log.dll, natively log.so).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "DShowX/DSTrace.h"
+#include "DebugCapture.h"
+#include "TempDir.h"
+#include "TestProcess.h"
+
+namespace {
+
+using testsupport::HelperPath;
+using testsupport::ProgramDir;
+using testsupport::TempDir;
+
+// Keeps the stand-in loaded for the test, so its mode and its record survive
+// the holder's FreeLibrary.
+class LogStub {
+public:
+    LogStub() {
+        m_h = LoadLibraryA((ProgramDir() + "log.dll").c_str());
+        if (!m_h)
+            return;
+        m_setMode = reinterpret_cast<void(__cdecl*)(const char*)>(
+            reinterpret_cast<void (*)()>(GetProcAddress(m_h, "LogStub_SetMode")));
+        m_take = reinterpret_cast<int(__cdecl*)(char*, int)>(
+            reinterpret_cast<void (*)()>(GetProcAddress(m_h, "LogStub_TakeEvents")));
+        Take();
+    }
+    ~LogStub() {
+        if (m_setMode)
+            m_setMode("");
+        if (m_h)
+            FreeLibrary(m_h);
+    }
+    bool Loaded() const { return m_setMode && m_take; }
+    void SetMode(const char* mode) { m_setMode(mode); }
+    std::string Take() {
+        char buf[4096];
+        if (!m_take)
+            return "";
+        m_take(buf, sizeof(buf));
+        return buf;
+    }
+
+private:
+    HMODULE m_h = NULL;
+    void(__cdecl* m_setMode)(const char*) = nullptr;
+    int(__cdecl* m_take)(char*, int) = nullptr;
+};
+
+TEST(CLogLibrary, ConnectsWritesAndDisconnects) {
+    LogStub stub;
+    ASSERT_TRUE(stub.Loaded());
+    {
+        CLogLibrary lib;
+        ILogObject* pLog = lib.GetLog();
+        ASSERT_NE(nullptr, pLog);
+        EXPECT_EQ("export\nconnect holder 0 0\n", stub.Take());
+        const char text[] = "graph dump\r\n";
+        pLog->Write((ULONG)strlen(text), text);
+        EXPECT_EQ("write 12 graph dump\r\n\n", stub.Take());
+    }
+    EXPECT_EQ("disconnect\n", stub.Take());
+}
+
+TEST(CLogLibrary, FailingOrThrowingLibraryGivesNoLogObject) {
+    LogStub stub;
+    ASSERT_TRUE(stub.Loaded());
+    for (const char* mode : {"fail", "throw"}) {
+        stub.SetMode(mode);
+        CLogLibrary lib;
+        EXPECT_EQ(nullptr, lib.GetLog()) << mode;
+    }
+    // Nothing is disconnected that was never connected.
+    EXPECT_EQ(std::string::npos, stub.Take().find("disconnect"));
+}
+
+TEST(CLogLibrary, LogObjectThatKeepsItsPointerFailsTheUnloadCheck) {
+    LogStub stub;
+    ASSERT_TRUE(stub.Loaded());
+    stub.SetMode("keep");
+    testsupport::ExpectAsserts expect;
+    { CLogLibrary lib; }
+    EXPECT_TRUE(expect.Saw("NULL == m_plog"));
+}
+
+TEST(GetLogObject, NullOutPointerIsRefused) {
+    EXPECT_EQ(E_POINTER, GetLogObject(NULL));
+}
+
+// Where the library is looked for, each case in a fresh process.
+class LogLibrarySearch : public ::testing::Test {
+protected:
+    std::string Copy(const std::string& from, const TempDir& dir, const std::string& name) {
+        std::string to = dir.File(name);
+        EXPECT_TRUE(testsupport::CopyFileTo(from, to)) << from;
+        return to;
+    }
+    std::string ProbeName() const { return HelperPath("logprobe").substr(ProgramDir().size()); }
+    static std::string StubFile() { return testsupport::ModuleFile("log"); }
+    static std::string StubPath() { return ProgramDir() + StubFile(); }
+    static std::string ComponentFile() { return testsupport::ModuleFile("OrvexFileSource"); }
+};
+
+TEST_F(LogLibrarySearch, FoundBesideTheExecutable) {
+    TempDir dir;
+    std::string probe = Copy(HelperPath("logprobe"), dir, ProbeName());
+    Copy(StubPath(), dir, StubFile());
+    EXPECT_EQ(0, testsupport::RunProcess({probe, "logobject"}));
+}
+
+TEST_F(LogLibrarySearch, NeverTakenFromTheCurrentDirectory) {
+    TempDir exeDir, cwd;
+    std::string probe = Copy(HelperPath("logprobe"), exeDir, ProbeName());
+    Copy(StubPath(), cwd, StubFile());
+    EXPECT_EQ(1, testsupport::RunProcess({probe, "logobject"}, {}, cwd.Path()));
+}
+
+TEST_F(LogLibrarySearch, ComponentConnectsAtLoadAndDisconnectsAtUnload) {
+    TempDir exeDir, componentDir;
+    std::string probe = Copy(HelperPath("logprobe"), exeDir, ProbeName());
+    Copy(StubPath(), exeDir, StubFile());
+    std::string component = Copy(ProgramDir() + ComponentFile(), componentDir, ComponentFile());
+    const std::string events = exeDir.File("events.txt");
+    EXPECT_EQ(0, testsupport::RunProcess({probe, "load", componentDir.File("OrvexFileSource.dll")},
+                                         {"LOGSTUB_FILE=" + events}));
+    EXPECT_EQ("export\nconnect holder 0 0\ndisconnect\n", testsupport::ReadWholeFile(events));
+}
+
+TEST_F(LogLibrarySearch, NotTakenFromTheComponentsDirectory) {
+    TempDir exeDir, componentDir;
+    std::string probe = Copy(HelperPath("logprobe"), exeDir, ProbeName());
+    Copy(StubPath(), componentDir, StubFile());
+    Copy(ProgramDir() + ComponentFile(), componentDir, ComponentFile());
+    const std::string events = exeDir.File("events.txt");
+    EXPECT_EQ(0, testsupport::RunProcess({probe, "load", componentDir.File("OrvexFileSource.dll")},
+                                         {"LOGSTUB_FILE=" + events}));
+    EXPECT_EQ("", testsupport::ReadWholeFile(events));
+}
+
+}  // namespace
