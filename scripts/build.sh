@@ -21,9 +21,9 @@ if [ ! -f "$dir/CMakeCache.txt" ]; then
 fi
 jobs=$(nproc)
 if [ $# -gt 0 ]; then
-    cmake --build "$dir" -j"$jobs" --target "$@" 2>&1 | grep -vE '^\[ *[0-9]+%\]|^make\[|^Consolidate|^Scanning|^-- ' || true
+    cmake --build "$dir" -j"$jobs" --target "$@" 2>&1 | grep -vE '^\[ *[0-9]+%\]|^g?make\[|^Consolidate|^Scanning|^-- ' || true
     exit "${PIPESTATUS[0]}"
 else
-    cmake --build "$dir" -j"$jobs" 2>&1 | grep -vE '^\[ *[0-9]+%\]|^make\[|^Consolidate|^Scanning|^-- ' || true
+    cmake --build "$dir" -j"$jobs" 2>&1 | grep -vE '^\[ *[0-9]+%\]|^g?make\[|^Consolidate|^Scanning|^-- ' || true
     exit "${PIPESTATUS[0]}"
 fi

@@ -6,6 +6,10 @@
 
 namespace testsupport {
 
+// False where the sanitizer run-time owns the allocation functions (TSan):
+// there the count stays 0 and tests that rely on it skip.
+bool AllocationCountingAvailable();
+
 // Allocations made by this thread so far.
 size_t ThreadAllocationCount();
 
