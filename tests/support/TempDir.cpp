@@ -1,3 +1,5 @@
+#include <windows.h>
+
 #include "TempDir.h"
 
 #include <atomic>
@@ -47,6 +49,14 @@ std::string ReadWholeFile(const std::string& path) {
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+unsigned long ProbeForWriter(const std::string& path) {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return GetLastError();
+    CloseHandle(h);
+    return ERROR_SUCCESS;
 }
 
 }  // namespace testsupport

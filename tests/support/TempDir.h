@@ -27,4 +27,9 @@ bool CopyFileTo(const std::string& from, const std::string& to);
 // The whole content of a file, or "" when it cannot be read.
 std::string ReadWholeFile(const std::string& path);
 
+// Asks for write access without FILE_SHARE_WRITE, as the filter does to learn
+// whether a recorder still writes the file; returns the open's error code
+// (ERROR_SHARING_VIOLATION while a writer holds the file, else 0).
+unsigned long ProbeForWriter(const std::string& path);
+
 }  // namespace testsupport

@@ -43,27 +43,19 @@ TEST(AssertFailedAnswers, IgnoreGoesOn) {
     EXPECT_EQ("after assert\n", printed);
 }
 
-DWORD Probe(const std::string& path) {
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    if (h == INVALID_HANDLE_VALUE)
-        return GetLastError();
-    CloseHandle(h);
-    return ERROR_SUCCESS;
-}
-
 TEST(SharingRule, AnyProcessHoldingTheFileForWritingCounts) {
     TempDir dir;
     const std::string path = dir.Write("rec.mpg", "x");
     testsupport::ChildProcess sh;
     ASSERT_TRUE(sh.Start({"/bin/sh", "-c", "exec 3>>\"$0\"; exec sleep 5", path}));
-    DWORD probe = ERROR_SUCCESS;
+    unsigned long probe = ERROR_SUCCESS;
     for (int i = 0; i < 200 && probe == ERROR_SUCCESS; ++i) {
         usleep(10000);
-        probe = Probe(path);
+        probe = testsupport::ProbeForWriter(path);
     }
-    EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, probe);
+    EXPECT_EQ((unsigned long)ERROR_SHARING_VIOLATION, probe);
     sh.Kill();
-    EXPECT_EQ((DWORD)ERROR_SUCCESS, Probe(path));
+    EXPECT_EQ((unsigned long)ERROR_SUCCESS, testsupport::ProbeForWriter(path));
 }
 
 TEST(SharingRule, ProbeNeverOpensTheFileForWriting) {
@@ -72,13 +64,13 @@ TEST(SharingRule, ProbeNeverOpensTheFileForWriting) {
     struct stat before, after;
     ASSERT_EQ(0, stat(path.c_str(), &before));
     usleep(20000);
-    EXPECT_EQ((DWORD)ERROR_SUCCESS, Probe(path));
+    EXPECT_EQ((unsigned long)ERROR_SUCCESS, testsupport::ProbeForWriter(path));
     ASSERT_EQ(0, stat(path.c_str(), &after));
     EXPECT_EQ(before.st_mtim.tv_nsec, after.st_mtim.tv_nsec);
     // A file the user may not write is refused as on Windows.
     chmod(path.c_str(), 0444);
     if (geteuid() != 0) {
-        EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, Probe(path));
+        EXPECT_EQ((unsigned long)ERROR_ACCESS_DENIED, testsupport::ProbeForWriter(path));
     }
 }
 

@@ -25,15 +25,6 @@ HANDLE OpenShared(const std::string& path) {
                        0, NULL);
 }
 
-// The probe for an active writer: write access without FILE_SHARE_WRITE.
-DWORD ProbeForWriter(const std::string& path) {
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    if (h == INVALID_HANDLE_VALUE)
-        return GetLastError();
-    CloseHandle(h);
-    return ERROR_SUCCESS;
-}
-
 TEST(Files, OpenFailuresCarryWindowsErrors) {
     TempDir dir;
     HANDLE h = OpenShared(dir.File("missing.mpg"));
@@ -141,16 +132,16 @@ TEST(Files, SizeFollowsAnotherWriter) {
 TEST(Files, SharingProbeMeetsAViolationOnlyWhileAWriterHoldsTheFile) {
     TempDir dir;
     const std::string path = dir.Write("rec.mpg", Pattern(100));
-    EXPECT_EQ((DWORD)ERROR_SUCCESS, ProbeForWriter(path));
+    EXPECT_EQ((unsigned long)ERROR_SUCCESS, testsupport::ProbeForWriter(path));
 
     testsupport::ChildProcess writer;
     ASSERT_TRUE(writer.Start({testsupport::HelperPath("holdwrite"), path, "3000"}));
-    DWORD probe = ERROR_SUCCESS;
+    unsigned long probe = ERROR_SUCCESS;
     for (int i = 0; i < 200 && probe == ERROR_SUCCESS; ++i) {
         Sleep(20);
-        probe = ProbeForWriter(path);
+        probe = testsupport::ProbeForWriter(path);
     }
-    EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, probe);
+    EXPECT_EQ((unsigned long)ERROR_SHARING_VIOLATION, probe);
 
     // Readers that share writing are not disturbed, those that don't are refused.
     HANDLE h = OpenShared(path);
@@ -162,7 +153,7 @@ TEST(Files, SharingProbeMeetsAViolationOnlyWhileAWriterHoldsTheFile) {
     EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, GetLastError());
 
     EXPECT_EQ(0, writer.Wait(20000));
-    EXPECT_EQ((DWORD)ERROR_SUCCESS, ProbeForWriter(path));
+    EXPECT_EQ((unsigned long)ERROR_SUCCESS, testsupport::ProbeForWriter(path));
 }
 
 }  // namespace
