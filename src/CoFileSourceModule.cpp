@@ -29,14 +29,21 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID /*lpR
 
 // The component stays loaded while any of its objects lives or a client holds
 // it with IClassFactory::LockServer.
-STDAPI DllCanUnloadNow() { return CComModuleLock::GetLockCount() == 0 ? S_OK : S_FALSE; }
+STDAPI DllCanUnloadNow() {
+    return CComModuleLock::GetLockCount() == 0 ? S_OK : S_FALSE;
+}
 
 STDAPI DllGetClassObject(REFCLSID /*rclsid*/, REFIID /*riid*/, LPVOID* ppv) {
-    if (!ppv) return E_POINTER;
+    if (!ppv)
+        return E_POINTER;
     *ppv = NULL;
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-STDAPI DllRegisterServer() { return E_NOTIMPL; }
+STDAPI DllRegisterServer() {
+    return E_NOTIMPL;
+}
 
-STDAPI DllUnregisterServer() { return E_NOTIMPL; }
+STDAPI DllUnregisterServer() {
+    return E_NOTIMPL;
+}

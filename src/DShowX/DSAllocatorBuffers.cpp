@@ -11,7 +11,9 @@
 
 CAllocatorBuffers::CAllocatorBuffers() : m_pMemory(NULL), m_nCount(0), m_stackFree(NULL), m_nFree(0) {}
 
-CAllocatorBuffers::~CAllocatorBuffers() { Free(); }
+CAllocatorBuffers::~CAllocatorBuffers() {
+    Free();
+}
 
 HRESULT CAllocatorBuffers::Correct(ALLOCATOR_PROPERTIES& rgProps) {
     // A power of two is the only value that equals its own lowest set bit. A
@@ -27,7 +29,8 @@ HRESULT CAllocatorBuffers::Correct(ALLOCATOR_PROPERTIES& rgProps) {
         return VFW_E_SIZENOTSET;
     }
     // A negative prefix would put the first buffer's prefix before the block.
-    if (rgProps.cbPrefix < 0) return E_INVALIDARG;
+    if (rgProps.cbPrefix < 0)
+        return E_INVALIDARG;
 
     LONG cbAlign = rgProps.cbAlign;
     if (cbAlign == 0) {
@@ -38,11 +41,13 @@ HRESULT CAllocatorBuffers::Correct(ALLOCATOR_PROPERTIES& rgProps) {
     // bits, and refused when the rounded stride does not fit a LONG.
     const LONGLONG llStride =
         ((LONGLONG)rgProps.cbBuffer + rgProps.cbPrefix - 1) / cbAlign * cbAlign + cbAlign;
-    if (llStride > LONG_MAX) return E_INVALIDARG;
+    if (llStride > LONG_MAX)
+        return E_INVALIDARG;
     const LONG cbCorrected = (LONG)(llStride - rgProps.cbPrefix);
     if (cbCorrected != rgProps.cbBuffer) {
         DSTrace(TRACE_GENERAL, 2,
-                "WARNING. CAllocatorBuffers::Correct(): input props = { %i, %i, %i, %i }, corrected size of buffer = "
+                "WARNING. CAllocatorBuffers::Correct(): input props = { %i, %i, %i, %i }, corrected size of "
+                "buffer = "
                 "%i\n",
                 rgProps.cBuffers, rgProps.cbBuffer, rgProps.cbAlign, rgProps.cbPrefix, cbCorrected);
     }
@@ -68,11 +73,14 @@ HRESULT CAllocatorBuffers::Allocate(const ALLOCATOR_PROPERTIES& rgProps) {
     // alignment needs room to move the first buffer up.
     SYSTEM_INFO si;
     GetSystemInfo(&si);
-    if (cbAlign > (ULONGLONG)si.dwAllocationGranularity) cbTotal += cbAlign - si.dwAllocationGranularity;
-    if (cbTotal > (ULONGLONG)(SIZE_T)-1) return E_OUTOFMEMORY;
+    if (cbAlign > (ULONGLONG)si.dwAllocationGranularity)
+        cbTotal += cbAlign - si.dwAllocationGranularity;
+    if (cbTotal > (ULONGLONG)(SIZE_T)-1)
+        return E_OUTOFMEMORY;
 
     BYTE** stackFree = new (std::nothrow) BYTE*[rgProps.cBuffers];
-    if (!stackFree) return E_OUTOFMEMORY;
+    if (!stackFree)
+        return E_OUTOFMEMORY;
     ASSERT(m_pMemory == NULL);
     m_pMemory = static_cast<BYTE*>(VirtualAlloc(NULL, (SIZE_T)cbTotal, MEM_COMMIT, PAGE_READWRITE));
     if (!m_pMemory) {
@@ -84,12 +92,14 @@ HRESULT CAllocatorBuffers::Allocate(const ALLOCATOR_PROPERTIES& rgProps) {
 
     const UINT_PTR uBase = ((UINT_PTR)m_pMemory + (UINT_PTR)(cbAlign - 1)) & ~(UINT_PTR)(cbAlign - 1);
     BYTE* pBuffer = reinterpret_cast<BYTE*>(uBase) + cbPrefix;
-    for (LONG i = 0; i < m_nCount; ++i, pBuffer += cbStride) m_stackFree[i] = pBuffer;
+    for (LONG i = 0; i < m_nCount; ++i, pBuffer += cbStride)
+        m_stackFree[i] = pBuffer;
     return S_OK;
 }
 
 void CAllocatorBuffers::Free() {
-    if (m_pMemory) VirtualFree(m_pMemory, 0, MEM_RELEASE);
+    if (m_pMemory)
+        VirtualFree(m_pMemory, 0, MEM_RELEASE);
     m_pMemory = NULL;
     delete[] m_stackFree;
     m_stackFree = NULL;
@@ -98,27 +108,34 @@ void CAllocatorBuffers::Free() {
 
 BYTE* CAllocatorBuffers::Pop() {
     ASSERT(m_stackFree != NULL);
-    if (!m_stackFree || m_nFree == 0) return NULL;
+    if (!m_stackFree || m_nFree == 0)
+        return NULL;
     return m_stackFree[--m_nFree];
 }
 
 void CAllocatorBuffers::Push(BYTE* pBuffer) {
     ASSERT(m_stackFree != NULL && !IsAllReturn());
-    if (!m_stackFree || IsAllReturn()) return;
+    if (!m_stackFree || IsAllReturn())
+        return;
     m_stackFree[m_nFree++] = pBuffer;
 }
 
 // ---------------------------------------------------------------- CSampleArray
 
-CSampleArray::CSampleArray(size_t cbBlock) : m_cbBlock(cbBlock), m_ppArr(NULL), m_nSize(0), m_nAll(0), m_nBusy(0) {}
+CSampleArray::CSampleArray(size_t cbBlock)
+    : m_cbBlock(cbBlock), m_ppArr(NULL), m_nSize(0), m_nAll(0), m_nBusy(0) {}
 
-CSampleArray::~CSampleArray() { Free(); }
+CSampleArray::~CSampleArray() {
+    Free();
+}
 
 bool CSampleArray::Grow(LONG nSize) {
     // Only free blocks are in the array; they move to the new one.
     void** ppArr = new (std::nothrow) void*[nSize];
-    if (!ppArr) return false;
-    if (m_nBusy) memcpy(ppArr, m_ppArr, m_nBusy * sizeof(void*));
+    if (!ppArr)
+        return false;
+    if (m_nBusy)
+        memcpy(ppArr, m_ppArr, m_nBusy * sizeof(void*));
     delete[] m_ppArr;
     m_ppArr = ppArr;
     m_nSize = nSize;
@@ -131,10 +148,12 @@ HRESULT CSampleArray::Reserve(LONG nCount) {
         --m_nAll;
     }
     // Room for every block in existence: those held by samples come back.
-    if (m_nSize < nCount && !Grow(nCount)) return E_OUTOFMEMORY;
+    if (m_nSize < nCount && !Grow(nCount))
+        return E_OUTOFMEMORY;
     while (m_nAll < nCount) {
         void* pBlock = ::operator new(m_cbBlock, std::nothrow);
-        if (!pBlock) return E_OUTOFMEMORY;
+        if (!pBlock)
+            return E_OUTOFMEMORY;
         m_ppArr[m_nBusy++] = pBlock;
         ++m_nAll;
     }
@@ -143,7 +162,8 @@ HRESULT CSampleArray::Reserve(LONG nCount) {
 
 void CSampleArray::Free() {
     ASSERT(m_nBusy == m_nAll);
-    for (LONG i = 0; i < m_nBusy; ++i) ::operator delete(m_ppArr[i]);
+    for (LONG i = 0; i < m_nBusy; ++i)
+        ::operator delete(m_ppArr[i]);
     delete[] m_ppArr;
     m_ppArr = NULL;
     m_nSize = m_nAll = m_nBusy = 0;
@@ -152,9 +172,11 @@ void CSampleArray::Free() {
 void* CSampleArray::Get() {
     if (m_nBusy == 0) {
         ASSERT(m_nBusy == 0);
-        if (m_nAll == m_nSize && !Grow(m_nSize ? m_nSize * 2 : 1)) return NULL;
+        if (m_nAll == m_nSize && !Grow(m_nSize ? m_nSize * 2 : 1))
+            return NULL;
         void* pBlock = ::operator new(m_cbBlock, std::nothrow);
-        if (!pBlock) return NULL;
+        if (!pBlock)
+            return NULL;
         m_ppArr[m_nBusy++] = pBlock;
         ++m_nAll;
     }
@@ -167,6 +189,7 @@ void* CSampleArray::Get() {
 void CSampleArray::Put(void* pBlock) {
     ASSERT(m_ppArr != NULL);
     ASSERT(m_nBusy < m_nAll);
-    if (!m_ppArr || m_nBusy >= m_nAll) return;
+    if (!m_ppArr || m_nBusy >= m_nAll)
+        return;
     m_ppArr[m_nBusy++] = pBlock;
 }

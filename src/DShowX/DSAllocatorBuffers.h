@@ -4,6 +4,8 @@
 #pragma once
 
 #include <windows.h>
+// <tchar.h> must precede <dshow.h>, which brings in the safe-string functions.
+#include <tchar.h>
 #include <dshow.h>
 
 // The buffers of a committed allocator and the stack of free ones.
@@ -36,9 +38,9 @@ public:
     bool IsAllReturn() const { return m_nFree == m_nCount; }
 
 private:
-    BYTE* m_pMemory;      // the block, from VirtualAlloc
-    LONG m_nCount;        // buffers in the block
-    BYTE** m_stackFree;   // m_nCount entries; the first m_nFree are free buffers
+    BYTE* m_pMemory;     // the block, from VirtualAlloc
+    LONG m_nCount;       // buffers in the block
+    BYTE** m_stackFree;  // m_nCount entries; the first m_nFree are free buffers
     LONG m_nFree;
 };
 

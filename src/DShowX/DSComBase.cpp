@@ -2,7 +2,9 @@
 
 LONG volatile CComModuleLock::s_nLockCount = 0;
 
-LONG CComModuleLock::Lock() { return InterlockedIncrement(&s_nLockCount); }
+LONG CComModuleLock::Lock() {
+    return InterlockedIncrement(&s_nLockCount);
+}
 
 LONG CComModuleLock::Unlock() {
     const LONG nCount = InterlockedDecrement(&s_nLockCount);
@@ -10,14 +12,18 @@ LONG CComModuleLock::Unlock() {
     return nCount;
 }
 
-LONG CComModuleLock::GetLockCount() { return InterlockedCompareExchange(&s_nLockCount, 0, 0); }
+LONG CComModuleLock::GetLockCount() {
+    return InterlockedCompareExchange(&s_nLockCount, 0, 0);
+}
 
 HRESULT CComObjectRootBase::InternalQueryInterface(void* pThis, const DSInterfaceEntry* pEntries, REFIID riid,
                                                    void** ppv) {
-    if (!ppv) return E_POINTER;
+    if (!ppv)
+        return E_POINTER;
     *ppv = NULL;
     ASSERT(pEntries != NULL && pEntries->pfnCast != NULL);
-    if (!pEntries || !pEntries->piid) return E_NOINTERFACE;
+    if (!pEntries || !pEntries->piid)
+        return E_NOINTERFACE;
 
     if (IsEqualIID(riid, IID_IUnknown)) {
         IUnknown* pUnk = pEntries->pfnCast(pThis);
@@ -26,8 +32,10 @@ HRESULT CComObjectRootBase::InternalQueryInterface(void* pThis, const DSInterfac
         return S_OK;
     }
     for (const DSInterfaceEntry* pEntry = pEntries; pEntry->piid; ++pEntry) {
-        if (!IsEqualIID(riid, *pEntry->piid)) continue;
-        if (!pEntry->pfnCast) return pEntry->pfnQuery(pThis, riid, ppv);
+        if (!IsEqualIID(riid, *pEntry->piid))
+            continue;
+        if (!pEntry->pfnCast)
+            return pEntry->pfnQuery(pThis, riid, ppv);
         IUnknown* pItf = pEntry->pfnCast(pThis);
         pItf->AddRef();
         *ppv = pItf;

@@ -58,9 +58,9 @@ IUnknown* DSCastToInterface(void* pThis) {
 
 // The table is a function-local constant array: it holds only addresses, so
 // it is initialised at compile time and needs no guard.
-#define BEGIN_INTERFACE_TABLE(cls)                                   \
-    typedef cls _InterfaceTableClass;                                \
-    static const DSInterfaceEntry* GetInterfaceTable() {             \
+#define BEGIN_INTERFACE_TABLE(cls)                       \
+    typedef cls _InterfaceTableClass;                    \
+    static const DSInterfaceEntry* GetInterfaceTable() { \
         static const DSInterfaceEntry s_arrEntries[] = {
 #define INTERFACE_ENTRY(itf) {&IID_##itf, &DSCastToInterface<_InterfaceTableClass, itf>, NULL},
 // An interface reached through one of several paths (e.g. IPersist through
@@ -69,7 +69,7 @@ IUnknown* DSCastToInterface(void* pThis) {
 #define INTERFACE_ENTRY_IID(iid, itf) {&iid, &DSCastToInterface<_InterfaceTableClass, itf>, NULL},
 #define INTERFACE_ENTRY_FUNC(iid, func) {&iid, NULL, func},
 #define END_INTERFACE_TABLE() \
-    {NULL, NULL, NULL}        \
+    { NULL, NULL, NULL }      \
     }                         \
     ;                         \
     return s_arrEntries;      \
@@ -100,7 +100,8 @@ public:
     void FinalRelease() {}
 
     // Walks the table in order; IUnknown is answered by the first row.
-    static HRESULT InternalQueryInterface(void* pThis, const DSInterfaceEntry* pEntries, REFIID riid, void** ppv);
+    static HRESULT InternalQueryInterface(void* pThis, const DSInterfaceEntry* pEntries, REFIID riid,
+                                          void** ppv);
 
 protected:
     LONG volatile m_dwRef;
@@ -153,7 +154,8 @@ public:
     STDMETHOD_(ULONG, AddRef)() override { return this->InternalAddRef(); }
     STDMETHOD_(ULONG, Release)() override {
         const ULONG nRef = this->InternalRelease();
-        if (nRef == 0) delete this;
+        if (nRef == 0)
+            delete this;
         return nRef;
     }
     STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override {
@@ -165,10 +167,12 @@ public:
     // the caller owns; on failure the object is already destroyed.
     static HRESULT CreateInstance(CComObject<T>** pp) {
         ASSERT(pp != NULL);
-        if (!pp) return E_POINTER;
+        if (!pp)
+            return E_POINTER;
         *pp = NULL;
         CComObject<T>* p = new (std::nothrow) CComObject<T>();
-        if (!p) return E_OUTOFMEMORY;
+        if (!p)
+            return E_OUTOFMEMORY;
         p->InternalAddRef();
         const HRESULT hr = p->FinalConstruct();
         p->InternalRelease();
@@ -195,7 +199,8 @@ public:
 
     STDMETHOD_(ULONG, AddRef)() override {
         const ULONG nRef = this->InternalAddRef();
-        if (nRef == 2) CComModuleLock::Lock();
+        if (nRef == 2)
+            CComModuleLock::Lock();
         return nRef;
     }
     STDMETHOD_(ULONG, Release)() override {
@@ -214,10 +219,12 @@ public:
     // cache's own.
     static HRESULT CreateInstance(CComObjectCached<T>** pp) {
         ASSERT(pp != NULL);
-        if (!pp) return E_POINTER;
+        if (!pp)
+            return E_POINTER;
         *pp = NULL;
         CComObjectCached<T>* p = new (std::nothrow) CComObjectCached<T>();
-        if (!p) return E_OUTOFMEMORY;
+        if (!p)
+            return E_OUTOFMEMORY;
         p->InternalAddRef();
         const HRESULT hr = p->FinalConstruct();
         p->InternalRelease();
@@ -237,12 +244,15 @@ template <class T>
 class CComCreator {
 public:
     static HRESULT CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppv) {
-        if (!ppv) return E_POINTER;
+        if (!ppv)
+            return E_POINTER;
         *ppv = NULL;
-        if (pUnkOuter) return CLASS_E_NOAGGREGATION;
+        if (pUnkOuter)
+            return CLASS_E_NOAGGREGATION;
         CComObject<T>* p = NULL;
         HRESULT hr = CComObject<T>::CreateInstance(&p);
-        if (FAILED(hr)) return hr;
+        if (FAILED(hr))
+            return hr;
         hr = p->QueryInterface(riid, ppv);
         p->Release();
         return hr;
@@ -261,7 +271,8 @@ public:
     END_INTERFACE_TABLE()
 
     STDMETHOD(CreateInstance)(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) override {
-        if (!ppvObject) return E_POINTER;
+        if (!ppvObject)
+            return E_POINTER;
         *ppvObject = NULL;
         if (pUnkOuter && !IsEqualIID(riid, IID_IUnknown)) {
             DSTrace(TRACE_COM, 0,
@@ -288,22 +299,27 @@ class CComPtr {
 public:
     CComPtr() : p(NULL) {}
     CComPtr(T* lp) : p(lp) {
-        if (p) p->AddRef();
+        if (p)
+            p->AddRef();
     }
     CComPtr(const CComPtr& other) : p(other.p) {
-        if (p) p->AddRef();
+        if (p)
+            p->AddRef();
     }
     ~CComPtr() {
-        if (p) p->Release();
+        if (p)
+            p->Release();
     }
 
     // Takes the new reference before giving back the old one, so assigning
     // an object that only this pointer keeps alive is safe.
     T* operator=(T* lp) {
-        if (lp) lp->AddRef();
+        if (lp)
+            lp->AddRef();
         T* pOld = p;
         p = lp;
-        if (pOld) pOld->Release();
+        if (pOld)
+            pOld->Release();
         return p;
     }
     CComPtr& operator=(const CComPtr& other) {
@@ -335,7 +351,8 @@ public:
     void Attach(T* lp) {
         T* pOld = p;
         p = lp;
-        if (pOld) pOld->Release();
+        if (pOld)
+            pOld->Release();
     }
     // Hands the reference to the caller.
     T* Detach() {
@@ -345,9 +362,11 @@ public:
     }
     HRESULT CopyTo(T** pp) const {
         ASSERT(pp != NULL);
-        if (!pp) return E_POINTER;
+        if (!pp)
+            return E_POINTER;
         *pp = p;
-        if (p) p->AddRef();
+        if (p)
+            p->AddRef();
         return S_OK;
     }
 

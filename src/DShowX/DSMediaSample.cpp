@@ -29,10 +29,14 @@ const DWORD kEndBuffer = PROPS_END(pbBuffer);
 const DWORD kEndBufferSize = PROPS_END(cbBuffer);
 const DWORD kPropsSize = (DWORD)sizeof(AM_SAMPLE2_PROPERTIES);
 
-LPCSTR BoolText(BOOL b) { return b ? "TRUE" : "FALSE"; }
+LPCSTR BoolText(BOOL b) {
+    return b ? "TRUE" : "FALSE";
+}
 
 // A stream time for a trace: its text, or "???" when it is not there.
-LPCSTR TimeText(bool bValid, REFERENCE_TIME rt, LPSTR pszConv) { return bValid ? RefTime2Str(rt, pszConv) : "???"; }
+LPCSTR TimeText(bool bValid, REFERENCE_TIME rt, LPSTR pszConv) {
+    return bValid ? RefTime2Str(rt, pszConv) : "???";
+}
 
 }  // namespace
 
@@ -52,9 +56,13 @@ CMediaSample::CMediaSample()
       m_dwStreamId(0),
       m_pAllocator(NULL) {}
 
-CMediaSample::~CMediaSample() { MTFree(m_pMediaType); }
+CMediaSample::~CMediaSample() {
+    MTFree(m_pMediaType);
+}
 
-LPCSTR CMediaSample::GetDebugPrefix() const { return "CMediaSample - "; }
+LPCSTR CMediaSample::GetDebugPrefix() const {
+    return "CMediaSample - ";
+}
 
 HRESULT CMediaSample::FinalConstruct() {
     DSTrace(TRACE_GENERAL, 10, "CMediaSample::FinalConstruct\n");
@@ -69,7 +77,8 @@ void CMediaSample::FinalRelease(IMemAllocatorNotifyCallbackTemp** ppNotify) {
             ASSERT(!_T("pSample->GetPointer() != S_OK"));
             pBuffer = NULL;
         }
-        if (m_pAllocator->PutBackBuffer(pBuffer, ppNotify) != S_OK) ASSERT(!_T("ReleaseBuffer() != S_OK"));
+        if (m_pAllocator->PutBackBuffer(pBuffer, ppNotify) != S_OK)
+            ASSERT(!_T("ReleaseBuffer() != S_OK"));
     }
     MTFree(m_pMediaType);
     m_pMediaType = NULL;
@@ -80,7 +89,8 @@ STDMETHODIMP CMediaSample::GetPointer(BYTE** ppBuffer) {
     DSTrace(TRACE_COM, 12, "%sIMediaSample::GetPointer(): pBuffer=0x%X\n", GetDebugPrefix(),
             (UINT)(UINT_PTR)m_pBuffer);
     ASSERT(ppBuffer != NULL);
-    if (!ppBuffer) return E_POINTER;
+    if (!ppBuffer)
+        return E_POINTER;
     ASSERT(m_pBuffer != NULL);
     *ppBuffer = m_pBuffer;
     return m_pBuffer ? S_OK : E_FAIL;
@@ -101,7 +111,8 @@ STDMETHODIMP CMediaSample::GetTime(REFERENCE_TIME* pTimeStart, REFERENCE_TIME* p
             bStop ? RefTime2Str(m_tStop, szStop) : TimeText(bStart, m_tStart + 1, szStop));
     ASSERT(pTimeStart != NULL);
     ASSERT(pTimeEnd != NULL);
-    if (!pTimeStart || !pTimeEnd) return E_INVALIDARG;
+    if (!pTimeStart || !pTimeEnd)
+        return E_INVALIDARG;
     if (bStop) {
         *pTimeStart = m_tStart;
         *pTimeEnd = m_tStop;
@@ -121,7 +132,8 @@ STDMETHODIMP CMediaSample::SetTime(REFERENCE_TIME* pTimeStart, REFERENCE_TIME* p
             TimeText(pTimeStart != NULL, pTimeStart ? *pTimeStart : 0, szStart),
             TimeText(pTimeEnd != NULL, pTimeEnd ? *pTimeEnd : 0, szStop));
     if (!pTimeStart) {
-        if (pTimeEnd) ASSERT(pTimeEnd == NULL);
+        if (pTimeEnd)
+            ASSERT(pTimeEnd == NULL);
         m_dwFlags &= ~(DWORD)(AM_SAMPLE_TIMEVALID | AM_SAMPLE_STOPVALID);
         m_tStart = m_tStop = 0;
         return S_OK;
@@ -165,7 +177,9 @@ STDMETHODIMP CMediaSample::SetSyncPoint(BOOL bIsSyncPoint) {
     return SetFlag(AM_SAMPLE_SPLICEPOINT, bIsSyncPoint, "%sIMediaSample::SetSyncPoint( %s )\n");
 }
 
-STDMETHODIMP CMediaSample::IsPreroll() { return TestFlag(AM_SAMPLE_PREROLL, "%sIMediaSample::IsPreroll(): %s\n"); }
+STDMETHODIMP CMediaSample::IsPreroll() {
+    return TestFlag(AM_SAMPLE_PREROLL, "%sIMediaSample::IsPreroll(): %s\n");
+}
 
 STDMETHODIMP CMediaSample::SetPreroll(BOOL bIsPreroll) {
     return SetFlag(AM_SAMPLE_PREROLL, bIsPreroll, "%sIMediaSample::SetPreroll( %s )\n");
@@ -180,7 +194,8 @@ STDMETHODIMP CMediaSample::SetDiscontinuity(BOOL bDiscontinuity) {
 }
 
 STDMETHODIMP_(LONG) CMediaSample::GetActualDataLength() {
-    DSTrace(TRACE_COM, 12, "%sIMediaSample::GetActualDataLength(): cbActual=%u\n", GetDebugPrefix(), m_lActual);
+    DSTrace(TRACE_COM, 12, "%sIMediaSample::GetActualDataLength(): cbActual=%u\n", GetDebugPrefix(),
+            m_lActual);
     return m_lActual;
 }
 
@@ -191,7 +206,8 @@ STDMETHODIMP CMediaSample::SetActualDataLength(LONG lLen) {
         return VFW_E_BUFFER_OVERFLOW;
     }
     // A negative length would read as a huge one to anyone taking it unsigned.
-    if (lLen < 0) return E_INVALIDARG;
+    if (lLen < 0)
+        return E_INVALIDARG;
     m_lActual = lLen;
     return S_OK;
 }
@@ -199,7 +215,8 @@ STDMETHODIMP CMediaSample::SetActualDataLength(LONG lLen) {
 STDMETHODIMP CMediaSample::GetMediaType(AM_MEDIA_TYPE** ppMediaType) {
     DSTrace(TRACE_COM, 12, "%sIMediaSample::GetMediaType()\n", GetDebugPrefix());
     ASSERT(ppMediaType != NULL);
-    if (!ppMediaType) return E_POINTER;
+    if (!ppMediaType)
+        return E_POINTER;
     if (m_dwFlags & AM_SAMPLE_TYPECHANGED) {
         ASSERT(m_pMediaType != NULL);
         *ppMediaType = MTDup(m_pMediaType);
@@ -218,8 +235,10 @@ STDMETHODIMP CMediaSample::SetMediaType(AM_MEDIA_TYPE* pMediaType) {
     MTFree(m_pMediaType);
     m_pMediaType = NULL;
     m_dwFlags &= ~(DWORD)AM_SAMPLE_TYPECHANGED;
-    if (!pMediaType) return S_OK;
-    if (!pNew) return E_OUTOFMEMORY;
+    if (!pMediaType)
+        return S_OK;
+    if (!pNew)
+        return E_OUTOFMEMORY;
     m_pMediaType = pNew;
     m_dwFlags |= AM_SAMPLE_TYPECHANGED;
     return S_OK;
@@ -231,7 +250,8 @@ STDMETHODIMP CMediaSample::GetMediaTime(LONGLONG* pTimeStart, LONGLONG* pTimeEnd
             bValid ? m_mtStart : 0, bValid ? m_mtStop : 0);
     ASSERT(pTimeStart != NULL);
     ASSERT(pTimeEnd != NULL);
-    if (!pTimeStart || !pTimeEnd) return E_INVALIDARG;
+    if (!pTimeStart || !pTimeEnd)
+        return E_INVALIDARG;
     if (bValid) {
         *pTimeStart = m_mtStart;
         *pTimeEnd = m_mtStop;
@@ -245,7 +265,8 @@ STDMETHODIMP CMediaSample::SetMediaTime(LONGLONG* pTimeStart, LONGLONG* pTimeEnd
     DSTrace(TRACE_COM, 12, "%sIMediaSample::SetMediaTime( mS=%I64i  mE=%I64i )\n", GetDebugPrefix(),
             pTimeStart ? *pTimeStart : 0, pTimeEnd ? *pTimeEnd : 0);
     if (!pTimeStart) {
-        if (pTimeEnd) ASSERT(pTimeEnd == NULL);
+        if (pTimeEnd)
+            ASSERT(pTimeEnd == NULL);
         m_dwFlags &= ~(DWORD)SAMPLE_MEDIATIMEVALID;
         m_mtStart = m_mtStop = 0;
         return S_OK;
@@ -266,9 +287,11 @@ STDMETHODIMP CMediaSample::SetMediaTime(LONGLONG* pTimeStart, LONGLONG* pTimeEnd
 
 STDMETHODIMP CMediaSample::GetProperties(DWORD cbProperties, BYTE* pbProperties) {
     DSTrace(TRACE_COM, 12, "%sIMediaSample2::GetProperties( cbProps=%u )\n", GetDebugPrefix(), cbProperties);
-    if (cbProperties == 0) return S_OK;
+    if (cbProperties == 0)
+        return S_OK;
     ASSERT(pbProperties != NULL);
-    if (!pbProperties) return E_POINTER;
+    if (!pbProperties)
+        return E_POINTER;
 
     const DWORD cbCopy = cbProperties < kPropsSize ? cbProperties : kPropsSize;
     AM_SAMPLE2_PROPERTIES props;
@@ -290,32 +313,41 @@ STDMETHODIMP CMediaSample::GetProperties(DWORD cbProperties, BYTE* pbProperties)
 STDMETHODIMP CMediaSample::SetProperties(DWORD cbProperties, const BYTE* pbProperties) {
     DSTrace(TRACE_COM, 12, "%sIMediaSample2::SetProperties( cbProps=%u, pbProps=0x%X )\n", GetDebugPrefix(),
             cbProperties, (UINT)(UINT_PTR)pbProperties);
-    if (cbProperties < kEndTypeSpecificFlags) return S_OK;
+    if (cbProperties < kEndTypeSpecificFlags)
+        return S_OK;
     ASSERT(pbProperties != NULL);
-    if (!pbProperties) return E_POINTER;
+    if (!pbProperties)
+        return E_POINTER;
 
     // Only the bytes the caller vouched for are read, into a record of our own.
     DWORD cbData;
     memcpy(&cbData, pbProperties, sizeof(cbData));
-    if (cbData < cbProperties) cbProperties = cbData;
-    if (cbProperties > kPropsSize) return E_INVALIDARG;
+    if (cbData < cbProperties)
+        cbProperties = cbData;
+    if (cbProperties > kPropsSize)
+        return E_INVALIDARG;
     AM_SAMPLE2_PROPERTIES props;
     memset(&props, 0, sizeof(props));
     memcpy(&props, pbProperties, cbProperties);
     const AM_SAMPLE2_PROPERTIES* pProps = &props;
 
     const bool bFlags = cbProperties >= kEndSampleFlags;
-    if (bFlags && (pProps->dwSampleFlags & ~(DWORD)SAMPLE_SETTABLE_FLAGS)) return E_INVALIDARG;
+    if (bFlags && (pProps->dwSampleFlags & ~(DWORD)SAMPLE_SETTABLE_FLAGS))
+        return E_INVALIDARG;
     if (bFlags && cbProperties < kEndStop && (pProps->dwSampleFlags & AM_SAMPLE_TIMEVALID) &&
         !(m_dwFlags & AM_SAMPLE_STOPVALID))
         return E_INVALIDARG;
-    if (cbProperties >= kEndBuffer && pProps->pbBuffer && pProps->pbBuffer != m_pBuffer) return E_INVALIDARG;
+    if (cbProperties >= kEndBuffer && pProps->pbBuffer && pProps->pbBuffer != m_pBuffer)
+        return E_INVALIDARG;
     if (cbProperties >= kEndBufferSize) {
-        if (pProps->cbBuffer != 0 && pProps->cbBuffer != m_cbBuffer) return E_INVALIDARG;
-        if (pProps->cbBuffer < pProps->lActual) return E_INVALIDARG;
+        if (pProps->cbBuffer != 0 && pProps->cbBuffer != m_cbBuffer)
+            return E_INVALIDARG;
+        if (pProps->cbBuffer < pProps->lActual)
+            return E_INVALIDARG;
     }
     // The valid length must fit the buffer, whatever else the record says.
-    if (cbProperties >= kEndActual && (pProps->lActual < 0 || pProps->lActual > m_cbBuffer)) return E_INVALIDARG;
+    if (cbProperties >= kEndActual && (pProps->lActual < 0 || pProps->lActual > m_cbBuffer))
+        return E_INVALIDARG;
 
     // AM_SAMPLE_TYPECHANGED says whether a type is attached. A record that
     // carries the type field decides it; one too short to carry it keeps the
@@ -330,7 +362,8 @@ STDMETHODIMP CMediaSample::SetProperties(DWORD cbProperties, const BYTE* pbPrope
             }
             DSTrace(TRACE_COM, 8, "%sIMediaSample2::SetProperties - change media type\n", GetDebugPrefix());
             pNewType = MTDup(pProps->pMediaType);
-            if (!pNewType) return E_OUTOFMEMORY;
+            if (!pNewType)
+                return E_OUTOFMEMORY;
         } else if (pProps->pMediaType) {
             ASSERT(pProps->pMediaType == NULL);
         }
@@ -341,10 +374,14 @@ STDMETHODIMP CMediaSample::SetProperties(DWORD cbProperties, const BYTE* pbPrope
         const DWORD dwKept = SAMPLE_MEDIATIMEVALID | (bTypeField ? 0 : (DWORD)AM_SAMPLE_TYPECHANGED);
         m_dwFlags = (pProps->dwSampleFlags & ~dwKept) | (m_dwFlags & dwKept);
     }
-    if (cbProperties >= kEndActual) m_lActual = pProps->lActual;
-    if (cbProperties >= kEndStart) m_tStart = pProps->tStart;
-    if (cbProperties >= kEndStop) m_tStop = pProps->tStop;
-    if (cbProperties >= kEndStreamId) m_dwStreamId = pProps->dwStreamId;
+    if (cbProperties >= kEndActual)
+        m_lActual = pProps->lActual;
+    if (cbProperties >= kEndStart)
+        m_tStart = pProps->tStart;
+    if (cbProperties >= kEndStop)
+        m_tStop = pProps->tStop;
+    if (cbProperties >= kEndStreamId)
+        m_dwStreamId = pProps->dwStreamId;
     if (bTypeField) {
         MTFree(m_pMediaType);
         m_pMediaType = pNewType;
@@ -358,17 +395,21 @@ STDMETHODIMP CComSampleObject::QueryInterface(REFIID riid, void** ppv) {
     return InternalQueryInterface(static_cast<CMediaSample*>(this), GetInterfaceTable(), riid, ppv);
 }
 
-STDMETHODIMP_(ULONG) CComSampleObject::AddRef() { return InternalAddRef(); }
+STDMETHODIMP_(ULONG) CComSampleObject::AddRef() {
+    return InternalAddRef();
+}
 
 STDMETHODIMP_(ULONG) CComSampleObject::Release() {
     const ULONG nRef = InternalRelease();
-    if (nRef != 0) return nRef;
+    if (nRef != 0)
+        return nRef;
 
     // The sample's allocator reference is not counted, and giving the buffer
     // back after a decommit can drop the allocator's last reference of its
     // own: hold one until the block is back too.
     CMemoryAllocator* pAllocator = m_pAllocator;
-    if (pAllocator) pAllocator->AddRef();
+    if (pAllocator)
+        pAllocator->AddRef();
     m_dwRef = 1;
     IMemAllocatorNotifyCallbackTemp* pNotify = NULL;
     FinalRelease(&pNotify);
@@ -388,10 +429,12 @@ STDMETHODIMP_(ULONG) CComSampleObject::Release() {
 HRESULT CComSampleObject::InitInstance(void* pSample, CMemoryAllocator* pAlloc, BYTE* pBuffer, LONG cbBuffer,
                                        IMediaSample** ppMediaSample) {
     ASSERT(pSample != NULL && ppMediaSample != NULL);
-    if (!pSample || !ppMediaSample) return E_POINTER;
+    if (!pSample || !ppMediaSample)
+        return E_POINTER;
     *ppMediaSample = NULL;
     ASSERT(pAlloc != NULL && pBuffer != NULL && cbBuffer > 0);
-    if (!pAlloc || !pBuffer || cbBuffer <= 0) return E_INVALIDARG;
+    if (!pAlloc || !pBuffer || cbBuffer <= 0)
+        return E_INVALIDARG;
 
     CComSampleObject* p = new (pSample) CComSampleObject();
     p->m_pAllocator = pAlloc;
@@ -402,7 +445,8 @@ HRESULT CComSampleObject::InitInstance(void* pSample, CMemoryAllocator* pAlloc, 
 
     p->AddRef();
     const HRESULT hr = p->QueryInterface(IID_IMediaSample, reinterpret_cast<void**>(ppMediaSample));
-    if (hr != S_OK) ASSERT(hr == S_OK && _T("CComSampleObject::InitInstance() : pSample->QueryInterface() FAILED"));
+    if (hr != S_OK)
+        ASSERT(hr == S_OK && _T("CComSampleObject::InitInstance() : pSample->QueryInterface() FAILED"));
     p->Release();
     return hr;
 }

@@ -8,6 +8,8 @@
 #pragma once
 
 #include <windows.h>
+// <tchar.h> must precede <dshow.h>, which brings in the safe-string functions.
+#include <tchar.h>
 #include <dshow.h>
 
 #include "DShowX/DSComBase.h"
@@ -72,10 +74,10 @@ protected:
     HRESULT TestFlag(DWORD dwFlag, LPCSTR pszFormat);
     HRESULT SetFlag(DWORD dwFlag, BOOL bSet, LPCSTR pszFormat);
 
-    BYTE* m_pBuffer;           // start of the buffer, in the allocator's block; not owned
-    LONG m_cbBuffer;           // size of the buffer
-    LONG m_lActual;            // valid bytes, 0..m_cbBuffer
-    DWORD m_dwFlags;           // AM_SAMPLE_* bits and SAMPLE_MEDIATIMEVALID
+    BYTE* m_pBuffer;  // start of the buffer, in the allocator's block; not owned
+    LONG m_cbBuffer;  // size of the buffer
+    LONG m_lActual;   // valid bytes, 0..m_cbBuffer
+    DWORD m_dwFlags;  // AM_SAMPLE_* bits and SAMPLE_MEDIATIMEVALID
     DWORD m_dwTypeSpecificFlags;
     AM_MEDIA_TYPE* m_pMediaType;  // owned; set exactly when AM_SAMPLE_TYPECHANGED is
     REFERENCE_TIME m_tStart;

@@ -13,14 +13,17 @@ CMemoryAllocator::CMemoryAllocator()
 
 CMemoryAllocator::~CMemoryAllocator() {}
 
-LPCSTR CMemoryAllocator::GetDebugPrefix() const { return "CMemoryAllocator - "; }
+LPCSTR CMemoryAllocator::GetDebugPrefix() const {
+    return "CMemoryAllocator - ";
+}
 
 HRESULT CMemoryAllocator::FinalConstruct() {
     DSTrace(TRACE_GENERAL, 2, "CMemoryAllocator::FinalConstruct\n");
     ASSERT(m_eState == AS_Create);
     ASSERT(m_hSem == NULL);
     m_hSem = CreateSemaphoreA(NULL, 0, 0x7FFFFFFF, NULL);
-    if (!m_hSem) return E_OUTOFMEMORY;
+    if (!m_hSem)
+        return E_OUTOFMEMORY;
     m_eState = AS_Init;
     return S_OK;
 }
@@ -28,7 +31,8 @@ HRESULT CMemoryAllocator::FinalConstruct() {
 void CMemoryAllocator::FinalRelease() {
     DSTrace(TRACE_GENERAL, 2, "CMemoryAllocator::FinalRelease\n");
     ASSERT(m_eState == AS_Create || m_eState == AS_Init || m_eState == AS_Prop);
-    if (m_hSem) CloseHandle(m_hSem);
+    if (m_hSem)
+        CloseHandle(m_hSem);
     m_hSem = NULL;
     m_eState = AS_Create;
     m_samples.Free();
@@ -44,11 +48,12 @@ AllocatorState CMemoryAllocator::GetState() {
 
 STDMETHODIMP CMemoryAllocator::SetProperties(ALLOCATOR_PROPERTIES* pRequest, ALLOCATOR_PROPERTIES* pActual) {
     DSTrace(TRACE_COM, 8, "%sIMemAllocator::SetProperties( %i, %i, %i, %i )\n", GetDebugPrefix(),
-            pRequest ? pRequest->cBuffers : 0, pRequest ? pRequest->cbBuffer : 0, pRequest ? pRequest->cbAlign : 0,
-            pRequest ? pRequest->cbPrefix : 0);
+            pRequest ? pRequest->cBuffers : 0, pRequest ? pRequest->cbBuffer : 0,
+            pRequest ? pRequest->cbAlign : 0, pRequest ? pRequest->cbPrefix : 0);
     ASSERT(pRequest != NULL);
     ASSERT(pActual != NULL);
-    if (!pRequest || !pActual) return E_POINTER;
+    if (!pRequest || !pActual)
+        return E_POINTER;
     // Copied before *pActual is cleared: callers may pass one record for both.
     ALLOCATOR_PROPERTIES props = *pRequest;
     pActual->cBuffers = pActual->cbBuffer = pActual->cbAlign = pActual->cbPrefix = 0;
@@ -58,7 +63,8 @@ STDMETHODIMP CMemoryAllocator::SetProperties(ALLOCATOR_PROPERTIES* pRequest, ALL
         case AS_Init:
         case AS_Prop: {
             const HRESULT hr = CAllocatorBuffers::Correct(props);
-            if (FAILED(hr)) return hr;
+            if (FAILED(hr))
+                return hr;
             m_props = props;
             *pActual = props;
             m_eState = AS_Prop;
@@ -78,7 +84,8 @@ STDMETHODIMP CMemoryAllocator::SetProperties(ALLOCATOR_PROPERTIES* pRequest, ALL
 STDMETHODIMP CMemoryAllocator::GetProperties(ALLOCATOR_PROPERTIES* pProps) {
     DSTrace(TRACE_COM, 8, "%sIMemAllocator::GetProperties\n", GetDebugPrefix());
     ASSERT(pProps != NULL);
-    if (!pProps) return E_POINTER;
+    if (!pProps)
+        return E_POINTER;
     CObjectLock<CMemoryAllocator> lock(this);
     switch (m_eState) {
         case AS_Create:
@@ -151,13 +158,15 @@ STDMETHODIMP CMemoryAllocator::Decommit() {
     }
     // The caller holds a reference, so this is never the last one; it is
     // still given back outside the lock.
-    if (bDropCommit) Release();
+    if (bDropCommit)
+        Release();
     return hr;
 }
 
 HRESULT CMemoryAllocator::CreateSample(IMediaSample** ppSample) {
     BYTE* pBuffer = m_buffers.Pop();
-    if (!pBuffer) return S_FALSE;
+    if (!pBuffer)
+        return S_FALSE;
     void* pBlock = m_samples.Get();
     if (!pBlock) {
         m_buffers.Push(pBuffer);
@@ -170,7 +179,8 @@ STDMETHODIMP CMemoryAllocator::GetBuffer(IMediaSample** ppSample, REFERENCE_TIME
                                          REFERENCE_TIME* /*pEndTime*/, DWORD dwFlags) {
     DSTrace(TRACE_COM, 10, "%sIMemAllocator::GetBuffer\n", GetDebugPrefix());
     ASSERT(ppSample != NULL);
-    if (!ppSample) return E_POINTER;
+    if (!ppSample)
+        return E_POINTER;
     *ppSample = NULL;
     const bool bNoWait = (dwFlags & AM_GBF_NOWAIT) != 0;
     for (;;) {
@@ -231,7 +241,8 @@ HRESULT CMemoryAllocator::OnBufferBack(IMemAllocatorNotifyCallbackTemp** ppNotif
             m_eState = AS_InUse;
             // fall through
         case AS_InUse:
-            if (m_buffers.IsAllReturn()) m_eState = AS_Commit;
+            if (m_buffers.IsAllReturn())
+                m_eState = AS_Commit;
             break;
         case AS_Decommit:
             if (m_buffers.IsAllReturn()) {
@@ -249,7 +260,8 @@ HRESULT CMemoryAllocator::OnBufferBack(IMemAllocatorNotifyCallbackTemp** ppNotif
 STDMETHODIMP CMemoryAllocator::ReleaseBuffer(IMediaSample* pSample) {
     DSTrace(TRACE_COM, 10, "%sIMemAllocator::ReleaseBuffer\n", GetDebugPrefix());
     ASSERT(pSample != NULL);
-    if (!pSample) return E_POINTER;
+    if (!pSample)
+        return E_POINTER;
     return PutBackBuffer(NULL, NULL);
 }
 
@@ -259,7 +271,8 @@ HRESULT CMemoryAllocator::PutBackBuffer(BYTE* pBuffer, IMemAllocatorNotifyCallba
     HRESULT hr;
     {
         CObjectLock<CMemoryAllocator> lock(this);
-        if (pBuffer) m_buffers.Push(pBuffer);
+        if (pBuffer)
+            m_buffers.Push(pBuffer);
         hr = OnBufferBack(&pNotify, &bDropCommit);
     }
     if (ppNotify) {
@@ -270,20 +283,23 @@ HRESULT CMemoryAllocator::PutBackBuffer(BYTE* pBuffer, IMemAllocatorNotifyCallba
     }
     // Samples hold a reference of their own while they give their buffer
     // back, so the commit reference is never the last one here.
-    if (bDropCommit) Release();
+    if (bDropCommit)
+        Release();
     return hr;
 }
 
 void CMemoryAllocator::ReturnSample(void* pSample) {
     CObjectLock<CMemoryAllocator> lock(this);
     ASSERT(pSample != NULL);
-    if (!pSample) return;
+    if (!pSample)
+        return;
     m_samples.Put(pSample);
     WakeWaiters();
 }
 
 void CMemoryAllocator::WakeWaiters() {
-    if (m_nWaiters == 0) return;
+    if (m_nWaiters == 0)
+        return;
     ASSERT(m_hSem != NULL);
     ReleaseSemaphore(m_hSem, m_nWaiters, NULL);
     m_nWaiters = 0;
@@ -306,7 +322,8 @@ STDMETHODIMP CMemoryAllocator::SetNotify(IMemAllocatorNotifyCallbackTemp* pNotif
 STDMETHODIMP CMemoryAllocator::GetFreeCount(LONG* plBuffersFree) {
     DSTrace(TRACE_COM, 8, "%sIMemAllocatorCallbackTemp::GetFreeCount\n", GetDebugPrefix());
     ASSERT(plBuffersFree != NULL);
-    if (!plBuffersFree) return E_POINTER;
+    if (!plBuffersFree)
+        return E_POINTER;
     *plBuffersFree = 0;
     CObjectLock<CMemoryAllocator> lock(this);
     switch (m_eState) {
@@ -325,7 +342,8 @@ STDMETHODIMP CMemoryAllocator::GetFreeCount(LONG* plBuffersFree) {
 
 HRESULT CreateMemoryAllocator(IMemAllocator** ppAllocator) {
     ASSERT(ppAllocator != NULL);
-    if (!ppAllocator) return E_POINTER;
+    if (!ppAllocator)
+        return E_POINTER;
     return CComCreator<CMemoryAllocator>::CreateInstance(NULL, IID_IMemAllocator,
                                                          reinterpret_cast<void**>(ppAllocator));
 }

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <windows.h>
+// <tchar.h> must precede <dshow.h>, which brings in the safe-string functions.
+#include <tchar.h>
 #include <dshow.h>
 
 #include "DShowX/DSAllocatorBuffers.h"
@@ -55,8 +57,8 @@ public:
     STDMETHOD(GetProperties)(ALLOCATOR_PROPERTIES* pProps) override;
     STDMETHOD(Commit)() override;
     STDMETHOD(Decommit)() override;
-    STDMETHOD(GetBuffer)(IMediaSample** ppSample, REFERENCE_TIME* pStartTime, REFERENCE_TIME* pEndTime,
-                         DWORD dwFlags) override;
+    STDMETHOD(GetBuffer)
+    (IMediaSample** ppSample, REFERENCE_TIME* pStartTime, REFERENCE_TIME* pEndTime, DWORD dwFlags) override;
     STDMETHOD(ReleaseBuffer)(IMediaSample* pSample) override;
     // IMemAllocatorCallbackTemp
     STDMETHOD(SetNotify)(IMemAllocatorNotifyCallbackTemp* pNotify) override;

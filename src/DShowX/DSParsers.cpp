@@ -4,7 +4,8 @@
 
 LPSTR LL2Str(LONGLONG llValue, LPSTR pszConv) {
     ASSERT(pszConv != NULL);
-    if (!pszConv) return NULL;
+    if (!pszConv)
+        return NULL;
 
     LPSTR p = pszConv;
     // The magnitude as unsigned, so that the most negative value keeps it.
@@ -23,23 +24,27 @@ LPSTR LL2Str(LONGLONG llValue, LPSTR pszConv) {
             p += wsprintfA(p, "%u", nGroup);
             bStarted = true;
         }
-        if (ullDiv == 1) break;
+        if (ullDiv == 1)
+            break;
     }
     return pszConv;
 }
 
 LPSTR RefTime2Str(LONGLONG rtTime, LPSTR pszConv) {
     ASSERT(pszConv != NULL);
-    if (!pszConv) return NULL;
+    if (!pszConv)
+        return NULL;
 
     // Divisions truncate toward zero; the parts below the seconds are shown
     // without sign.
     const LONGLONG llMsTotal = rtTime / 10000;
     LONG lTicks = (LONG)(rtTime - llMsTotal * 10000);
-    if (lTicks < 0) lTicks = -lTicks;
+    if (lTicks < 0)
+        lTicks = -lTicks;
     const LONGLONG llSecTotal = llMsTotal / 1000;
     LONG lMs = (LONG)(llMsTotal - llSecTotal * 1000);
-    if (lMs < 0) lMs = -lMs;
+    if (lMs < 0)
+        lMs = -lMs;
     // The seconds do not fit 32 bits: split them at 10^9.
     const LONG lHigh = (LONG)(llSecTotal / 1000000000);
     LONG lLow = (LONG)(llSecTotal - (LONGLONG)lHigh * 1000000000);
@@ -52,7 +57,8 @@ LPSTR RefTime2Str(LONGLONG rtTime, LPSTR pszConv) {
         else
             wsprintfA(pszConv, bSign ? "-%u.%03u" : "%d.%03u", lLow, lMs);
     } else {
-        if (lLow < 0) lLow = -lLow;
+        if (lLow < 0)
+            lLow = -lLow;
         if (lTicks != 0)
             wsprintfA(pszConv, "%d%09u.%03u'%04u", lHigh, lLow, lMs, lTicks);
         else

@@ -20,8 +20,10 @@ void FormatBounded(LPSTR pszBuffer, size_t cbBuffer, LPCSTR pszFormat, ...) {
 }  // namespace
 
 void DSTrace(DWORD dwCategory, UINT nLevel, LPCSTR pszFormat, ...) {
-    if (dwCategory == 0) return;
-    if (nLevel > TRACE_LEVEL) return;
+    if (dwCategory == 0)
+        return;
+    if (nLevel > TRACE_LEVEL)
+        return;
 
     CHAR szBuffer[TRACE_BUFFER_SIZE];
     va_list args;
@@ -43,8 +45,8 @@ void AssertFailed(LPCSTR pszFile, int nLine, LPCSTR pszExpr) {
     FormatError(szError, "", "GetLastError()", dwLastError);
 
     CHAR szReport[ASSERT_BUFFER_SIZE];
-    FormatBounded(szReport, sizeof(szReport), "###Err###\n%s(%i): ASSERT( \"%s\" )\n%s\n", pszFile, nLine, pszExpr,
-                  szError);
+    FormatBounded(szReport, sizeof(szReport), "###Err###\n%s(%i): ASSERT( \"%s\" )\n%s\n", pszFile, nLine,
+                  pszExpr, szError);
     OutputDebugStringA(szReport);
 
     CHAR szQuestion[ASSERT_BUFFER_SIZE];
@@ -67,7 +69,8 @@ void AssertFailed(LPCSTR pszFile, int nLine, LPCSTR pszExpr) {
 }
 
 LPSTR FormatError(LPSTR pszBuffer, LPCSTR pszNote, LPCSTR pszName, DWORD dwCode) {
-    if (!pszBuffer || !pszName) return NULL;
+    if (!pszBuffer || !pszName)
+        return NULL;
 
     const size_t cbBuffer = FORMAT_ERROR_BUFFER_SIZE;
     FormatBounded(pszBuffer, cbBuffer, "%s=0x%08X (%i)\n%s\n", pszName, dwCode, (int)dwCode,
@@ -85,13 +88,15 @@ LPSTR FormatError(LPSTR pszBuffer, LPCSTR pszNote, LPCSTR pszName, DWORD dwCode)
             cch = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL, dwCode,
                                  MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), pszTail, cbTail, NULL);
         }
-        if (cch == 0 || cch >= cbTail) *pszTail = 0;
+        if (cch == 0 || cch >= cbTail)
+            *pszTail = 0;
         pszBuffer[cbBuffer - 1] = 0;
     }
 
     // Descriptions end in line breaks; so does the head when there is none.
     size_t nLen = strlen(pszBuffer);
-    while (nLen > 0 && (unsigned char)pszBuffer[nLen - 1] >= 0x01 && (unsigned char)pszBuffer[nLen - 1] <= 0x20)
+    while (nLen > 0 && (unsigned char)pszBuffer[nLen - 1] >= 0x01 &&
+           (unsigned char)pszBuffer[nLen - 1] <= 0x20)
         pszBuffer[--nLen] = 0;
     return pszBuffer;
 }
@@ -99,19 +104,24 @@ LPSTR FormatError(LPSTR pszBuffer, LPCSTR pszNote, LPCSTR pszName, DWORD dwCode)
 CLogLibrary::CLogLibrary() : m_pfnGetLogObject(NULL), m_hModule(NULL), m_plog(NULL) {
     CHAR szPath[MAX_PATH];
     const DWORD cch = GetModuleFileNameA(NULL, szPath, MAX_PATH);
-    if (cch == 0 || cch >= MAX_PATH) return;  // no name, or a cut one
+    if (cch == 0 || cch >= MAX_PATH)
+        return;  // no name, or a cut one
 
     // Cut after the last directory separator ('/' is one on Windows too).
     LPSTR pszDirEnd = NULL;
     for (LPSTR p = szPath; *p; ++p)
-        if (*p == '\\' || *p == '/') pszDirEnd = p + 1;
-    if (!pszDirEnd) return;
+        if (*p == '\\' || *p == '/')
+            pszDirEnd = p + 1;
+    if (!pszDirEnd)
+        return;
     static const CHAR szLibrary[] = "log.dll";
-    if ((size_t)(pszDirEnd - szPath) + sizeof(szLibrary) > sizeof(szPath)) return;
+    if ((size_t)(pszDirEnd - szPath) + sizeof(szLibrary) > sizeof(szPath))
+        return;
     memcpy(pszDirEnd, szLibrary, sizeof(szLibrary));
 
     m_hModule = LoadLibraryA(szPath);
-    if (!m_hModule) return;
+    if (!m_hModule)
+        return;
 
     // The export's type is known only here; the cast goes through the generic
     // function type that FARPROC stands for.
@@ -127,7 +137,8 @@ CLogLibrary::CLogLibrary() : m_pfnGetLogObject(NULL), m_hModule(NULL), m_plog(NU
     // the host's module initialisation.
     try {
         if (m_pfnGetLogObject(&m_plog) == 0) {
-            if (m_plog) m_plog->Connect(&m_plog, 0, 0);
+            if (m_plog)
+                m_plog->Connect(&m_plog, 0, 0);
         } else {
             m_plog = NULL;
         }
@@ -140,8 +151,10 @@ CLogLibrary::CLogLibrary() : m_pfnGetLogObject(NULL), m_hModule(NULL), m_plog(NU
 }
 
 CLogLibrary::~CLogLibrary() {
-    if (!m_hModule) return;
-    if (m_plog) m_plog->Disconnect(&m_plog);
+    if (!m_hModule)
+        return;
+    if (m_plog)
+        m_plog->Disconnect(&m_plog);
     ASSERT(NULL == m_plog);
     m_plog = NULL;
     FreeLibrary(m_hModule);
@@ -152,7 +165,8 @@ HRESULT GetLogObject(ILogObject** ppLog) {
     // Built on the first call, during the component's load; destroyed when
     // the component is unloaded.
     static CLogLibrary s_logLibrary;
-    if (!ppLog) return E_POINTER;
+    if (!ppLog)
+        return E_POINTER;
     *ppLog = s_logLibrary.GetLog();
     return *ppLog ? S_OK : E_POINTER;
 }

@@ -34,9 +34,10 @@ void AssertFailed(LPCSTR pszFile, int nLine, LPCSTR pszExpr);
 
 // Active in every build. It does not change the caller's control flow: after
 // an ignored failure the code goes on as if the expression had held.
-#define ASSERT(expr)                                   \
-    do {                                               \
-        if (!(expr)) AssertFailed(__FILE__, __LINE__, #expr); \
+#define ASSERT(expr)                                 \
+    do {                                             \
+        if (!(expr))                                 \
+            AssertFailed(__FILE__, __LINE__, #expr); \
     } while (0)
 
 // Writes "name=0x%08X (%i)\nnote\n" and the platform's description of the
@@ -56,7 +57,8 @@ struct ILogObject {
     // Takes the text during the call; the caller frees it right after.
     virtual LONG STDMETHODCALLTYPE Write(ULONG cchText, LPCSTR pszText) = 0;
     virtual LONG STDMETHODCALLTYPE Reserved6() = 0;
-    virtual LONG STDMETHODCALLTYPE Connect(ILogObject** ppHolder, DWORD_PTR dwReserved1, DWORD_PTR dwReserved2) = 0;
+    virtual LONG STDMETHODCALLTYPE Connect(ILogObject** ppHolder, DWORD_PTR dwReserved1,
+                                           DWORD_PTR dwReserved2) = 0;
     // Releases the object and clears *ppHolder.
     virtual LONG STDMETHODCALLTYPE Disconnect(ILogObject** ppHolder) = 0;
 };
