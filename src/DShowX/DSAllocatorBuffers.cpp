@@ -1,6 +1,5 @@
 #include "DShowX/DSAllocatorBuffers.h"
 
-#include <limits.h>
 #include <string.h>
 
 #include <new>
@@ -38,10 +37,11 @@ HRESULT CAllocatorBuffers::Correct(ALLOCATOR_PROPERTIES& rgProps) {
         cbAlign = 1;
     }
     // Prefix plus buffer rounded up to the alignment, less the prefix; in 64
-    // bits, and refused when the rounded stride does not fit a LONG.
+    // bits, and refused when the rounded stride does not fit a LONG (32 bits
+    // on both targets).
     const LONGLONG llStride =
         ((LONGLONG)rgProps.cbBuffer + rgProps.cbPrefix - 1) / cbAlign * cbAlign + cbAlign;
-    if (llStride > LONG_MAX)
+    if (llStride > 0x7FFFFFFF)
         return E_INVALIDARG;
     const LONG cbCorrected = (LONG)(llStride - rgProps.cbPrefix);
     if (cbCorrected != rgProps.cbBuffer) {

@@ -6,7 +6,8 @@
 // interfaces and from an object root, declares its interface table and, where
 // it needs them, FinalConstruct and FinalRelease. It is never instantiated
 // itself: CComObject<T> adds IUnknown and the module lock, CComCreator<T> or
-// CComObject<T>::CreateInstance make it.
+// CComObject<T>::CreateObject make it (not CreateInstance: that name
+// belongs to IClassFactory, which class objects implement).
 //
 //   class CThing : public IThing, public CComObjectRootMT {
 //   public:
@@ -165,7 +166,7 @@ public:
     // Constructs an object and runs its FinalConstruct under a temporary
     // reference. On success *pp holds the object with one reference, which
     // the caller owns; on failure the object is already destroyed.
-    static HRESULT CreateInstance(CComObject<T>** pp) {
+    static HRESULT CreateObject(CComObject<T>** pp) {
         ASSERT(pp != NULL);
         if (!pp)
             return E_POINTER;
@@ -215,9 +216,9 @@ public:
         return T::InternalQueryInterface(static_cast<T*>(this), T::GetInterfaceTable(), riid, ppv);
     }
 
-    // As CComObject<T>::CreateInstance; the reference handed out is the
+    // As CComObject<T>::CreateObject; the reference handed out is the
     // cache's own.
-    static HRESULT CreateInstance(CComObjectCached<T>** pp) {
+    static HRESULT CreateObject(CComObjectCached<T>** pp) {
         ASSERT(pp != NULL);
         if (!pp)
             return E_POINTER;
@@ -250,7 +251,7 @@ public:
         if (pUnkOuter)
             return CLASS_E_NOAGGREGATION;
         CComObject<T>* p = NULL;
-        HRESULT hr = CComObject<T>::CreateInstance(&p);
+        HRESULT hr = CComObject<T>::CreateObject(&p);
         if (FAILED(hr))
             return hr;
         hr = p->QueryInterface(riid, ppv);

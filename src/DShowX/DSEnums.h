@@ -151,7 +151,7 @@ public:
         if (!pSource)
             return E_INVALIDARG;
         CComObject<CAccessorEnum>* p = NULL;
-        HRESULT hr = CComObject<CAccessorEnum>::CreateInstance(&p);
+        HRESULT hr = CComObject<CAccessorEnum>::CreateObject(&p);
         if (FAILED(hr))
             return hr;
         p->m_accessor.SetSource(pSource);
