@@ -4,8 +4,6 @@
 #pragma once
 
 #include <windows.h>
-// <tchar.h> must precede <dshow.h>, which brings in the safe-string functions.
-#include <tchar.h>
 #include <dshow.h>
 
 // The buffers of a committed allocator and the stack of free ones.

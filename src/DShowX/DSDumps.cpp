@@ -8,9 +8,10 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "DShowX/DSParsers.h"
+// After <dshow.h>, which declares what it uses.
 #include <dvdmedia.h>
 
-#include "DShowX/DSParsers.h"
 #include "DShowX/DSTrace.h"
 
 namespace {

@@ -8,8 +8,6 @@
 #pragma once
 
 #include <windows.h>
-// <tchar.h> must precede <dshow.h>, which brings in the safe-string functions.
-#include <tchar.h>
 #include <dshow.h>
 
 #include "DShowX/DSComBase.h"

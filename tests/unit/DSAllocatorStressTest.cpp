@@ -2,7 +2,6 @@
 // thread decommits and commits it: nothing may be handed out twice, nothing
 // may leak, and every waiting thread must wake.
 #include <windows.h>
-#include <tchar.h>
 #include <dshow.h>
 
 #include <gtest/gtest.h>

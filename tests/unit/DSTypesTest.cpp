@@ -1,5 +1,4 @@
 #include <windows.h>
-#include <tchar.h>
 #include <dshow.h>
 
 #include <gtest/gtest.h>
