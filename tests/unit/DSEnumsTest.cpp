@@ -8,8 +8,10 @@
 
 namespace {
 
-#define STUB(name, args) \
-    STDMETHOD(name) args override { return E_NOTIMPL; }
+#define STUB(name, args)            \
+    STDMETHOD(name) args override { \
+        return E_NOTIMPL;           \
+    }
 
 // A pin with only what the enumerators use: identity and a media type.
 class CStubPin : public IPin, public CComObjectRootBase {
@@ -48,7 +50,8 @@ public:
     END_INTERFACE_TABLE()
 
     void FinalRelease() {
-        if (m_apOut) m_apOut->Release();
+        if (m_apOut)
+            m_apOut->Release();
     }
     IBaseFilter* GetFilterInterface() { return this; }
     CComObject<CStubPin>* GetOutputPin() { return m_apOut; }
@@ -215,8 +218,10 @@ public:
     void SetSource(SyncSource* p) { m_pSource = p; }
     HRESULT GetData(ULONG nPos, IPin** pp) {
         *pp = NULL;
-        if (nPos >= m_pSource->nFailFrom) return VFW_E_ENUM_OUT_OF_SYNC;
-        if (nPos >= m_pSource->nElems) return S_FALSE;
+        if (nPos >= m_pSource->nFailFrom)
+            return VFW_E_ENUM_OUT_OF_SYNC;
+        if (nPos >= m_pSource->nElems)
+            return S_FALSE;
         ++m_pSource->nLive;
         *pp = reinterpret_cast<IPin*>(UINT_PTR(0x1000 + nPos));
         return S_OK;
@@ -237,7 +242,8 @@ TEST(AccessorEnum, FailureLeavesNothingBehindAndOutOfSyncSticksUntilReset) {
     EXPECT_EQ(VFW_E_ENUM_OUT_OF_SYNC, pEnum->Next(4, elems, &n));
     EXPECT_EQ(0u, n);
     EXPECT_EQ(0, source.nLive);
-    for (IPin* p : elems) EXPECT_EQ(nullptr, p);
+    for (IPin* p : elems)
+        EXPECT_EQ(nullptr, p);
     EXPECT_EQ(VFW_E_ENUM_OUT_OF_SYNC, pEnum->Skip(1));
     EXPECT_EQ(VFW_E_ENUM_OUT_OF_SYNC, pEnum->Next(1, elems, &n));
     IEnumPins* pClone = NULL;
