@@ -16,8 +16,6 @@
 
 namespace {
 
-const UINT kLineSize = 512;
-
 bool IsDumped(DWORD dwCategory, UINT nLevel) {
     return dwCategory != 0 && nLevel <= TRACE_LEVEL;
 }
