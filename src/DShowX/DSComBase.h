@@ -84,14 +84,23 @@ class CComObjectRootBase {
 public:
     CComObjectRootBase() : m_dwRef(0) {}
 
+    // The checks read the count with one atomic read (other threads change it
+    // meanwhile); the local copy keeps the name the failure report shows.
     ULONG InternalAddRef() {
-        ASSERT(m_dwRef != -1L);
+        {
+            const LONG m_dwRef = CurrentRef();
+            ASSERT(m_dwRef != -1L);
+        }
         return (ULONG)InterlockedIncrement(&m_dwRef);
     }
     ULONG InternalRelease() {
-        ASSERT(m_dwRef > 0);
+        {
+            const LONG m_dwRef = CurrentRef();
+            ASSERT(m_dwRef > 0);
+        }
         return (ULONG)InterlockedDecrement(&m_dwRef);
     }
+    LONG CurrentRef() const { return InterlockedCompareExchange(const_cast<LONG volatile*>(&m_dwRef), 0, 0); }
 
     // Runs once after construction, under a temporary reference; a failure
     // destroys the object before anyone sees it.
@@ -139,6 +148,30 @@ private:
 
 // ---------------------------------------------------------------- the created object
 
+// Constructs a TObject (CComObject<T> or CComObjectCached<T>) and runs its
+// FinalConstruct under a temporary reference. On success *pp holds the object
+// with one reference; on failure the object is already destroyed.
+template <class TObject>
+HRESULT DSConstructObject(TObject** pp) {
+    ASSERT(pp != NULL);
+    if (!pp)
+        return E_POINTER;
+    *pp = NULL;
+    TObject* p = new (std::nothrow) TObject();
+    if (!p)
+        return E_OUTOFMEMORY;
+    p->InternalAddRef();
+    const HRESULT hr = p->FinalConstruct();
+    p->InternalRelease();
+    if (FAILED(hr)) {
+        delete p;
+        return hr;
+    }
+    p->InternalAddRef();
+    *pp = p;
+    return hr;
+}
+
 // The most derived class of every heap object: IUnknown over the table of T,
 // the module lock for the object's whole life, FinalRelease before the
 // destructors of T run.
@@ -166,25 +199,7 @@ public:
     // Constructs an object and runs its FinalConstruct under a temporary
     // reference. On success *pp holds the object with one reference, which
     // the caller owns; on failure the object is already destroyed.
-    static HRESULT CreateObject(CComObject<T>** pp) {
-        ASSERT(pp != NULL);
-        if (!pp)
-            return E_POINTER;
-        *pp = NULL;
-        CComObject<T>* p = new (std::nothrow) CComObject<T>();
-        if (!p)
-            return E_OUTOFMEMORY;
-        p->InternalAddRef();
-        const HRESULT hr = p->FinalConstruct();
-        p->InternalRelease();
-        if (FAILED(hr)) {
-            delete p;
-            return hr;
-        }
-        p->InternalAddRef();
-        *pp = p;
-        return hr;
-    }
+    static HRESULT CreateObject(CComObject<T>** pp) { return DSConstructObject(pp); }
 };
 
 // A class object cached by the module for its whole life: the cache's own
@@ -218,25 +233,7 @@ public:
 
     // As CComObject<T>::CreateObject; the reference handed out is the
     // cache's own.
-    static HRESULT CreateObject(CComObjectCached<T>** pp) {
-        ASSERT(pp != NULL);
-        if (!pp)
-            return E_POINTER;
-        *pp = NULL;
-        CComObjectCached<T>* p = new (std::nothrow) CComObjectCached<T>();
-        if (!p)
-            return E_OUTOFMEMORY;
-        p->InternalAddRef();
-        const HRESULT hr = p->FinalConstruct();
-        p->InternalRelease();
-        if (FAILED(hr)) {
-            delete p;
-            return hr;
-        }
-        p->InternalAddRef();
-        *pp = p;
-        return hr;
-    }
+    static HRESULT CreateObject(CComObjectCached<T>** pp) { return DSConstructObject(pp); }
 };
 
 // The creator of a class: refuses aggregation, creates the object, asks it for

@@ -18,46 +18,64 @@
 #include "DShowX/DSTrace.h"
 #include "DShowX/DSTypes.h"
 
-// The pins of a filter: its output pin at position 0, when it has one.
-// TFilter provides IBaseFilter* GetFilterInterface() and GetOutputPin(),
-// which returns the pin object (anything with QueryInterface) or null.
-template <class TFilter>
-class CPinAccessor {
+// What the accessors share: the source with one counted reference, taken on
+// what TDerived::Counted(source) returns, and the checks a fetch begins with.
+template <class TDerived, class TSource>
+class CAccessorBase {
 public:
-    typedef IEnumPins EnumInterface;
-    typedef IPin* DataType;
-    typedef TFilter SourceType;
-    static const IID* EnumIID() { return &IID_IEnumPins; }
+    typedef TSource SourceType;
 
-    CPinAccessor() : m_pSource(NULL) { DSTrace(TRACE_COM, 10, "CPinAccessor::Constructor\n"); }
-    ~CPinAccessor() {
-        DSTrace(TRACE_COM, 10, "CPinAccessor::Destructor\n");
-        SetSource(NULL);
-    }
-    CPinAccessor(const CPinAccessor&) = delete;
-    CPinAccessor& operator=(const CPinAccessor&) = delete;
+    CAccessorBase() : m_pSource(NULL) {}
+    CAccessorBase(const CAccessorBase&) = delete;
+    CAccessorBase& operator=(const CAccessorBase&) = delete;
 
-    // Holds one reference on the filter, taken through its IBaseFilter.
-    void SetSource(TFilter* pSource) {
+    void SetSource(TSource* pSource) {
         if (pSource)
-            pSource->GetFilterInterface()->AddRef();
-        TFilter* pOld = m_pSource;
+            TDerived::Counted(pSource)->AddRef();
+        TSource* pOld = m_pSource;
         m_pSource = pSource;
         if (pOld)
-            pOld->GetFilterInterface()->Release();
+            TDerived::Counted(pOld)->Release();
     }
 
-    HRESULT GetData(ULONG nPos, IPin** ppData) {
+    TSource* m_pSource;
+
+protected:
+    ~CAccessorBase() { SetSource(NULL); }
+
+    template <class TData>
+    HRESULT BeginGetData(TData** ppData) {
         ASSERT(m_pSource != NULL);
         ASSERT(ppData != NULL);
         if (!ppData)
             return E_POINTER;
         *ppData = NULL;
-        if (!m_pSource)
-            return E_UNEXPECTED;
+        return m_pSource ? S_OK : E_UNEXPECTED;
+    }
+};
+
+// The pins of a filter: its output pin at position 0, when it has one.
+// TFilter provides IBaseFilter* GetFilterInterface() and GetOutputPin(),
+// which returns the pin object (anything with QueryInterface) or null. The
+// reference on the filter is taken through its IBaseFilter.
+template <class TFilter>
+class CPinAccessor : public CAccessorBase<CPinAccessor<TFilter>, TFilter> {
+public:
+    typedef IEnumPins EnumInterface;
+    typedef IPin* DataType;
+    static const IID* EnumIID() { return &IID_IEnumPins; }
+    static IBaseFilter* Counted(TFilter* pFilter) { return pFilter->GetFilterInterface(); }
+
+    CPinAccessor() { DSTrace(TRACE_COM, 10, "CPinAccessor::Constructor\n"); }
+    ~CPinAccessor() { DSTrace(TRACE_COM, 10, "CPinAccessor::Destructor\n"); }
+
+    HRESULT GetData(ULONG nPos, IPin** ppData) {
+        const HRESULT hr = this->BeginGetData(ppData);
+        if (hr != S_OK)
+            return hr;
         if (nPos != 0)
             return S_FALSE;
-        auto pPin = m_pSource->GetOutputPin();
+        auto pPin = this->m_pSource->GetOutputPin();
         if (!pPin)
             return S_FALSE;
         return pPin->QueryInterface(IID_IPin, reinterpret_cast<void**>(ppData));
@@ -67,57 +85,35 @@ public:
         if (pData)
             pData->Release();
     }
-
-    TFilter* m_pSource;
 };
 
 // The media types of a pin: its connection type as a list of at most one.
-// TPin provides AddRef/Release and const CMType& GetPinMediaType().
+// TPin provides AddRef/Release and const CMType& GetPinMediaType(); the
+// reference is taken on the pin itself.
 template <class TPin>
-class CMediaTypesAccessor {
+class CMediaTypesAccessor : public CAccessorBase<CMediaTypesAccessor<TPin>, TPin> {
 public:
     typedef IEnumMediaTypes EnumInterface;
     typedef AM_MEDIA_TYPE* DataType;
-    typedef TPin SourceType;
     static const IID* EnumIID() { return &IID_IEnumMediaTypes; }
+    static TPin* Counted(TPin* pPin) { return pPin; }
 
-    CMediaTypesAccessor() : m_pSource(NULL) { DSTrace(TRACE_COM, 12, "CMediaTypesAccessor::Constructor\n"); }
-    ~CMediaTypesAccessor() {
-        DSTrace(TRACE_COM, 12, "CMediaTypesAccessor::Destructor\n");
-        SetSource(NULL);
-    }
-    CMediaTypesAccessor(const CMediaTypesAccessor&) = delete;
-    CMediaTypesAccessor& operator=(const CMediaTypesAccessor&) = delete;
-
-    // Holds one reference on the pin itself.
-    void SetSource(TPin* pSource) {
-        if (pSource)
-            pSource->AddRef();
-        TPin* pOld = m_pSource;
-        m_pSource = pSource;
-        if (pOld)
-            pOld->Release();
-    }
+    CMediaTypesAccessor() { DSTrace(TRACE_COM, 12, "CMediaTypesAccessor::Constructor\n"); }
+    ~CMediaTypesAccessor() { DSTrace(TRACE_COM, 12, "CMediaTypesAccessor::Destructor\n"); }
 
     // An independent copy the caller frees with MTFree; E_FAIL when no copy
     // could be made.
     HRESULT GetData(ULONG nPos, AM_MEDIA_TYPE** ppData) {
-        ASSERT(m_pSource != NULL);
-        ASSERT(ppData != NULL);
-        if (!ppData)
-            return E_POINTER;
-        *ppData = NULL;
-        if (!m_pSource)
-            return E_UNEXPECTED;
-        return m_pSource->GetPinMediaType().GetAt(nPos, ppData);
+        const HRESULT hr = this->BeginGetData(ppData);
+        if (hr != S_OK)
+            return hr;
+        return this->m_pSource->GetPinMediaType().GetAt(nPos, ppData);
     }
 
     void FreeData(AM_MEDIA_TYPE* pData) {
         ASSERT(pData != NULL);
         MTFree(pData);
     }
-
-    TPin* m_pSource;
 };
 
 // The enumerator object over one accessor. Created with CAccessorEnum::Create;

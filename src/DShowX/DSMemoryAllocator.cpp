@@ -41,6 +41,20 @@ void CMemoryAllocator::FinalRelease() {
     m_spNotify.Release();
 }
 
+HRESULT CMemoryAllocator::CheckState(bool bNeedCommit) const {
+    switch (m_eState) {
+        case AS_Create:
+            return E_ABORT;
+        case AS_Init:
+            return VFW_E_BUFFER_NOTSET;
+        case AS_Prop:
+        case AS_Decommit:
+            return bNeedCommit ? VFW_E_NOT_COMMITTED : S_OK;
+        default:
+            return S_OK;
+    }
+}
+
 AllocatorState CMemoryAllocator::GetState() {
     CObjectLock<CMemoryAllocator> lock(this);
     return m_eState;
@@ -87,15 +101,10 @@ STDMETHODIMP CMemoryAllocator::GetProperties(ALLOCATOR_PROPERTIES* pProps) {
     if (!pProps)
         return E_POINTER;
     CObjectLock<CMemoryAllocator> lock(this);
-    switch (m_eState) {
-        case AS_Create:
-            return E_ABORT;
-        case AS_Init:
-            return VFW_E_BUFFER_NOTSET;
-        default:
-            *pProps = m_props;
-            return S_OK;
-    }
+    const HRESULT hr = CheckState(false);
+    if (SUCCEEDED(hr))
+        *pProps = m_props;
+    return hr;
 }
 
 STDMETHODIMP CMemoryAllocator::Commit() {
@@ -185,17 +194,12 @@ STDMETHODIMP CMemoryAllocator::GetBuffer(IMediaSample** ppSample, REFERENCE_TIME
     const bool bNoWait = (dwFlags & AM_GBF_NOWAIT) != 0;
     for (;;) {
         Lock();
+        const HRESULT hrState = CheckState(true);
+        if (FAILED(hrState)) {
+            Unlock();
+            return hrState;
+        }
         switch (m_eState) {
-            case AS_Create:
-                Unlock();
-                return E_ABORT;
-            case AS_Init:
-                Unlock();
-                return VFW_E_BUFFER_NOTSET;
-            case AS_Prop:
-            case AS_Decommit:
-                Unlock();
-                return VFW_E_NOT_COMMITTED;
             case AS_Commit:
             case AS_InUse: {
                 const HRESULT hr = CreateSample(ppSample);
@@ -326,18 +330,10 @@ STDMETHODIMP CMemoryAllocator::GetFreeCount(LONG* plBuffersFree) {
         return E_POINTER;
     *plBuffersFree = 0;
     CObjectLock<CMemoryAllocator> lock(this);
-    switch (m_eState) {
-        case AS_Create:
-            return E_ABORT;
-        case AS_Init:
-            return VFW_E_BUFFER_NOTSET;
-        case AS_Prop:
-        case AS_Decommit:
-            return VFW_E_NOT_COMMITTED;
-        default:
-            *plBuffersFree = m_buffers.GetFreeCount();
-            return S_OK;
-    }
+    const HRESULT hr = CheckState(true);
+    if (SUCCEEDED(hr))
+        *plBuffersFree = m_buffers.GetFreeCount();
+    return hr;
 }
 
 HRESULT CreateMemoryAllocator(IMemAllocator** ppAllocator) {

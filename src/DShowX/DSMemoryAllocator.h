@@ -76,6 +76,9 @@ public:
     AllocatorState GetState();
 
 private:
+    // Under the lock: the refusal of the states without properties and, when
+    // bNeedCommit, of the uncommitted ones; S_OK otherwise.
+    HRESULT CheckState(bool bNeedCommit) const;
     HRESULT CreateSample(IMediaSample** ppSample);
     // Under the lock: the state change of a buffer coming back. Sets
     // *pbDropCommit when the commit reference is to be given back.

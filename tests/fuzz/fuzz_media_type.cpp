@@ -11,19 +11,11 @@
 #include "DShowX/DSParsers.h"
 #include "DShowX/DSTrace.h"
 #include "DShowX/DSTypes.h"
+#include "../support/ComStubs.h"
 
 namespace {
 
-class CountingUnknown : public IUnknown {
-public:
-    STDMETHOD(QueryInterface)(REFIID, void** ppv) override {
-        *ppv = NULL;
-        return E_NOINTERFACE;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return ++m_nRef; }
-    STDMETHOD_(ULONG, Release)() override { return --m_nRef; }
-    ULONG m_nRef = 1;
-};
+using testsupport::CountingUnknown;
 
 void Check(bool b) {
     if (!b)

@@ -13,26 +13,13 @@
 #include <thread>
 #include <vector>
 
+#include "ComStubs.h"
 #include "DShowX/DSAllocators.h"
 #include "DebugCapture.h"
 
 namespace {
 
-class CountingNotify : public IMemAllocatorNotifyCallbackTemp {
-public:
-    STDMETHOD(QueryInterface)(REFIID, void** ppv) override {
-        *ppv = NULL;
-        return E_NOINTERFACE;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return ++m_nRef; }
-    STDMETHOD_(ULONG, Release)() override { return --m_nRef; }
-    STDMETHOD(NotifyRelease)() override {
-        ++m_nCalls;
-        return S_OK;
-    }
-    std::atomic<ULONG> m_nRef{1};
-    std::atomic<long> m_nCalls{0};
-};
+using testsupport::CountingNotify;
 
 struct WorkerResult {
     long nGot = 0;

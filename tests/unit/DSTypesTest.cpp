@@ -5,23 +5,13 @@
 
 #include <string.h>
 
+#include "ComStubs.h"
 #include "DShowX/DSTypes.h"
 #include "DebugCapture.h"
 
 namespace {
 
-// An IUnknown that only counts, so tests can see every reference taken and
-// given back.
-class CountingUnknown : public IUnknown {
-public:
-    STDMETHOD(QueryInterface)(REFIID, void** ppv) override {
-        *ppv = NULL;
-        return E_NOINTERFACE;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return ++m_nRef; }
-    STDMETHOD_(ULONG, Release)() override { return --m_nRef; }
-    ULONG m_nRef = 1;
-};
+using testsupport::CountingUnknown;
 
 // A media type with a format block of cb bytes filled with a pattern.
 AM_MEDIA_TYPE MakeType(ULONG cb, IUnknown* pUnk, BYTE bFill = 0x5A) {
@@ -72,13 +62,13 @@ TEST(MediaTypes, DupMakesAnIndependentCopyTakingOneReference) {
     AM_MEDIA_TYPE mt = MakeType(16, &unk);
     AM_MEDIA_TYPE* pDup = MTDup(&mt);
     ASSERT_NE(nullptr, pDup);
-    EXPECT_EQ(2u, unk.m_nRef);
+    EXPECT_EQ(2u, unk.m_nRef.load());
     EXPECT_NE(mt.pbFormat, pDup->pbFormat);
     EXPECT_EQ(0, memcmp(mt.pbFormat, pDup->pbFormat, 16));
     mt.pbFormat[0] = 0;  // the copy does not follow the original
     EXPECT_EQ(0x5A, pDup->pbFormat[0]);
     MTFree(pDup);
-    EXPECT_EQ(1u, unk.m_nRef);
+    EXPECT_EQ(1u, unk.m_nRef.load());
     CoTaskMemFree(mt.pbFormat);
 
     AM_MEDIA_TYPE noFormat = MakeType(0, NULL);
@@ -107,7 +97,7 @@ TEST(MediaTypes, InconsistentFormatFieldsAreRefusedWithoutTouchingTheDestination
     EXPECT_EQ(E_UNEXPECTED, MTCopy(&dst, &blockWithoutSize));
     EXPECT_EQ(0, memcmp(&before, &dst, sizeof(dst)));
     EXPECT_EQ(nullptr, MTDup(&sizeWithoutBlock));
-    EXPECT_EQ(1u, unk.m_nRef);
+    EXPECT_EQ(1u, unk.m_nRef.load());
     EXPECT_TRUE(expect.Saw("pmt->cbFormat == 0"));
     EXPECT_TRUE(expect.Saw("pmt->cbFormat != 0"));
 
@@ -124,37 +114,37 @@ TEST(MediaTypes, CMTypeOwnsItsFormatAndReference) {
         CMType cmt;
         EXPECT_FALSE(cmt.IsSet());
         ASSERT_EQ(S_OK, cmt.Set(&mt));
-        EXPECT_EQ(2u, unk.m_nRef);
+        EXPECT_EQ(2u, unk.m_nRef.load());
         EXPECT_TRUE(cmt.IsSet());
         EXPECT_NE(mt.pbFormat, cmt.pbFormat);
         // Setting itself changes nothing.
         BYTE* pbBefore = cmt.pbFormat;
         EXPECT_EQ(S_OK, cmt.Set(&cmt));
         EXPECT_EQ(pbBefore, cmt.pbFormat);
-        EXPECT_EQ(2u, unk.m_nRef);
+        EXPECT_EQ(2u, unk.m_nRef.load());
         {
             CMType copy(cmt);
-            EXPECT_EQ(3u, unk.m_nRef);
+            EXPECT_EQ(3u, unk.m_nRef.load());
         }
-        EXPECT_EQ(2u, unk.m_nRef);
+        EXPECT_EQ(2u, unk.m_nRef.load());
         // Overwriting gives the old reference back and takes the new one.
         CountingUnknown other;
         AM_MEDIA_TYPE mt2 = MakeType(3, &other, 0x11);
         EXPECT_EQ(S_OK, cmt.Set(&mt2));
-        EXPECT_EQ(1u, unk.m_nRef);
-        EXPECT_EQ(2u, other.m_nRef);
+        EXPECT_EQ(1u, unk.m_nRef.load());
+        EXPECT_EQ(2u, other.m_nRef.load());
         EXPECT_EQ(3u, cmt.cbFormat);
         EXPECT_EQ(0x11, cmt.pbFormat[2]);
         // Null empties the object.
         EXPECT_EQ(S_OK, cmt.Set(NULL));
-        EXPECT_EQ(1u, other.m_nRef);
+        EXPECT_EQ(1u, other.m_nRef.load());
         EXPECT_FALSE(cmt.IsSet());
         EXPECT_EQ(nullptr, cmt.pbFormat);
         EXPECT_EQ(nullptr, cmt.pUnk);
         CoTaskMemFree(mt2.pbFormat);
         EXPECT_EQ(S_OK, cmt.Set(&mt));
     }
-    EXPECT_EQ(1u, unk.m_nRef);
+    EXPECT_EQ(1u, unk.m_nRef.load());
     CoTaskMemFree(mt.pbFormat);
 }
 
@@ -175,8 +165,8 @@ TEST(MediaTypes, FailedSetKeepsTheOldValue) {
     EXPECT_EQ(0x77, cmt.pbFormat[7]);
     EXPECT_EQ(&unk, cmt.pUnk);
     EXPECT_TRUE(IsEqualGUID(MEDIATYPE_Stream, cmt.majortype));
-    EXPECT_EQ(2u, unk.m_nRef);
-    EXPECT_EQ(1u, other.m_nRef);
+    EXPECT_EQ(2u, unk.m_nRef.load());
+    EXPECT_EQ(1u, other.m_nRef.load());
     cmt.Set(NULL);
     CoTaskMemFree(mt.pbFormat);
 }
