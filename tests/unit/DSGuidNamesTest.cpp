@@ -58,7 +58,6 @@ const NamedGuid s_arrPlatformRows[] = {
     {&MEDIATYPE_ScriptCommand, "MEDIATYPE_ScriptCommand"},
     {&MEDIATYPE_Text, "MEDIATYPE_Text"},
     {&MEDIATYPE_Timecode, "MEDIATYPE_Timecode"},
-    {&MEDIATYPE_URL_STREAM, "MEDIATYPE_URL_STREAM"},
     {&MEDIASUBTYPE_PCM, "MEDIASUBTYPE_PCM"},
     {&MEDIASUBTYPE_WAVE, "MEDIASUBTYPE_WAVE"},
     {&MEDIASUBTYPE_DOLBY_AC3, "MEDIASUBTYPE_DOLBY_AC3"},
@@ -176,6 +175,13 @@ TEST(GuidNames, TablesHoldTheirEntriesSortedWithoutDuplicates) {
 TEST(GuidNames, IdentifierRowsCarryThePlatformsValues) {
     for (const NamedGuid& row : s_arrPlatformRows)
         EXPECT_EQ(row.pszName, Name(*row.pGuid));
+}
+
+TEST(GuidNames, UrlStreamHasItsPublishedValue) {
+    // mingw-w64's strmiids library defines this constant with the value of
+    // MEDIATYPE_LMRT; its header, and the table, have the published 'urls'.
+    const GUID urlStream = {0x736C7275, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
+    EXPECT_EQ("MEDIATYPE_URL_STREAM", Name(urlStream));
 }
 
 TEST(GuidNames, WorkedExamples) {
