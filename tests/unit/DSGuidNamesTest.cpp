@@ -238,9 +238,4 @@ TEST(Fourcc, NamesAndCodes) {
     EXPECT_STREQ("~ ~ ", Fourcc2Str(0x207E207E, sz));
 }
 
-TEST(GuidText, RegistryForm) {
-    CHAR sz[GUID_STR_SIZE];
-    EXPECT_STREQ("{E436EB83-524F-11CE-9F53-0020AF0BA770}", Guid2Str(MEDIATYPE_Stream, sz));
-}
-
 }  // namespace

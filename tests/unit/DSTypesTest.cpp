@@ -26,21 +26,6 @@ AM_MEDIA_TYPE MakeType(ULONG cb, IUnknown* pUnk, BYTE bFill = 0x5A) {
     return mt;
 }
 
-TEST(MediaTypes, InitMakesTheEmptyType) {
-    AM_MEDIA_TYPE mt;
-    memset(&mt, 0xCC, sizeof(mt));
-    MTInit(&mt, MEDIATYPE_Video, MEDIASUBTYPE_YUY2);
-    EXPECT_TRUE(IsEqualGUID(MEDIATYPE_Video, mt.majortype));
-    EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_YUY2, mt.subtype));
-    EXPECT_TRUE(IsEqualGUID(GUID_NULL, mt.formattype));
-    EXPECT_EQ(TRUE, mt.bFixedSizeSamples);
-    EXPECT_EQ(FALSE, mt.bTemporalCompression);
-    EXPECT_EQ(1u, mt.lSampleSize);
-    EXPECT_EQ(nullptr, mt.pUnk);
-    EXPECT_EQ(0u, mt.cbFormat);
-    EXPECT_EQ(nullptr, mt.pbFormat);
-}
-
 TEST(MediaTypes, AllocFormatCopiesOrZeroes) {
     const BYTE src[5] = {1, 2, 3, 4, 5};
     BYTE* pCopy = MTAllocFormat(sizeof(src), src);

@@ -54,6 +54,8 @@ BENCHMARK(BM_AllocatorCycleShared)->Threads(2)->UseRealTime();
 // Collects the single-thread figure for the headline line.
 class HeadlineReporter : public benchmark::ConsoleReporter {
 public:
+    // Without colours: their escape codes would precede the headline line.
+    HeadlineReporter() : ConsoleReporter(OO_None) {}
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             if (run.benchmark_name() == "BM_AllocatorCycle" && run.iterations > 0)
