@@ -1,6 +1,7 @@
 // The component's entry points.
 #include <windows.h>
 
+#include "DShowX/DSComBase.h"
 #include "DShowX/DSTrace.h"
 
 namespace {
@@ -26,8 +27,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID /*lpR
     return TRUE;
 }
 
+// The component stays loaded while any of its objects lives or a client holds
+// it with IClassFactory::LockServer.
 STDAPI DllCanUnloadNow() {
-    return S_OK;
+    return CComModuleLock::GetLockCount() == 0 ? S_OK : S_FALSE;
 }
 
 STDAPI DllGetClassObject(REFCLSID /*rclsid*/, REFIID /*riid*/, LPVOID* ppv) {

@@ -1,7 +1,8 @@
-// The media run-time's error texts for the Linux build.
+// The media run-time's error codes and texts for the Linux build.
 #pragma once
 
 #include <windef.h>
+#include <vfwmsgs.h>
 
 #ifdef __cplusplus
 extern "C" {

@@ -5,6 +5,7 @@
 #include <winerror.h>
 #include <guiddef.h>
 #include <unknwn.h>
+#include <objidl.h>
 
 #ifdef __cplusplus
 extern "C" {

@@ -4,5 +4,6 @@
 #include <windef.h>
 #include <winerror.h>
 #include <winbase.h>
+#include <wingdi.h>
 #include <winuser.h>
 #include <objbase.h>

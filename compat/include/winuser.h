@@ -25,6 +25,15 @@ extern "C" {
 #define MB_TASKMODAL 0x00002000L
 #define MB_SETFOREGROUND 0x00010000L
 
+typedef struct tagMSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+} MSG, *PMSG, *LPMSG;
+
 #define IDOK 1
 #define IDCANCEL 2
 #define IDABORT 3

@@ -22,6 +22,9 @@ using namespace compat;
 namespace {
 
 const SIZE_T kPageSize = 4096;
+// Windows places every region VirtualAlloc reserves at a multiple of this; the
+// callers that align buffers inside a region rely on it.
+const SIZE_T kAllocationGranularity = 65536;
 
 // Sizes of the regions VirtualAlloc reserved, so that MEM_RELEASE with a size
 // of 0 can unmap the whole region, as Windows does.
@@ -125,11 +128,27 @@ LPVOID WINAPI VirtualAlloc(LPVOID lpAddress, SIZE_T dwSize, DWORD flAllocationTy
         return reinterpret_cast<LPVOID>(start);
     }
     int commitProt = (flAllocationType & MEM_COMMIT) ? prot : PROT_NONE;
-    void* p = mmap(nullptr, size, commitProt, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (p == MAP_FAILED) {
+    // mmap only promises page alignment: map a granule more and trim both ends.
+    if (size > SIZE_MAX - kAllocationGranularity) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return NULL;
     }
+    const SIZE_T span = size + kAllocationGranularity - kPageSize;
+    void* raw = mmap(nullptr, span, commitProt, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (raw == MAP_FAILED) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return NULL;
+    }
+    const uintptr_t rawStart = reinterpret_cast<uintptr_t>(raw);
+    const uintptr_t start =
+        (rawStart + kAllocationGranularity - 1) & ~(uintptr_t)(kAllocationGranularity - 1);
+    const SIZE_T head = start - rawStart;
+    const SIZE_T tail = span - head - size;
+    if (head)
+        munmap(raw, head);
+    if (tail)
+        munmap(reinterpret_cast<void*>(start + size), tail);
+    void* p = reinterpret_cast<void*>(start);
     Regions& r = RegionTable();
     std::lock_guard<std::mutex> g(r.lock);
     r.sizes[reinterpret_cast<uintptr_t>(p)] = size;
@@ -184,7 +203,7 @@ void WINAPI GetSystemInfo(LPSYSTEM_INFO si) {
     si->dwNumberOfProcessors = n > 0 ? (DWORD)n : 1;
     si->dwActiveProcessorMask =
         si->dwNumberOfProcessors >= 64 ? ~(DWORD_PTR)0 : (((DWORD_PTR)1 << si->dwNumberOfProcessors) - 1);
-    si->dwAllocationGranularity = 65536;
+    si->dwAllocationGranularity = (DWORD)kAllocationGranularity;
 }
 
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
