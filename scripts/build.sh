@@ -15,6 +15,7 @@ case "$tree" in
     windows) args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake") ;;
     *) echo "unknown build tree: $tree" >&2; exit 2 ;;
 esac
+mkdir -p "$root/build"
 if [ ! -f "$dir/CMakeCache.txt" ]; then
     cmake -S "$root" -B "$dir" -G "Unix Makefiles" "${args[@]}" >"$dir.configure.log" 2>&1 || {
         cat "$dir.configure.log"; exit 1; }
