@@ -274,7 +274,10 @@ HRESULT CCachedReadFile::CachedRead(LONGLONG _llPosition, LONG lLength, BYTE* _p
         }
     }
 
-    // EVENT (1): the thread is not far enough ahead of this read.
+    // EVENT (1): the thread is not far enough ahead of this read. Its
+    // position is left as it is: it may have moved on since it was read
+    // above, and putting the older value back would send it over blocks it
+    // has just handled.
     if (llCachePos < _llPosition + m_llForwardReadSize) {
         bool bInFile = true;
         if (llCachePos + llBlockSize > llLastFileSize) {
@@ -282,10 +285,7 @@ HRESULT CCachedReadFile::CachedRead(LONGLONG _llPosition, LONG lLength, BYTE* _p
             bInFile = llCachePos + llBlockSize <= llLastFileSize;
         }
         if (bInFile) {
-            EnterCriticalSection(&m_csPos);
-            m_llCacheReadPos = llCachePos;
             SetEvent(m_arrEvents[0]);
-            LeaveCriticalSection(&m_csPos);
             DSTrace(TRACE_APP2, 1,
                     "[FS] EVENT (1) CCachedReadFile::CachedRead() - Update cache ENABLED ( CashPos: %s "
                     "LastFileSize: "
@@ -330,18 +330,37 @@ HRESULT CCachedReadFile::CachedRead(LONGLONG _llPosition, LONG lLength, BYTE* _p
             }
         }
 
-        // EVENT (2), BOOST: restart the thread from the block after this one.
-        if (llBlockStart + 2 * llBlockSize > llLastFileSize)
-            llLastFileSize = GetFileSize();
-        if (llBlockStart + 2 * llBlockSize <= llLastFileSize) {
-            EnterCriticalSection(&m_csPos);
-            m_llCacheReadPos = llBlockStart + llBlockSize;
-            SetEvent(m_arrEvents[0]);
-            LeaveCriticalSection(&m_csPos);
-            DSTrace(TRACE_APP2, 1,
-                    "[FS] EVENT (2) CCachedReadFile::CachedRead() - BOOST cache position ( CachePos: %s "
-                    "LastFileSize: %s )\n",
-                    LL2Str(llBlockStart + llBlockSize, szA), LL2Str(llLastFileSize, szB));
+        // EVENT (2), BOOST: keep the thread going from the block after this
+        // one. It keeps its place while it works inside the window ahead of
+        // this read with the next block already cached: sent back to the
+        // next block on every read, it would spend its passes walking blocks
+        // it has already cached instead of reading new ones, and sequential
+        // reads would catch up with it. Behind this read, further ahead than
+        // its passes take it, or with a gap after this block (the read
+        // moved), it is moved to the next block. It is woken only while the
+        // window has room, as with EVENT (1).
+        const LONGLONG llNext = llBlockStart + llBlockSize;
+        EnterCriticalSection(&m_csPos);
+        LONGLONG llBoostPos = m_llCacheReadPos;
+        LeaveCriticalSection(&m_csPos);
+        const bool bMove = llBoostPos < llNext || llBoostPos > llNext + m_llForwardReadSize + llBlockSize ||
+                           (llBoostPos > llNext && !IsIndexed(llNext));
+        if (bMove)
+            llBoostPos = llNext;
+        if (bMove || llBoostPos < _llPosition + m_llForwardReadSize) {
+            if (llBoostPos + llBlockSize > llLastFileSize)
+                llLastFileSize = GetFileSize();
+            if (llBoostPos + llBlockSize <= llLastFileSize) {
+                EnterCriticalSection(&m_csPos);
+                if (bMove)
+                    m_llCacheReadPos = llBoostPos;
+                SetEvent(m_arrEvents[0]);
+                LeaveCriticalSection(&m_csPos);
+                DSTrace(TRACE_APP2, 1,
+                        "[FS] EVENT (2) CCachedReadFile::CachedRead() - BOOST cache position ( CachePos: %s "
+                        "LastFileSize: %s )\n",
+                        LL2Str(llBoostPos, szA), LL2Str(llLastFileSize, szB));
+            }
         }
 
         const LONG n = (LONG)(m_dwBlockSize - dwOffset) < lRest ? (LONG)(m_dwBlockSize - dwOffset) : lRest;

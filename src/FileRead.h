@@ -35,7 +35,8 @@
 //   m_csPos   guards m_llFileReadPos, m_llCacheReadPos and m_llFileSize.
 //   m_csIndex guards m_mapIndex and the choice of slots (AcquireBlock); a
 //             writer also takes it, while still holding the slot's WRITE
-//             mark, to drop a block it could not fill (CacheBlock).
+//             mark, to drop a block it could not fill (CacheBlock), and
+//             CachedRead for one look-up (IsIndexed).
 // Slot marks are changed only by interlocked operations. Lock order: a
 // WRITE mark, then m_csIndex. AcquireBlock holds m_csIndex and only tries
 // marks, never waits for one, so the order cannot close a cycle.
@@ -104,6 +105,8 @@ protected:
     // Absent: returns FALSE with the caller holding the WRITE mark of slot
     // *_plIndex, already indexed for the block; CacheBlock must fill it.
     BOOL AcquireBlock(LONGLONG _llBlockPos, LONG* _plIndex, BOOL _bForRead, BOOL* _pbWaitWrite = NULL);
+    // True when the block is in the index (cached or being written).
+    bool IsIndexed(LONGLONG _llBlockPos);
     // Fills the WRITE-marked slot from _hFile: at _llPosition, or where the
     // handle stands when _llPosition is -1. A block read short or not at all
     // is emptied and dropped from the index before the mark is released.

@@ -12,6 +12,11 @@
 #include "DShowX/DSTrace.h"
 #include "FileRead.h"
 
+namespace {
+// Polls of a reader waiting for a writer that only yield the processor.
+const DWORD kYieldPolls = 200;
+}  // namespace
+
 LONG* CCachedReadFile::BlockAccessPtr(LONG _lIndex) const {
     const DWORD dwSlot = SlotNumber(_lIndex);
     return (LONG*)m_blobBuffer.Offset(dwSlot * (m_dwBlockSize + 12));
@@ -32,6 +37,13 @@ void CCachedReadFile::SetSlotPos(LONG _lIndex, LONGLONG llPos) {
 
 BYTE* CCachedReadFile::SlotData(LONG _lIndex) const {
     return (BYTE*)BlockAccessPtr(_lIndex) + 12;
+}
+
+bool CCachedReadFile::IsIndexed(LONGLONG _llBlockPos) {
+    EnterCriticalSection(&m_csIndex);
+    const bool bIndexed = m_mapIndex.find(_llBlockPos) != m_mapIndex.end();
+    LeaveCriticalSection(&m_csIndex);
+    return bIndexed;
 }
 
 BOOL CCachedReadFile::AcquireBlock(LONGLONG _llBlockPos, LONG* _plIndex, BOOL _bForRead, BOOL* _pbWaitWrite) {
@@ -163,18 +175,22 @@ LONG CCachedReadFile::ReadFromBlock(LONG _lIndex, void* _pvDest, DWORD _dwSize, 
 
     if (_llWaitFor >= 0) {
         DWORD dwPolls = 0;
-        for (LONG lMark = InterlockedCompareExchange(plMark, 1, 0); lMark != 0;) {
+        for (;;) {
+            const LONG lMark = InterlockedCompareExchange(plMark, 1, 0);
+            if (lMark == 0)
+                break;  // the first reader in
             if (lMark > 0) {
-                // Other readers are in: join them.
-                const LONG lSeen = InterlockedCompareExchange(plMark, lMark + 1, lMark);
-                if (lSeen == lMark)
+                // Other readers are in: join them, unless they all left
+                // meanwhile (then take the free slot on the next round).
+                if (InterlockedCompareExchange(plMark, lMark + 1, lMark) == lMark)
                     break;
-                lMark = lSeen;
                 continue;
             }
-            Sleep(10);
+            // A block read from the page cache takes tens of microseconds, one
+            // from the disk milliseconds: yield for the first polls, then
+            // sleep between them.
+            Sleep(dwPolls < kYieldPolls ? 0 : 1);
             ++dwPolls;
-            lMark = InterlockedCompareExchange(plMark, 1, 0);
         }
         if (dwPolls)
             DSTrace(TRACE_APP2, 8, "[FS] !!! Wait for end of writing %u cicles.\n", dwPolls);

@@ -88,6 +88,12 @@ unsigned __stdcall CCachedReadFile::ReadThread(void* pCachedFile) {
                     "FileSize: %s "
                     "BlockSize: %s)\n",
                     LL2Str(llCacheReadPos, szA), LL2Str(llLastFileSize, szB), LL2Str(dwBlockSize, szC));
+            // The block is still to be cached: the next signal, raised once it
+            // is in the file, must find the thread there, not past it.
+            EnterCriticalSection(&p->m_csPos);
+            if (p->m_llCacheReadPos == llCacheReadPos + dwBlockSize)
+                p->m_llCacheReadPos = llCacheReadPos;
+            LeaveCriticalSection(&p->m_csPos);
             llCacheReadPos = -1;
             ResetEvent(arrEvents[0]);
         }

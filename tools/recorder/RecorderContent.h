@@ -30,7 +30,8 @@ inline void FillContent(uint64_t seed, uint64_t pos, uint8_t* out, size_t n) {
     }
     for (; n >= 8; n -= 8, pos += 8, out += 8) {
         const uint64_t w = ContentWord(seed, pos / 8);
-        for (int i = 0; i < 8; ++i) out[i] = (uint8_t)(w >> (8 * i));
+        for (int i = 0; i < 8; ++i)
+            out[i] = (uint8_t)(w >> (8 * i));
     }
     while (n) {
         *out++ = ContentByte(seed, pos++);
@@ -47,7 +48,8 @@ inline size_t FirstMismatch(uint64_t seed, uint64_t pos, const uint8_t* data, si
         FillContent(seed, pos + done, expected, k);
         if (memcmp(expected, data + done, k) != 0) {
             for (size_t i = 0; i < k; ++i)
-                if (expected[i] != data[done + i]) return done + i;
+                if (expected[i] != data[done + i])
+                    return done + i;
         }
         done += k;
     }

@@ -43,11 +43,13 @@ int Usage() {
 }
 
 bool Parse(int argc, char** argv, Options& o) {
-    if (argc < 2) return false;
+    if (argc < 2)
+        return false;
     o.file = argv[1];
     for (int i = 2; i < argc; ++i) {
         const std::string a = argv[i];
-        if (i + 1 >= argc) return false;
+        if (i + 1 >= argc)
+            return false;
         const char* v = argv[++i];
         if (a == "--seed") {
             o.seeded = true;
@@ -73,7 +75,8 @@ bool Parse(int argc, char** argv, Options& o) {
 
 int main(int argc, char** argv) {
     Options o;
-    if (!Parse(argc, argv, o)) return Usage();
+    if (!Parse(argc, argv, o))
+        return Usage();
 
     FILE* out = fopen(o.file.c_str(), "ab");
     if (!out) {
@@ -102,18 +105,22 @@ int main(int argc, char** argv) {
     for (;;) {
         size_t n = o.chunk;
         if (o.seeded) {
-            if (pos >= o.size) break;
-            if (o.size - pos < n) n = (size_t)(o.size - pos);
+            if (pos >= o.size)
+                break;
+            if (o.size - pos < n)
+                n = (size_t)(o.size - pos);
             recorder::FillContent(o.seed, pos, buf.data(), n);
         } else {
             n = fread(buf.data(), 1, n, in);
-            if (n == 0) break;
+            if (n == 0)
+                break;
         }
         if (o.rate > 0) {
             // Steady rate: this chunk is due when the bytes before it have
             // had their time.
             const auto due = start + std::chrono::duration<double>((double)written / o.rate);
-            std::this_thread::sleep_until(std::chrono::time_point_cast<std::chrono::steady_clock::duration>(due));
+            std::this_thread::sleep_until(
+                std::chrono::time_point_cast<std::chrono::steady_clock::duration>(due));
         }
         if (fwrite(buf.data(), 1, n, out) != n || fflush(out) != 0) {
             perror("recorder: write");
@@ -123,8 +130,11 @@ int main(int argc, char** argv) {
         pos += n;
         written += n;
     }
-    if (o.holdMs) std::this_thread::sleep_for(std::chrono::milliseconds(o.holdMs));
-    if (in) fclose(in);
-    if (fclose(out) != 0) rc = 1;
+    if (o.holdMs)
+        std::this_thread::sleep_for(std::chrono::milliseconds(o.holdMs));
+    if (in)
+        fclose(in);
+    if (fclose(out) != 0)
+        rc = 1;
     return rc;
 }
