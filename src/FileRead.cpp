@@ -13,6 +13,22 @@ HRESULT LastErrorResult(DWORD dwErr) {
     return dwErr ? HRESULT_FROM_WIN32(dwErr) : E_FAIL;
 }
 
+const char kShortBlock[] =
+    "[FS] CCachedReadFile::CachedRead() - CacheBlock() - Only [%s] bytes from [%s] required cached.\n";
+
+// Opens the file for reading with read and write sharing, so that the
+// recorder can go on writing it.
+HRESULT OpenShared(LPCSTR pszFileName, LPCSTR pszWhich, CSmartHandle& shFile) {
+    shFile = CreateFileA(pszFileName, FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                         0, NULL);
+    if (shFile)
+        return S_OK;
+    const DWORD dwErr = GetLastError();
+    DSTrace(TRACE_APP2, 1, "###Err### CCachedReadFile::OpenFile(%s) - CreateFile() [%s] FAILED dwRes = %d\n",
+            pszFileName, pszWhich, dwErr);
+    return LastErrorResult(dwErr);
+}
+
 }  // namespace
 
 CCachedReadFile::CCachedReadFile()
@@ -119,24 +135,14 @@ HRESULT CCachedReadFile::OpenFile(LPCSTR pszFileName) {
     if (m_shReadThread)
         return HRESULT_FROM_WIN32(ERROR_BUSY);
 
-    CSmartHandle shManual(CreateFileA(pszFileName, FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                                      OPEN_EXISTING, 0, NULL));
-    if (!shManual) {
-        const DWORD dwErr = GetLastError();
-        DSTrace(TRACE_APP2, 1,
-                "###Err### CCachedReadFile::OpenFile(%s) - CreateFile() [Manual file] FAILED dwRes = %d\n",
-                pszFileName, dwErr);
-        return LastErrorResult(dwErr);
-    }
-    CSmartHandle shThread(CreateFileA(pszFileName, FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                                      OPEN_EXISTING, 0, NULL));
-    if (!shThread) {
-        const DWORD dwErr = GetLastError();
-        DSTrace(TRACE_APP2, 1,
-                "###Err### CCachedReadFile::OpenFile(%s) - CreateFile() [Thread file] FAILED dwRes = %d\n",
-                pszFileName, dwErr);
+    CSmartHandle shManual, shThread;
+    HRESULT hr = OpenShared(pszFileName, "Manual file", shManual);
+    if (FAILED(hr))
+        return hr;
+    hr = OpenShared(pszFileName, "Thread file", shThread);
+    if (FAILED(hr)) {
         ASSERT(FALSE);
-        return LastErrorResult(dwErr);
+        return hr;
     }
 
     // Signals left from the previous file (a terminated thread never consumed
@@ -288,8 +294,7 @@ HRESULT CCachedReadFile::CachedRead(LONGLONG _llPosition, LONG lLength, BYTE* _p
             SetEvent(m_arrEvents[0]);
             DSTrace(TRACE_APP2, 1,
                     "[FS] EVENT (1) CCachedReadFile::CachedRead() - Update cache ENABLED ( CashPos: %s "
-                    "LastFileSize: "
-                    "%s )\n",
+                    "LastFileSize: %s )\n",
                     LL2Str(llCachePos, szA), LL2Str(llLastFileSize, szB));
         }
     }
@@ -306,11 +311,7 @@ HRESULT CCachedReadFile::CachedRead(LONGLONG _llPosition, LONG lLength, BYTE* _p
                 // The file ends inside this block: serve what was read, from
                 // the slot that nobody else can find any more.
                 const LONGLONG llRequired = llBlockSize > lRest ? llBlockSize : lRest;
-                DSTrace(
-                    TRACE_APP2, 8,
-                    "[FS] CCachedReadFile::CachedRead() - CacheBlock() - Only [%s] bytes from [%s] required "
-                    "cached.\n",
-                    LL2Str(lCached, szA), LL2Str(llRequired, szB));
+                DSTrace(TRACE_APP2, 8, kShortBlock, LL2Str(lCached, szA), LL2Str(llRequired, szB));
                 LONG n = 0;
                 if ((LONG)dwOffset >= lCached)
                     ASSERT(FALSE);
@@ -318,11 +319,7 @@ HRESULT CCachedReadFile::CachedRead(LONGLONG _llPosition, LONG lLength, BYTE* _p
                     n = lCached - (LONG)dwOffset < lRest ? lCached - (LONG)dwOffset : lRest;
                 ReadFromBlock(lIndex, _pbBuffer, (DWORD)n, n ? dwOffset : 0);
                 if (n) {
-                    DSTrace(TRACE_APP2, 8,
-                            "[FS] CCachedReadFile::CachedRead() - CacheBlock() - Only [%s] bytes from [%s] "
-                            "required "
-                            "cached.\n",
-                            LL2Str(lCached, szA), LL2Str(llRequired, szB));
+                    DSTrace(TRACE_APP2, 8, kShortBlock, LL2Str(lCached, szA), LL2Str(llRequired, szB));
                     *_pcbReaded += n;
                     lRest -= n;
                 }

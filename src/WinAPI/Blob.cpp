@@ -49,6 +49,9 @@ BYTE* CBlob::Offset(DWORD _dwOffset) const {
 // The check reads as the diagnostics report it; NULL here is offset 0.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wpointer-arith"
+#ifdef __clang__
+#pragma clang diagnostic ignored "-Wnull-arithmetic"
+#endif
     ASSERT(m_blobData.cbData > _dwOffset || _dwOffset == NULL);
 #pragma GCC diagnostic pop
     if (_dwOffset >= m_blobData.cbData)

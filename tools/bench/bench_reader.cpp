@@ -68,82 +68,71 @@ bool CachedReadPiece(CCachedReadFile& file, LONGLONG pos, BYTE* buf) {
     return cb == kPiece;
 }
 
+// The measured loop: one 64 KiB piece per iteration, at the offsets next()
+// gives, through read().
+template <class Read, class Next>
+void Loop(benchmark::State& state, const char* name, Read read, Next next) {
+    std::vector<BYTE> buf(kPiece);
+    long long bytes = 0;
+    Meter meter(name);
+    for (auto _ : state) {
+        if (!read(next(), buf.data()))
+            state.SkipWithError("read failed");
+        benchmark::DoNotOptimize(buf.data());
+        bytes += kPiece;
+    }
+    meter.Done(state, bytes);
+}
+
+// Sequential offsets through the whole file, starting again at its end.
+struct Sequential {
+    LONGLONG pos = -kPiece;
+    LONGLONG operator()() { return pos = (pos + kPiece) % kFileSize; }
+};
+
+// Random offsets inside the window; the same ones for both sides.
+struct InWindow {
+    std::mt19937_64 rng{7};
+    LONGLONG operator()() {
+        return kFileSize - kWindow + (LONGLONG)(rng() % (uint64_t)(kWindow - kPiece + 1));
+    }
+};
+
+template <class Next>
+void PlainLoop(benchmark::State& state, const char* name) {
+    HANDLE h = OpenPlain();
+    Loop(
+        state, name, [h](LONGLONG pos, BYTE* buf) { return PlainRead(h, pos, buf); }, Next());
+    CloseHandle(h);
+}
+
+template <class Next>
+void CachedLoop(benchmark::State& state, const char* name, bool bFillWindow) {
+    CCachedReadFile file;
+    file.Init(0x60000, 0x1400000);
+    if (FAILED(file.OpenFile(g_path.c_str())))
+        state.SkipWithError("open failed");
+    if (bFillWindow) {
+        // The figure is for hits: the window goes into the cache first.
+        std::vector<BYTE> buf(kPiece);
+        for (LONGLONG pos = kFileSize - kWindow; pos < kFileSize; pos += kPiece)
+            CachedReadPiece(file, pos, buf.data());
+    }
+    Loop(
+        state, name, [&file](LONGLONG pos, BYTE* buf) { return CachedReadPiece(file, pos, buf); }, Next());
+}
+
 void BM_PlainSeq64k(benchmark::State& state) {
-    HANDLE h = OpenPlain();
-    std::vector<BYTE> buf(kPiece);
-    LONGLONG pos = 0;
-    long long bytes = 0;
-    Meter meter("plain_seq");
-    for (auto _ : state) {
-        if (!PlainRead(h, pos, buf.data()))
-            state.SkipWithError("read failed");
-        benchmark::DoNotOptimize(buf.data());
-        bytes += kPiece;
-        pos = (pos + kPiece) % kFileSize;
-    }
-    meter.Done(state, bytes);
-    CloseHandle(h);
+    PlainLoop<Sequential>(state, "plain_seq");
 }
-
 void BM_CachedSeq64k(benchmark::State& state) {
-    CCachedReadFile file;
-    file.Init(0x60000, 0x1400000);
-    if (FAILED(file.OpenFile(g_path.c_str())))
-        state.SkipWithError("open failed");
-    std::vector<BYTE> buf(kPiece);
-    LONGLONG pos = 0;
-    long long bytes = 0;
-    Meter meter("cached_seq");
-    for (auto _ : state) {
-        if (!CachedReadPiece(file, pos, buf.data()))
-            state.SkipWithError("read failed");
-        benchmark::DoNotOptimize(buf.data());
-        bytes += kPiece;
-        pos = (pos + kPiece) % kFileSize;
-    }
-    meter.Done(state, bytes);
+    CachedLoop<Sequential>(state, "cached_seq", false);
 }
-
-// The same offsets for both sides of the random benchmark.
-LONGLONG RandomPos(std::mt19937_64& rng) {
-    return kFileSize - kWindow + (LONGLONG)(rng() % (uint64_t)(kWindow - kPiece + 1));
-}
-
 void BM_PlainRand64k(benchmark::State& state) {
-    HANDLE h = OpenPlain();
-    std::vector<BYTE> buf(kPiece);
-    std::mt19937_64 rng(7);
-    long long bytes = 0;
-    Meter meter("plain_rand");
-    for (auto _ : state) {
-        if (!PlainRead(h, RandomPos(rng), buf.data()))
-            state.SkipWithError("read failed");
-        benchmark::DoNotOptimize(buf.data());
-        bytes += kPiece;
-    }
-    meter.Done(state, bytes);
-    CloseHandle(h);
+    PlainLoop<InWindow>(state, "plain_rand");
 }
-
 void BM_CachedRand64k(benchmark::State& state) {
-    CCachedReadFile file;
-    file.Init(0x60000, 0x1400000);
-    if (FAILED(file.OpenFile(g_path.c_str())))
-        state.SkipWithError("open failed");
-    std::vector<BYTE> buf(kPiece);
-    // Fill the cache with the window first: the figure is for hits.
-    for (LONGLONG pos = kFileSize - kWindow; pos < kFileSize; pos += kPiece)
-        CachedReadPiece(file, pos, buf.data());
-    std::mt19937_64 rng(7);
-    long long bytes = 0;
-    Meter meter("cached_rand");
-    for (auto _ : state) {
-        if (!CachedReadPiece(file, RandomPos(rng), buf.data()))
-            state.SkipWithError("read failed");
-        benchmark::DoNotOptimize(buf.data());
-        bytes += kPiece;
-    }
-    meter.Done(state, bytes);
+    CachedLoop<InWindow>(state, "cached_rand", true);
 }
 
 BENCHMARK(BM_PlainSeq64k)->UseRealTime();
