@@ -6,6 +6,10 @@
 
 namespace testsupport {
 
+// False where the allocation functions cannot be replaced (under the thread
+// sanitizer); tests that count then have nothing to check.
+bool AllocationCountingAvailable();
+
 // Allocations made by this thread so far.
 size_t ThreadAllocationCount();
 
