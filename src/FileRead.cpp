@@ -64,8 +64,11 @@ HRESULT CCachedReadFile::Init(DWORD cbBlockSize, DWORD cbCacheSize) {
         return E_UNEXPECTED;
     Uninit();
 
-    ASSERT(!m_arrEvents[0]);
-    ASSERT(!m_arrEvents[1]);
+    // The reports carry these checks as they are written.
+    // clang-format off
+    ASSERT(!m_arrEvents[ 0 ]);
+    ASSERT(!m_arrEvents[ 1 ]);
+    // clang-format on
     for (CSmartHandle& shEvent : m_arrEvents) {
         shEvent = CreateEvent(NULL, FALSE, FALSE, NULL);
         if (!shEvent) {
@@ -180,7 +183,9 @@ void CCachedReadFile::CloseFile() {
         return;
     }
     ASSERT(!!m_shManualFile && !!m_shThreadFile);
-    ASSERT(!!m_arrEvents[1]);
+    // clang-format off
+    ASSERT(!!m_arrEvents[ 1 ]);
+    // clang-format on
 
     SetEvent(m_arrEvents[1]);
     DWORD dwWait = WaitForSingleObject(m_shReadThread, m_dwStopThreadTime);

@@ -122,7 +122,9 @@ BOOL CCachedReadFile::AcquireBlock(LONGLONG _llBlockPos, LONG* _plIndex, BOOL _b
 LONG CCachedReadFile::CacheBlock(LONG _lIndex, HANDLE _hFile, LONGLONG _llPosition, BOOL _bKeepReadMark) {
     ASSERT(_hFile && _hFile != INVALID_HANDLE_VALUE);
     LONG* plMark = BlockAccessPtr(_lIndex);
-    ASSERT(*BlockAccessPtr(_lIndex) == -1);
+    // The mark is read atomically: other threads try it at the same time.
+    if (InterlockedCompareExchange(plMark, -1, -1) != -1)
+        AssertFailed(__FILE__, __LINE__, "*BlockAccessPtr( _lIndex ) == -1");
     BYTE* pbData = SlotData(_lIndex);
     const LONGLONG llBlockPos = SlotPos(_lIndex);
 
