@@ -15,7 +15,10 @@ class State {
 public:
     explicit State(int64_t iterations) : m_max(iterations) {}
 
-    struct Value {};
+    // Not trivial, so that an unused loop variable draws no warning.
+    struct Value {
+        ~Value() {}
+    };
     class Iterator {
     public:
         explicit Iterator(int64_t left) : m_left(left) {}
