@@ -111,6 +111,25 @@ TEST_F(FileReadSlotsTest, MarkedSlotsArePassedByUntilFree) {
     EXPECT_EQ(0, memcmp(Content(kSeed, kBlock, sizeof(buf)).data(), buf, sizeof(buf)));
 }
 
+// A reader that filled a slot keeps it until it has copied: the write mark
+// turns into its read mark, with no moment in which the slot is free.
+TEST_F(FileReadSlotsTest, FilledSlotStaysWithItsReader) {
+    LONG lIndex = 0;
+    ASSERT_FALSE(m_file.AcquireBlock(4 * kBlock, &lIndex, TRUE));
+    EXPECT_EQ((LONG)kBlock, m_file.CacheBlock(lIndex, m_file.ManualFile(), 4 * kBlock, TRUE));
+    EXPECT_EQ(1, m_file.Mark(lIndex));
+    // Writers pass the slot by.
+    for (LONG i = 0; i < 4; ++i) {
+        LONG lOther = 0;
+        ASSERT_FALSE(m_file.AcquireBlock((8 + i) * kBlock, &lOther, FALSE));
+        EXPECT_NE(lIndex % 3, lOther % 3);
+        m_file.CacheBlock(lOther, m_file.ManualFile(), (8 + i) * kBlock);
+    }
+    BYTE buf[64];
+    EXPECT_EQ(0, m_file.ReadFromBlock(lIndex, buf, sizeof(buf), 100));
+    EXPECT_EQ(0, memcmp(Content(kSeed, 4 * kBlock + 100, sizeof(buf)).data(), buf, sizeof(buf)));
+}
+
 // Several readers and the read-ahead thread through three slots: every byte
 // delivered is the file's, and no mark is left behind.
 TEST_F(FileReadSlotsTest, ConcurrentReadersThroughThreeSlots) {
