@@ -5,32 +5,38 @@
 #include <cstdlib>
 #include <new>
 
-// The thread sanitizer's run-time defines the allocation functions itself, in
-// one object that cannot be replaced: there, nothing is counted.
+// TSan's run-time defines the allocation functions itself.
 #if defined(__has_feature)
 #if __has_feature(thread_sanitizer)
-#define ALLOC_COUNTER_UNAVAILABLE
+#define ORVEX_TSAN 1
 #endif
 #endif
-
-namespace testsupport {
-#ifdef ALLOC_COUNTER_UNAVAILABLE
-bool AllocationCountingAvailable() {
-    return false;
-}
-size_t ThreadAllocationCount() {
-    return 0;
-}
-}  // namespace testsupport
-#else
-bool AllocationCountingAvailable() {
-    return true;
-}
-}  // namespace testsupport
+#if defined(__SANITIZE_THREAD__)
+#define ORVEX_TSAN 1
+#endif
 
 namespace {
 thread_local size_t t_allocations = 0;
+}  // namespace
 
+namespace testsupport {
+
+size_t ThreadAllocationCount() {
+    return t_allocations;
+}
+
+bool AllocationCountingAvailable() {
+#ifdef ORVEX_TSAN
+    return false;
+#else
+    return true;
+#endif
+}
+
+}  // namespace testsupport
+
+#ifndef ORVEX_TSAN
+namespace {
 void* Allocate(size_t size) {
     ++t_allocations;
     if (void* p = std::malloc(size ? size : 1))
@@ -38,12 +44,6 @@ void* Allocate(size_t size) {
     std::abort();  // the tests never run out of memory; no exceptions here
 }
 }  // namespace
-
-namespace testsupport {
-size_t ThreadAllocationCount() {
-    return t_allocations;
-}
-}  // namespace testsupport
 
 void* operator new(size_t size) {
     return Allocate(size);
@@ -69,5 +69,4 @@ void operator delete(void* p, size_t) noexcept {
 void operator delete[](void* p, size_t) noexcept {
     std::free(p);
 }
-
-#endif  // !ALLOC_COUNTER_UNAVAILABLE
+#endif

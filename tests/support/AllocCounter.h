@@ -6,8 +6,8 @@
 
 namespace testsupport {
 
-// False where the allocation functions cannot be replaced (under the thread
-// sanitizer); tests that count then have nothing to check.
+// False where the sanitizer run-time owns the allocation functions (TSan):
+// there the count stays 0 and tests that rely on it skip.
 bool AllocationCountingAvailable();
 
 // Allocations made by this thread so far.

@@ -9,7 +9,7 @@
 // that rely on it would pass vacuously.
 TEST(AllocCounter, SeesContainerNodes) {
     if (!testsupport::AllocationCountingAvailable())
-        GTEST_SKIP() << "allocations are not counted in this build";
+        GTEST_SKIP() << "allocation functions owned by the sanitizer";
     std::map<long long, long> m;
     testsupport::AllocationScope scope;
     m[1] = 1;
