@@ -8,13 +8,48 @@
 #include <random>
 
 #include "DebugCapture.h"
-#include "FileReadExpect.h"
 #include "FileReadProbe.h"
 #include "TempDir.h"
 
 using namespace readertest;
 
 namespace {
+
+// The plain read: bytes, count and result that CachedRead must match.
+struct Expected {
+    HRESULT hr;
+    std::vector<BYTE> bytes;
+};
+
+Expected PlainRead(HANDLE hFile, LONGLONG llSize, DWORD dwBlock, LONGLONG pos, LONG len) {
+    Expected e;
+    if (pos >= llSize) {
+        e.hr = HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
+        return e;
+    }
+    e.bytes.resize((size_t)len);
+    DWORD cb = 0;
+    OVERLAPPED ov = {};
+    ov.Offset = (DWORD)pos;
+    ov.OffsetHigh = (DWORD)((ULONGLONG)pos >> 32);
+    if (len > 0 && !ReadFile(hFile, e.bytes.data(), (DWORD)len, &cb, &ov))
+        cb = 0;
+    e.bytes.resize(cb);
+    // S_FALSE when the read ran into the end: it came up short, or its last
+    // block was the file's last (the cache then finds no next block). A last
+    // block that is incomplete is read directly, and that read answers S_OK
+    // when it delivered everything.
+    if (len == 0) {
+        e.hr = S_OK;
+    } else {
+        const LONGLONG llLastBlock = (pos + (LONGLONG)cb - 1) / dwBlock * dwBlock;
+        if (llLastBlock + dwBlock > llSize)
+            e.hr = (LONG)cb < len ? S_FALSE : S_OK;
+        else
+            e.hr = llLastBlock + dwBlock >= llSize ? S_FALSE : S_OK;
+    }
+    return e;
+}
 
 void RunModel(uint32_t seed, int nOps) {
     std::mt19937 rng(seed);

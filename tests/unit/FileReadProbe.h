@@ -28,12 +28,6 @@ public:
 
     LONG Mark(LONG lIndex) const { return InterlockedCompareExchange(BlockAccessPtr(lIndex), 0, 0); }
     const BYTE* Data(LONG lIndex) const { return SlotData(lIndex); }
-    size_t IndexSize() {
-        EnterCriticalSection(&m_csIndex);
-        const size_t n = m_mapIndex.size();
-        LeaveCriticalSection(&m_csIndex);
-        return n;
-    }
     bool Indexed(LONGLONG llPos) {
         EnterCriticalSection(&m_csIndex);
         const bool b = m_mapIndex.count(llPos) != 0;

@@ -160,20 +160,6 @@ TEST_F(FileReadTest, ReadsAcrossBlocksAndAtTheEnd) {
               testsupport::DebugText().find("Block start [16 384] after EOF ( 16 384 ) REACHED\n"));
 }
 
-// A read at the end measures the file once more, so growth since the last
-// measurement is served at once.
-TEST_F(FileReadTest, ServesGrowthSinceTheLastMeasurement) {
-    CReaderProbe f;
-    ASSERT_EQ(S_OK, f.Init(kBlock, 8 * kBlock));
-    const std::string path = MakeFile("a.bin", 1000);
-    ASSERT_EQ(S_OK, f.OpenFile(path.c_str()));
-    EXPECT_EQ(kEof, ReadChecked(f, 1000, 10).hr);
-    GrowTo(path, 1010);
-    ReadResult r = ReadChecked(f, 1000, 10);
-    EXPECT_EQ(S_OK, r.hr);
-    EXPECT_EQ(10u, r.firstBad);
-}
-
 // Blocks the file could fill only partly are never found again: once the
 // file has grown, the bytes past the old end come from the file.
 TEST_F(FileReadTest, PartlyFilledBlockNeverServesItsTail) {
@@ -234,20 +220,6 @@ TEST_F(FileReadTest, SlotsAreTakenRoundRobinFromSlotOne) {
     EXPECT_EQ((LONG)kBlock, f.CacheBlock(lIndex, f.ManualFile(), 3 * kBlock));
     EXPECT_TRUE(f.Indexed(kBlock));
     EXPECT_TRUE(f.Indexed(3 * kBlock));
-}
-
-// A second file is read from its own bytes, not from blocks of the first.
-TEST_F(FileReadTest, SecondFileIsServedFromItsOwnBytes) {
-    CReaderProbe f;
-    ASSERT_EQ(S_OK, f.Init(kBlock, 8 * kBlock));
-    ASSERT_EQ(S_OK, f.OpenFile(MakeFile("a.bin", 6 * kBlock).c_str()));
-    EXPECT_EQ(6 * (LONG)kBlock - 1, ReadChecked(f, 0, 6 * kBlock - 1).cb);
-    const std::string other = m_dir.File("b.bin");
-    GrowTo(other, 6 * kBlock, kSeed + 1);
-    ASSERT_EQ(S_OK, f.OpenFile(other.c_str()));
-    ReadResult r = ReadChecked(f, 10, 5 * kBlock, kSeed + 1);
-    EXPECT_EQ(5 * (LONG)kBlock, r.cb);
-    EXPECT_EQ((size_t)r.cb, r.firstBad);
 }
 
 // The forward read size belongs to the cache, not to one file: the second
