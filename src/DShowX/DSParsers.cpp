@@ -18,15 +18,24 @@ LPSTR LL2Str(LONGLONG llValue, LPSTR pszConv) {
     for (ULONGLONG ullDiv = 1000000000000000000ULL;; ullDiv /= 1000) {
         const UINT nGroup = (UINT)(ullRest / ullDiv);
         ullRest %= ullDiv;
+        // Digits written directly: the block cache traces several numbers on
+        // every read, and a formatter call per group would cost more than
+        // the read.
         if (bStarted) {
-            p += wsprintfA(p, " %03u", nGroup);
+            *p++ = ' ';
+            *p++ = (CHAR)('0' + nGroup / 100);
+            *p++ = (CHAR)('0' + nGroup / 10 % 10);
+            *p++ = (CHAR)('0' + nGroup % 10);
         } else if (nGroup != 0 || ullDiv == 1) {
-            p += wsprintfA(p, "%u", nGroup);
+            if (nGroup >= 100) *p++ = (CHAR)('0' + nGroup / 100);
+            if (nGroup >= 10) *p++ = (CHAR)('0' + nGroup / 10 % 10);
+            *p++ = (CHAR)('0' + nGroup % 10);
             bStarted = true;
         }
         if (ullDiv == 1)
             break;
     }
+    *p = 0;
     return pszConv;
 }
 

@@ -1,0 +1,212 @@
+// The block store of CCachedReadFile: slots, their marks and the index.
+//
+// A slot's mark is its reader-writer lock: -1 WRITE (one writer fills it),
+// 0 free, n > 0 READ (n readers copy out of it). Writers looking for a slot
+// never wait for a mark, they move on to the next slot; readers that find a
+// block still being written poll until the writer is done. Marks only ever
+// become -1 inside AcquireBlock, under m_csIndex, which is why a READ mark
+// can be added there by a plain increment once it was seen non-negative.
+#include <string.h>
+
+#include "DShowX/DSParsers.h"
+#include "DShowX/DSTrace.h"
+#include "FileRead.h"
+
+namespace {
+// Polls of a reader waiting for a writer that only yield the processor.
+const DWORD kYieldPolls = 200;
+}  // namespace
+
+LONG* CCachedReadFile::BlockAccessPtr(LONG _lIndex) const {
+    const DWORD dwSlot = SlotNumber(_lIndex);
+    return (LONG*)m_blobBuffer.Offset(dwSlot * (m_dwBlockSize + 12));
+}
+
+// The position field is not 8-byte aligned in the slot: copied, not
+// dereferenced. Only the holder of a mark on the slot reads or writes it,
+// so the mark's interlocked operations order these accesses.
+LONGLONG CCachedReadFile::SlotPos(LONG _lIndex) const {
+    LONGLONG llPos;
+    memcpy(&llPos, (BYTE*)BlockAccessPtr(_lIndex) + 4, sizeof(llPos));
+    return llPos;
+}
+
+void CCachedReadFile::SetSlotPos(LONG _lIndex, LONGLONG llPos) {
+    memcpy((BYTE*)BlockAccessPtr(_lIndex) + 4, &llPos, sizeof(llPos));
+}
+
+BYTE* CCachedReadFile::SlotData(LONG _lIndex) const {
+    return (BYTE*)BlockAccessPtr(_lIndex) + 12;
+}
+
+bool CCachedReadFile::IsIndexed(LONGLONG _llBlockPos) {
+    EnterCriticalSection(&m_csIndex);
+    const bool bIndexed = m_mapIndex.find(_llBlockPos) != m_mapIndex.end();
+    LeaveCriticalSection(&m_csIndex);
+    return bIndexed;
+}
+
+BOOL CCachedReadFile::AcquireBlock(LONGLONG _llBlockPos, LONG* _plIndex, BOOL _bForRead, BOOL* _pbWaitWrite) {
+    ASSERT(_plIndex);
+    if (_pbWaitWrite)
+        *_pbWaitWrite = FALSE;
+    if (!_plIndex)
+        return TRUE;  // nothing marked, nothing to fill
+    CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE], szC[CONV_BUFFER_SIZE];
+
+    EnterCriticalSection(&m_csIndex);
+    for (;;) {
+        const std::map<LONGLONG, LONG>::const_iterator it = m_mapIndex.find(_llBlockPos);
+        if (it != m_mapIndex.end()) {
+            if (_bForRead) {
+                *_plIndex = it->second;
+                LONG* plMark = BlockAccessPtr(it->second);
+                const LONG lMark = InterlockedCompareExchange(plMark, 1, 0);
+                if (lMark == -1) {
+                    DSTrace(TRACE_APP2, 8,
+                            "[FS] !!! Index for READ [%s] ( %s ) already mark as [WRITE] - will be wait for "
+                            "write "
+                            "end...\n",
+                            LL2Str(SlotNumber(it->second), szA), LL2Str(_llBlockPos, szB));
+                    if (_pbWaitWrite)
+                        *_pbWaitWrite = TRUE;
+                } else if (lMark > 0) {
+                    InterlockedIncrement(plMark);
+                }
+            }
+            LeaveCriticalSection(&m_csIndex);
+            return TRUE;
+        }
+
+        // Round-robin over the slots, skipping those in use. After a whole
+        // round of busy slots the lock is let go for a moment: a writer may
+        // need it to finish (CacheBlock), and the block may get indexed
+        // meanwhile, so the look-up starts again.
+        LONG lIndex = InterlockedIncrement(&m_lNextIndex);
+        DWORD dwTries = 0;
+        LONG lMark;
+        while ((lMark = InterlockedCompareExchange(BlockAccessPtr(lIndex), -1, 0)) != 0 &&
+               ++dwTries < m_dwBlockNum) {
+            const LONG lNext = InterlockedIncrement(&m_lNextIndex);
+            DSTrace(TRACE_APP2, 8,
+                    "[FS] ( Update: %s ) !!! Index for WRITE already mark as [%s] - try next [%s] index...\n",
+                    LL2Str(_llBlockPos, szA), lMark > 0 ? "READ" : "WRITE", LL2Str(SlotNumber(lNext), szC));
+            lIndex = lNext;
+        }
+        if (lMark != 0) {
+            LeaveCriticalSection(&m_csIndex);
+            Sleep(1);
+            EnterCriticalSection(&m_csIndex);
+            continue;
+        }
+
+        // The WRITE mark is held: re-point the slot at the new block.
+        const LONGLONG llOldPos = SlotPos(lIndex);
+        if (llOldPos >= 0) {
+            // Only the slot's own entry goes: the old block may be indexed in
+            // another slot by now (after CloseFile, or after it was dropped).
+            const std::map<LONGLONG, LONG>::iterator itOld = m_mapIndex.find(llOldPos);
+            if (itOld != m_mapIndex.end() && SlotNumber(itOld->second) == SlotNumber(lIndex))
+                m_mapIndex.erase(itOld);
+            DSTrace(TRACE_APP1, 8, "[FS] Remove FROM cache [ Index: %u , Pos: %s]\n", SlotNumber(lIndex),
+                    LL2Str(llOldPos, szA));
+        }
+        SetSlotPos(lIndex, _llBlockPos);
+        m_mapIndex[_llBlockPos] = lIndex;
+        *_plIndex = lIndex;
+        LeaveCriticalSection(&m_csIndex);
+        return FALSE;
+    }
+}
+
+LONG CCachedReadFile::CacheBlock(LONG _lIndex, HANDLE _hFile, LONGLONG _llPosition, BOOL _bKeepReadMark) {
+    ASSERT(_hFile && _hFile != INVALID_HANDLE_VALUE);
+    LONG* plMark = BlockAccessPtr(_lIndex);
+    // The mark is read atomically: other threads try it at the same time.
+    if (InterlockedCompareExchange(plMark, -1, -1) != -1)
+        AssertFailed(__FILE__, __LINE__, "*BlockAccessPtr( _lIndex ) == -1");
+    BYTE* pbData = SlotData(_lIndex);
+    const LONGLONG llBlockPos = SlotPos(_lIndex);
+
+    DWORD cbRead = 0;
+    BOOL bRead;
+    if (_llPosition >= 0) {
+        // A positioned read: it cannot be torn apart from its positioning by
+        // another thread, and it leaves the file pointer after the bytes read.
+        OVERLAPPED ov = {};
+        ov.Offset = (DWORD)(ULONGLONG)_llPosition;
+        ov.OffsetHigh = (DWORD)((ULONGLONG)_llPosition >> 32);
+        bRead = ReadFile(_hFile, pbData, m_dwBlockSize, &cbRead, &ov);
+        // At or past the end a positioned read fails with ERROR_HANDLE_EOF on
+        // Windows: that is a read of 0 bytes, not an error.
+        if (!bRead && GetLastError() == ERROR_HANDLE_EOF)
+            bRead = TRUE;
+    } else {
+        bRead = ReadFile(_hFile, pbData, m_dwBlockSize, &cbRead, NULL);
+    }
+    if (!bRead) {
+        DSTrace(TRACE_APP2, 1, "###Err### CCachedReadFile::CacheBlock() - ReadFile() FAILED dwRes = %d\n",
+                GetLastError());
+        memset(pbData, 0, m_dwBlockSize);
+        cbRead = 0;
+    }
+    CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE];
+    DSTrace(TRACE_APP1, 8, "[FS] Read INTO cache [ Index: %u , Pos: %s, Size: %s ]\n", SlotNumber(_lIndex),
+            LL2Str(_llPosition > 0 ? _llPosition : llBlockPos, szA), LL2Str(cbRead, szB));
+
+    if (cbRead < m_dwBlockSize) {
+        // An incomplete block must never be found: its tail holds no file
+        // data, and the file may grow past it later. Readers that found it
+        // while it was written see the emptied slot and look again.
+        SetSlotPos(_lIndex, -1);
+        EnterCriticalSection(&m_csIndex);
+        const std::map<LONGLONG, LONG>::iterator it = m_mapIndex.find(llBlockPos);
+        if (it != m_mapIndex.end() && SlotNumber(it->second) == SlotNumber(_lIndex))
+            m_mapIndex.erase(it);
+        LeaveCriticalSection(&m_csIndex);
+    }
+    InterlockedExchange(plMark, _bKeepReadMark ? 1 : 0);
+    return (LONG)cbRead;
+}
+
+LONG CCachedReadFile::ReadFromBlock(LONG _lIndex, void* _pvDest, DWORD _dwSize, DWORD _dwShift,
+                                    LONGLONG _llWaitFor) {
+    ASSERT(_pvDest);
+    ASSERT(_dwSize + _dwShift <= m_dwBlockSize);
+    LONG* plMark = BlockAccessPtr(_lIndex);
+
+    if (_llWaitFor >= 0) {
+        DWORD dwPolls = 0;
+        for (;;) {
+            const LONG lMark = InterlockedCompareExchange(plMark, 1, 0);
+            if (lMark == 0)
+                break;  // the first reader in
+            if (lMark > 0) {
+                // Other readers are in: join them, unless they all left
+                // meanwhile (then take the free slot on the next round).
+                if (InterlockedCompareExchange(plMark, lMark + 1, lMark) == lMark)
+                    break;
+                continue;
+            }
+            // A block read from the page cache takes tens of microseconds, one
+            // from the disk milliseconds: yield for the first polls, then
+            // sleep between them.
+            Sleep(dwPolls < kYieldPolls ? 0 : 1);
+            ++dwPolls;
+        }
+        if (dwPolls)
+            DSTrace(TRACE_APP2, 8, "[FS] !!! Wait for end of writing %u cicles.\n", dwPolls);
+        if (SlotPos(_lIndex) != _llWaitFor) {
+            InterlockedDecrement(plMark);
+            return -1;
+        }
+    }
+
+    const LONGLONG llPos = SlotPos(_lIndex);
+    if (_pvDest && (ULONGLONG)_dwSize + _dwShift <= m_dwBlockSize)
+        memcpy(_pvDest, SlotData(_lIndex) + _dwShift, _dwSize);
+    CHAR szA[CONV_BUFFER_SIZE];
+    DSTrace(TRACE_APP1, 8, "[FS] Read FROM cache [ Index: %u , Pos: %s]\n", SlotNumber(_lIndex),
+            LL2Str(llPos, szA));
+    return InterlockedDecrement(plMark);
+}

@@ -1,0 +1,105 @@
+// Shared by the block cache's tests: a view into CCachedReadFile's internals,
+// files of known content, and waiting for conditions that other threads make.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "FileRead.h"
+#include "recorder/RecorderContent.h"
+
+namespace readertest {
+
+// The cache with its block store and positions opened up for checking.
+class CReaderProbe : public CCachedReadFile {
+public:
+    using CCachedReadFile::AcquireBlock;
+    using CCachedReadFile::BlockAccessPtr;
+    using CCachedReadFile::CacheBlock;
+    using CCachedReadFile::ReadFromBlock;
+    using CCachedReadFile::SlotPos;
+
+    LONG Mark(LONG lIndex) const { return InterlockedCompareExchange(BlockAccessPtr(lIndex), 0, 0); }
+    const BYTE* Data(LONG lIndex) const { return SlotData(lIndex); }
+    bool Indexed(LONGLONG llPos) {
+        EnterCriticalSection(&m_csIndex);
+        const bool b = m_mapIndex.count(llPos) != 0;
+        LeaveCriticalSection(&m_csIndex);
+        return b;
+    }
+    LONGLONG ForwardReadSize() const { return m_llForwardReadSize; }
+    DWORD BlobSize() const { return m_blobBuffer.Size(); }
+    DWORD BlobCapacity() const { return m_blobBuffer.Capacity(); }
+    HANDLE ManualFile() const { return m_shManualFile; }
+    HANDLE ReadThreadHandle() const { return m_shReadThread; }
+    void SetStopThreadTime(DWORD dwMs) { m_dwStopThreadTime = dwMs; }
+    CRITICAL_SECTION* IndexLock() { return &m_csIndex; }
+    // Sets the shared positions as the reader would and wakes the thread.
+    void Signal(LONGLONG llCachePos, LONGLONG llFileReadPos, LONGLONG llFileSize) {
+        EnterCriticalSection(&m_csPos);
+        m_llCacheReadPos = llCachePos;
+        m_llFileReadPos = llFileReadPos;
+        m_llFileSize = llFileSize;
+        SetEvent(m_arrEvents[0]);
+        LeaveCriticalSection(&m_csPos);
+    }
+};
+
+const uint64_t kSeed = 20240611;
+
+// The content of every test file: the recorder's seeded bytes.
+inline std::vector<BYTE> Content(uint64_t seed, uint64_t pos, size_t n) {
+    std::vector<BYTE> v(n);
+    recorder::FillContent(seed, pos, v.data(), n);
+    return v;
+}
+
+// Grows (or creates) the file to newSize bytes of seeded content.
+inline void GrowTo(const std::string& path, uint64_t newSize, uint64_t seed = kSeed) {
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    out.seekp(0, std::ios::end);
+    const uint64_t size = (uint64_t)out.tellp();
+    if (newSize > size) {
+        std::vector<BYTE> v = Content(seed, size, (size_t)(newSize - size));
+        out.write((const char*)v.data(), (std::streamsize)v.size());
+    }
+}
+
+// Polls until the condition holds; false after the time-out.
+template <class F>
+bool WaitUntil(F condition, unsigned ms = 10000) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+// Reads through the cache and checks the bytes against the seeded content.
+struct ReadResult {
+    HRESULT hr;
+    LONG cb;
+    size_t firstBad;  // index of the first wrong byte, or cb when all are right
+};
+
+inline ReadResult ReadChecked(CCachedReadFile& file, LONGLONG pos, LONG len, uint64_t seed = kSeed) {
+    std::vector<BYTE> buf(len > 0 ? (size_t)len : 1);
+    ReadResult r;
+    r.cb = -1;
+    r.hr = file.CachedRead(pos, len, buf.data(), &r.cb);
+    r.firstBad = r.cb > 0 ? recorder::FirstMismatch(seed, (uint64_t)pos, buf.data(), (size_t)r.cb) : 0;
+    if (r.cb <= 0)
+        r.firstBad = 0;
+    return r;
+}
+
+}  // namespace readertest

@@ -1,0 +1,166 @@
+// The slot marks under contention: readers that meet a writer, writers that
+// meet readers, and many threads reading through a cache far too small for
+// them, every byte checked.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <random>
+#include <thread>
+
+#include "DebugCapture.h"
+#include "FileReadProbe.h"
+#include "TempDir.h"
+
+using namespace readertest;
+
+namespace {
+
+const DWORD kBlock = 4096;
+
+class FileReadSlotsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        testsupport::ClearDebugText();
+        m_path = m_dir.File("slots.bin");
+        GrowTo(m_path, 16 * kBlock);
+        ASSERT_EQ(S_OK, m_file.Init(kBlock, 3 * kBlock));
+        ASSERT_EQ(S_OK, m_file.OpenFile(m_path.c_str()));
+    }
+    bool Traced(const char* text) { return testsupport::DebugText().find(text) != std::string::npos; }
+
+    testsupport::TempDir m_dir;
+    std::string m_path;
+    CReaderProbe m_file;
+};
+
+// A reader that finds its block still being written waits for the writer and
+// then copies the block's bytes.
+TEST_F(FileReadSlotsTest, ReaderWaitsForTheWriterOfItsBlock) {
+    LONG lIndex = 0;
+    ASSERT_FALSE(m_file.AcquireBlock(2 * kBlock, &lIndex, FALSE));
+    ReadResult r = {};
+    std::thread reader([&] { r = ReadChecked(m_file, 2 * kBlock + 5, 100); });
+    ASSERT_TRUE(
+        WaitUntil([&] { return Traced("already mark as [WRITE] - will be wait for write end...\n"); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ((LONG)kBlock, m_file.CacheBlock(lIndex, m_file.ManualFile(), 2 * kBlock));
+    reader.join();
+    EXPECT_EQ(S_OK, r.hr);
+    EXPECT_EQ(100, r.cb);
+    EXPECT_EQ(100u, r.firstBad);
+    EXPECT_TRUE(Traced("[FS] !!! Wait for end of writing "));
+    EXPECT_EQ(0, m_file.Mark(lIndex));
+}
+
+// When that writer fails, the waiting reader does not serve the emptied slot:
+// it reads the block itself.
+TEST_F(FileReadSlotsTest, ReaderOfAFailedBlockReadsItAgain) {
+    LONG lIndex = 0;
+    ASSERT_FALSE(m_file.AcquireBlock(2 * kBlock, &lIndex, FALSE));
+    ReadResult r = {};
+    std::thread reader([&] { r = ReadChecked(m_file, 2 * kBlock + 5, 2 * kBlock); });
+    ASSERT_TRUE(WaitUntil([&] { return Traced("will be wait for write end"); }));
+    CSmartHandle shUnreadable(CreateEvent(NULL, TRUE, FALSE, NULL));
+    EXPECT_EQ(0, m_file.CacheBlock(lIndex, shUnreadable, 2 * kBlock));
+    reader.join();
+    EXPECT_EQ(S_OK, r.hr);
+    EXPECT_EQ(2 * (LONG)kBlock, r.cb);
+    EXPECT_EQ((size_t)r.cb, r.firstBad);
+}
+
+// Readers keep their slot: two READ marks add up, and a writer looking for a
+// slot passes a marked one by until it is free.
+TEST_F(FileReadSlotsTest, MarkedSlotsArePassedByUntilFree) {
+    LONG arrIndex[3];
+    for (LONG i = 0; i < 3; ++i) {
+        ASSERT_FALSE(m_file.AcquireBlock(i * kBlock, &arrIndex[i], FALSE));
+        ASSERT_EQ((LONG)kBlock, m_file.CacheBlock(arrIndex[i], m_file.ManualFile(), i * kBlock));
+    }
+    LONG lFirst = 0, lSecond = 0;
+    ASSERT_TRUE(m_file.AcquireBlock(0, &lFirst, TRUE));
+    ASSERT_TRUE(m_file.AcquireBlock(0, &lSecond, TRUE));
+    EXPECT_EQ(lFirst, lSecond);
+    EXPECT_EQ(2, m_file.Mark(lFirst));
+    for (LONG i = 1; i < 3; ++i)
+        ASSERT_TRUE(m_file.AcquireBlock(i * kBlock, &arrIndex[i], TRUE));
+
+    // Every slot is READ-marked: the writer goes round until one is freed.
+    LONG lNew = 0;
+    std::atomic<bool> bAcquired{false};
+    std::thread writer([&] {
+        EXPECT_FALSE(m_file.AcquireBlock(9 * kBlock, &lNew, FALSE));
+        bAcquired = true;
+    });
+    ASSERT_TRUE(WaitUntil([&] { return Traced("!!! Index for WRITE already mark as [READ] - try next"); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_FALSE(bAcquired);
+    BYTE buf[64];
+    EXPECT_EQ(1, m_file.ReadFromBlock(lFirst, buf, sizeof(buf), 0));
+    EXPECT_FALSE(bAcquired);  // one reader is still in block 0's slot
+    EXPECT_EQ(0, m_file.ReadFromBlock(arrIndex[2], buf, sizeof(buf), 0));
+    writer.join();
+    EXPECT_EQ(arrIndex[2] % 3, lNew % 3);
+    EXPECT_EQ(-1, m_file.Mark(lNew));
+    EXPECT_EQ((LONG)kBlock, m_file.CacheBlock(lNew, m_file.ManualFile(), 9 * kBlock));
+    EXPECT_FALSE(m_file.Indexed(2 * kBlock));
+    EXPECT_EQ(0, m_file.ReadFromBlock(lSecond, buf, sizeof(buf), 0));
+    EXPECT_EQ(0, m_file.ReadFromBlock(arrIndex[1], buf, sizeof(buf), 0));
+    EXPECT_EQ(0, memcmp(Content(kSeed, kBlock, sizeof(buf)).data(), buf, sizeof(buf)));
+}
+
+// A reader that filled a slot keeps it until it has copied: the write mark
+// turns into its read mark, with no moment in which the slot is free.
+TEST_F(FileReadSlotsTest, FilledSlotStaysWithItsReader) {
+    LONG lIndex = 0;
+    ASSERT_FALSE(m_file.AcquireBlock(4 * kBlock, &lIndex, TRUE));
+    EXPECT_EQ((LONG)kBlock, m_file.CacheBlock(lIndex, m_file.ManualFile(), 4 * kBlock, TRUE));
+    EXPECT_EQ(1, m_file.Mark(lIndex));
+    // Writers pass the slot by.
+    for (LONG i = 0; i < 4; ++i) {
+        LONG lOther = 0;
+        ASSERT_FALSE(m_file.AcquireBlock((8 + i) * kBlock, &lOther, FALSE));
+        EXPECT_NE(lIndex % 3, lOther % 3);
+        m_file.CacheBlock(lOther, m_file.ManualFile(), (8 + i) * kBlock);
+    }
+    BYTE buf[64];
+    EXPECT_EQ(0, m_file.ReadFromBlock(lIndex, buf, sizeof(buf), 100));
+    EXPECT_EQ(0, memcmp(Content(kSeed, 4 * kBlock + 100, sizeof(buf)).data(), buf, sizeof(buf)));
+}
+
+// Several readers and the read-ahead thread through three slots: every byte
+// delivered is the file's, and no mark is left behind.
+TEST_F(FileReadSlotsTest, ConcurrentReadersThroughThreeSlots) {
+    const LONGLONG llSize = 16 * kBlock;
+    const int kThreads = 4;
+    std::atomic<long long> nBad{0}, nReads{0};
+    std::vector<std::thread> threads;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            std::mt19937_64 rng(1000 + t);
+            std::vector<BYTE> buf(3 * kBlock);
+            for (long i = 0; i < 200 || std::chrono::steady_clock::now() < end; ++i) {
+                const LONGLONG pos = (LONGLONG)(rng() % llSize);
+                const LONG len = (LONG)(rng() % (3 * kBlock));
+                LONG cb = -1;
+                const HRESULT hr = m_file.CachedRead(pos, len, buf.data(), &cb);
+                const LONGLONG llExpected = std::min<LONGLONG>(len, llSize - pos);
+                if (FAILED(hr) || cb != llExpected ||
+                    recorder::FirstMismatch(kSeed, (uint64_t)pos, buf.data(), (size_t)cb) != (size_t)cb)
+                    ++nBad;
+                ++nReads;
+            }
+        });
+    }
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_EQ(0, nBad.load()) << "of " << nReads.load() << " reads";
+    m_file.CloseFile();  // the thread is gone: every mark must be back to 0
+    for (LONG i = 0; i < 3; ++i)
+        EXPECT_EQ(0, m_file.Mark(i));
+}
+
+}  // namespace
