@@ -136,7 +136,12 @@ typedef struct {
     DWORD dw2;
 } REGPINMEDIUM;
 
-enum { REG_PINFLAG_B_ZERO = 0x1, REG_PINFLAG_B_RENDERER = 0x2, REG_PINFLAG_B_MANY = 0x4, REG_PINFLAG_B_OUTPUT = 0x8 };
+enum {
+    REG_PINFLAG_B_ZERO = 0x1,
+    REG_PINFLAG_B_RENDERER = 0x2,
+    REG_PINFLAG_B_MANY = 0x4,
+    REG_PINFLAG_B_OUTPUT = 0x8
+};
 
 typedef struct {
     DWORD dwFlags;
@@ -184,13 +189,14 @@ DEFINE_GUID(IID_IReferenceClock, 0x56a86897, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0
 DEFINE_GUID(IID_IMediaSample, 0x56a8689a, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
 DEFINE_GUID(IID_IMediaSample2, 0x36b73884, 0xc2c8, 0x11cf, 0x8b, 0x46, 0x00, 0x80, 0x5f, 0x6c, 0xef, 0x60);
 DEFINE_GUID(IID_IMemAllocator, 0x56a8689c, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
-DEFINE_GUID(IID_IMemAllocatorCallbackTemp, 0x379a0cf0, 0xc1de, 0x11d2, 0xab, 0xf5, 0x00, 0xa0, 0xc9, 0x05, 0xf3,
-            0x75);
-DEFINE_GUID(IID_IMemAllocatorNotifyCallbackTemp, 0x92980b30, 0xc1de, 0x11d2, 0xab, 0xf5, 0x00, 0xa0, 0xc9, 0x05,
+DEFINE_GUID(IID_IMemAllocatorCallbackTemp, 0x379a0cf0, 0xc1de, 0x11d2, 0xab, 0xf5, 0x00, 0xa0, 0xc9, 0x05,
             0xf3, 0x75);
+DEFINE_GUID(IID_IMemAllocatorNotifyCallbackTemp, 0x92980b30, 0xc1de, 0x11d2, 0xab, 0xf5, 0x00, 0xa0, 0xc9,
+            0x05, 0xf3, 0x75);
 DEFINE_GUID(IID_IMemInputPin, 0x56a8689d, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
 DEFINE_GUID(IID_IAsyncReader, 0x56a868aa, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
-DEFINE_GUID(IID_IFileSourceFilter, 0x56a868a6, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
+DEFINE_GUID(IID_IFileSourceFilter, 0x56a868a6, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7,
+            0x70);
 DEFINE_GUID(IID_IMediaEventSink, 0x56a868a2, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
 DEFINE_GUID(IID_IQualityControl, 0x56a868a5, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
 DEFINE_GUID(IID_IGraphBuilder, 0x56a868a9, 0x0ad4, 0x11ce, 0xb0, 0x3a, 0x00, 0x20, 0xaf, 0x0b, 0xa7, 0x70);
@@ -214,7 +220,8 @@ struct IPin : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE EndOfStream() = 0;
     virtual HRESULT STDMETHODCALLTYPE BeginFlush() = 0;
     virtual HRESULT STDMETHODCALLTYPE EndFlush() = 0;
-    virtual HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop, double dRate) = 0;
+    virtual HRESULT STDMETHODCALLTYPE NewSegment(REFERENCE_TIME tStart, REFERENCE_TIME tStop,
+                                                 double dRate) = 0;
 };
 typedef IPin* PPIN;
 
@@ -227,7 +234,8 @@ struct IEnumPins : public IUnknown {
 typedef IEnumPins* PENUMPINS;
 
 struct IEnumMediaTypes : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE Next(ULONG cMediaTypes, AM_MEDIA_TYPE** ppMediaTypes, ULONG* pcFetched) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Next(ULONG cMediaTypes, AM_MEDIA_TYPE** ppMediaTypes,
+                                           ULONG* pcFetched) = 0;
     virtual HRESULT STDMETHODCALLTYPE Skip(ULONG cMediaTypes) = 0;
     virtual HRESULT STDMETHODCALLTYPE Reset() = 0;
     virtual HRESULT STDMETHODCALLTYPE Clone(IEnumMediaTypes** ppEnum) = 0;
@@ -239,7 +247,8 @@ struct IFilterGraph : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE RemoveFilter(IBaseFilter* pFilter) = 0;
     virtual HRESULT STDMETHODCALLTYPE EnumFilters(IEnumFilters** ppEnum) = 0;
     virtual HRESULT STDMETHODCALLTYPE FindFilterByName(LPCWSTR pName, IBaseFilter** ppFilter) = 0;
-    virtual HRESULT STDMETHODCALLTYPE ConnectDirect(IPin* ppinOut, IPin* ppinIn, const AM_MEDIA_TYPE* pmt) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ConnectDirect(IPin* ppinOut, IPin* ppinIn,
+                                                    const AM_MEDIA_TYPE* pmt) = 0;
     virtual HRESULT STDMETHODCALLTYPE Reconnect(IPin* ppin) = 0;
     virtual HRESULT STDMETHODCALLTYPE Disconnect(IPin* ppin) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetDefaultSyncSource() = 0;
@@ -275,8 +284,8 @@ typedef IBaseFilter* PFILTER;
 
 struct IReferenceClock : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetTime(REFERENCE_TIME* pTime) = 0;
-    virtual HRESULT STDMETHODCALLTYPE AdviseTime(REFERENCE_TIME baseTime, REFERENCE_TIME streamTime, HEVENT hEvent,
-                                                 DWORD_PTR* pdwAdviseCookie) = 0;
+    virtual HRESULT STDMETHODCALLTYPE AdviseTime(REFERENCE_TIME baseTime, REFERENCE_TIME streamTime,
+                                                 HEVENT hEvent, DWORD_PTR* pdwAdviseCookie) = 0;
     virtual HRESULT STDMETHODCALLTYPE AdvisePeriodic(REFERENCE_TIME startTime, REFERENCE_TIME periodTime,
                                                      HSEMAPHORE hSemaphore, DWORD_PTR* pdwAdviseCookie) = 0;
     virtual HRESULT STDMETHODCALLTYPE Unadvise(DWORD_PTR dwAdviseCookie) = 0;
@@ -308,7 +317,8 @@ struct IMediaSample2 : public IMediaSample {
 };
 
 struct IMemAllocator : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE SetProperties(ALLOCATOR_PROPERTIES* pRequest, ALLOCATOR_PROPERTIES* pActual) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SetProperties(ALLOCATOR_PROPERTIES* pRequest,
+                                                    ALLOCATOR_PROPERTIES* pActual) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetProperties(ALLOCATOR_PROPERTIES* pProps) = 0;
     virtual HRESULT STDMETHODCALLTYPE Commit() = 0;
     virtual HRESULT STDMETHODCALLTYPE Decommit() = 0;
@@ -338,10 +348,12 @@ struct IMemInputPin : public IUnknown {
 };
 
 struct IAsyncReader : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE RequestAllocator(IMemAllocator* pPreferred, ALLOCATOR_PROPERTIES* pProps,
+    virtual HRESULT STDMETHODCALLTYPE RequestAllocator(IMemAllocator* pPreferred,
+                                                       ALLOCATOR_PROPERTIES* pProps,
                                                        IMemAllocator** ppActual) = 0;
     virtual HRESULT STDMETHODCALLTYPE Request(IMediaSample* pSample, DWORD_PTR dwUser) = 0;
-    virtual HRESULT STDMETHODCALLTYPE WaitForNext(DWORD dwTimeout, IMediaSample** ppSample, DWORD_PTR* pdwUser) = 0;
+    virtual HRESULT STDMETHODCALLTYPE WaitForNext(DWORD dwTimeout, IMediaSample** ppSample,
+                                                  DWORD_PTR* pdwUser) = 0;
     virtual HRESULT STDMETHODCALLTYPE SyncReadAligned(IMediaSample* pSample) = 0;
     virtual HRESULT STDMETHODCALLTYPE SyncRead(LONGLONG llPosition, LONG lLength, BYTE* pBuffer) = 0;
     virtual HRESULT STDMETHODCALLTYPE Length(LONGLONG* pTotal, LONGLONG* pAvailable) = 0;
@@ -376,7 +388,8 @@ struct IGraphBuilder : public IFilterGraph {
 
 struct IFilterGraph2 : public IGraphBuilder {
     virtual HRESULT STDMETHODCALLTYPE AddSourceFilterForMoniker(IMoniker* pMoniker, IBindCtx* pCtx,
-                                                                LPCWSTR lpcwstrFilterName, IBaseFilter** ppFilter) = 0;
+                                                                LPCWSTR lpcwstrFilterName,
+                                                                IBaseFilter** ppFilter) = 0;
     virtual HRESULT STDMETHODCALLTYPE ReconnectEx(IPin* ppin, const AM_MEDIA_TYPE* pmt) = 0;
     virtual HRESULT STDMETHODCALLTYPE RenderEx(IPin* pPinOut, DWORD dwFlags, DWORD* pvContext) = 0;
 };
@@ -389,13 +402,11 @@ struct IFilterMapper2 : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE RegisterFilter(REFCLSID clsidFilter, LPCWSTR Name, IMoniker** ppMoniker,
                                                      const CLSID* pclsidCategory, LPCOLESTR szInstance,
                                                      const REGFILTER2* prf2) = 0;
-    virtual HRESULT STDMETHODCALLTYPE EnumMatchingFilters(IEnumMoniker** ppEnum, DWORD dwFlags, BOOL bExactMatch,
-                                                          DWORD dwMerit, BOOL bInputNeeded, DWORD cInputTypes,
-                                                          const GUID* pInputTypes, const REGPINMEDIUM* pMedIn,
-                                                          const CLSID* pPinCategoryIn, BOOL bRender,
-                                                          BOOL bOutputNeeded, DWORD cOutputTypes,
-                                                          const GUID* pOutputTypes, const REGPINMEDIUM* pMedOut,
-                                                          const CLSID* pPinCategoryOut) = 0;
+    virtual HRESULT STDMETHODCALLTYPE EnumMatchingFilters(
+        IEnumMoniker** ppEnum, DWORD dwFlags, BOOL bExactMatch, DWORD dwMerit, BOOL bInputNeeded,
+        DWORD cInputTypes, const GUID* pInputTypes, const REGPINMEDIUM* pMedIn, const CLSID* pPinCategoryIn,
+        BOOL bRender, BOOL bOutputNeeded, DWORD cOutputTypes, const GUID* pOutputTypes,
+        const REGPINMEDIUM* pMedOut, const CLSID* pPinCategoryOut) = 0;
 };
 
 enum AM_SEEKING_SeekingFlags {
@@ -421,8 +432,8 @@ struct IMediaSeeking : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetDuration(LONGLONG* pDuration) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetStopPosition(LONGLONG* pStop) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetCurrentPosition(LONGLONG* pCurrent) = 0;
-    virtual HRESULT STDMETHODCALLTYPE ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat, LONGLONG Source,
-                                                        const GUID* pSourceFormat) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ConvertTimeFormat(LONGLONG* pTarget, const GUID* pTargetFormat,
+                                                        LONGLONG Source, const GUID* pSourceFormat) = 0;
     virtual HRESULT STDMETHODCALLTYPE SetPositions(LONGLONG* pCurrent, DWORD dwCurrentFlags, LONGLONG* pStop,
                                                    DWORD dwStopFlags) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetPositions(LONGLONG* pCurrent, LONGLONG* pStop) = 0;

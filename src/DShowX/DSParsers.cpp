@@ -27,8 +27,10 @@ LPSTR LL2Str(LONGLONG llValue, LPSTR pszConv) {
             *p++ = (CHAR)('0' + nGroup / 10 % 10);
             *p++ = (CHAR)('0' + nGroup % 10);
         } else if (nGroup != 0 || ullDiv == 1) {
-            if (nGroup >= 100) *p++ = (CHAR)('0' + nGroup / 100);
-            if (nGroup >= 10) *p++ = (CHAR)('0' + nGroup / 10 % 10);
+            if (nGroup >= 100)
+                *p++ = (CHAR)('0' + nGroup / 100);
+            if (nGroup >= 10)
+                *p++ = (CHAR)('0' + nGroup / 10 % 10);
             *p++ = (CHAR)('0' + nGroup % 10);
             bStarted = true;
         }
