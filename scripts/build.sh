@@ -21,10 +21,9 @@ if [ ! -f "$dir/CMakeCache.txt" ]; then
         cat "$dir.configure.log"; exit 1; }
 fi
 jobs=$(nproc)
-if [ $# -gt 0 ]; then
-    cmake --build "$dir" -j"$jobs" --target "$@" 2>&1 | grep -vE '^\[ *[0-9]+%\]|^g?make\[|^Consolidate|^Scanning|^-- ' || true
-    exit "${PIPESTATUS[0]}"
-else
-    cmake --build "$dir" -j"$jobs" 2>&1 | grep -vE '^\[ *[0-9]+%\]|^g?make\[|^Consolidate|^Scanning|^-- ' || true
-    exit "${PIPESTATUS[0]}"
-fi
+# The compiler's own progress lines are dropped; its diagnostics stay. The
+# result is the build's, not the filter's.
+set +e +o pipefail
+cmake --build "$dir" -j"$jobs" ${1:+--target "$@"} 2>&1 | grep -vE '^\[ *[0-9]+%\]|^g?make\[|^Consolidate|^Scanning|^-- '
+status=${PIPESTATUS[0]}
+exit "$status"
