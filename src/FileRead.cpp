@@ -7,12 +7,6 @@
 
 namespace {
 
-// The last error as an HRESULT; a failure that left no error code must not
-// turn into S_OK.
-HRESULT LastErrorResult(DWORD dwErr) {
-    return dwErr ? HRESULT_FROM_WIN32(dwErr) : E_FAIL;
-}
-
 const char kShortBlock[] =
     "[FS] CCachedReadFile::CachedRead() - CacheBlock() - Only [%s] bytes from [%s] required cached.\n";
 

@@ -26,14 +26,6 @@ public:
     std::mutex m_ioLock;  // guards the descriptor's offset across a read and its update
 };
 
-std::string ToPosixPath(LPCSTR name) {
-    std::string path(name);
-    for (char& c : path)
-        if (c == '\\')
-            c = '/';
-    return path;
-}
-
 // Windows tells a missing directory (ERROR_PATH_NOT_FOUND) from a missing
 // file (ERROR_FILE_NOT_FOUND).
 bool ParentExists(const std::string& path) {

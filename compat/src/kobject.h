@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace compat {
@@ -107,7 +108,17 @@ HANDLE InsertHandle(KObject* obj);
 KRef LookupHandle(HANDLE h);
 KRef LookupHandle(HANDLE h, KObject::Kind kind);
 
-// Sets the thread's last error from errno and returns FALSE-friendly 0.
+// A Windows path as Linux opens it: a backslash separates directories, as
+// it does on Windows.
+inline std::string ToPosixPath(LPCSTR name) {
+    std::string path(name);
+    for (char& c : path)
+        if (c == '\\')
+            c = '/';
+    return path;
+}
+
+// The Win32 error code that Windows gives where Linux gives this errno.
 DWORD Win32ErrorFromErrno(int err);
 
 }  // namespace compat

@@ -97,10 +97,7 @@ int PolicyAnswer() {
 }
 
 std::string ModulePath(LPCSTR name) {
-    std::string path(name);
-    for (char& c : path)
-        if (c == '\\')
-            c = '/';
+    std::string path = ToPosixPath(name);
     size_t n = path.size();
     if (n >= 4 && strcasecmp(path.c_str() + n - 4, ".dll") == 0)
         path.replace(n - 4, 4, ".so");

@@ -28,8 +28,7 @@ HRESULT CSmartHandle::Close() {
     m_h = NULL;
     if (::CloseHandle(h))
         return S_OK;
-    const DWORD dwErr = ::GetLastError();
-    return dwErr ? HRESULT_FROM_WIN32(dwErr) : E_FAIL;
+    return LastErrorResult(::GetLastError());
 }
 
 void CSmartHandle::Attach(HANDLE h) {

@@ -3,6 +3,12 @@
 
 #include <windows.h>
 
+// A Win32 error code as an HRESULT, for a call that failed: a failure that
+// left no error code becomes E_FAIL, never S_OK.
+inline HRESULT LastErrorResult(DWORD dwErr) {
+    return dwErr ? HRESULT_FROM_WIN32(dwErr) : E_FAIL;
+}
+
 // Owns one kernel handle. A null handle and INVALID_HANDLE_VALUE both mean
 // "no handle"; reading the holder gives the handle or null.
 class CSmartHandle {
