@@ -1,6 +1,7 @@
 // The component's entry points.
 #include <windows.h>
 
+#include "CoFileSourceResources.h"
 #include "DShowX/DSComBase.h"
 #include "DShowX/DSTrace.h"
 
@@ -22,6 +23,7 @@ HINSTANCE g_hInstance = NULL;
 extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID /*lpReserved*/) {
     if (dwReason == DLL_PROCESS_ATTACH) {
         g_hInstance = hInstance;
+        SetResourceInstance(hInstance);
         DisableThreadLibraryCalls(hInstance);
     }
     return TRUE;

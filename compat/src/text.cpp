@@ -264,24 +264,39 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteS
     return out;
 }
 
-int WINAPI WideCharToMultiByte(UINT CodePage, DWORD, LPCWSTR lpWideCharStr, int cchWideChar,
-                               LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR, LPBOOL lpUsedDefaultChar) {
+// The ANSI code page is UTF-8 here, so CP_ACP follows Windows' rules for
+// CP_UTF8: flags other than WC_ERR_INVALID_CHARS are refused
+// (ERROR_INVALID_FLAGS), and so are a default character and its used flag
+// (ERROR_INVALID_PARAMETER). A value that is no Unicode scalar (a lone
+// surrogate) becomes U+FFFD, or fails the call with
+// ERROR_NO_UNICODE_TRANSLATION under WC_ERR_INVALID_CHARS.
+int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
+                               LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
+                               LPBOOL lpUsedDefaultChar) {
     if (CodePage != CP_ACP && CodePage != CP_UTF8 && CodePage != CP_OEMCP) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    if (!lpWideCharStr || cchWideChar == 0 || cbMultiByte < 0 || (cbMultiByte > 0 && !lpMultiByteStr)) {
+    if (dwFlags & ~(DWORD)WC_ERR_INVALID_CHARS) {
+        SetLastError(ERROR_INVALID_FLAGS);
+        return 0;
+    }
+    if (!lpWideCharStr || cchWideChar == 0 || cbMultiByte < 0 || (cbMultiByte > 0 && !lpMultiByteStr) ||
+        lpDefaultChar || lpUsedDefaultChar) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    if (lpUsedDefaultChar)
-        *lpUsedDefaultChar = FALSE;
     int len = cchWideChar < 0 ? (int)wcslen(lpWideCharStr) + 1 : cchWideChar;
     int out = 0;
     for (int i = 0; i < len; ++i) {
         uint32_t cp = (uint32_t)lpWideCharStr[i];
-        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            if (dwFlags & WC_ERR_INVALID_CHARS) {
+                SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+                return 0;
+            }
             cp = 0xFFFD;
+        }
         char enc[4];
         int n = EncodeUtf8(cp, enc);
         if (cbMultiByte) {

@@ -1,0 +1,245 @@
+// CFileSourceOutput as an object: construction, FinalConstruct and
+// FinalRelease, the run-time settings, and the statistics thread that
+// measures once a second how fast the file grows and how fast it is read.
+#include <windows.h>
+
+#include "CoFileSourceOutput.h"
+#include "DShowX/DSParsers.h"
+
+namespace {
+
+const DWORD kStopThreadTime = 10000;           // ms FinalRelease gives the statistics thread
+const LONGLONG kFirstTick = -10 * 10000000LL;  // the first statistics pass: 10 s after creation
+const LONG kTickPeriod = 1000;                 // ms; so a rate is bytes per second
+
+}  // namespace
+
+CFileSourceOutput::CFileSourceOutput()
+    : COutputPin("FileSource Out - "),
+      m_bFlushing(FALSE),
+      m_lWriting(0),
+      m_bAllowSeeking(0),
+      m_dwBuffSize(DEFAULT_WAIT_MARGIN),
+      m_dwWaitSize(0),
+      m_llReadPos(0),
+      m_lReadSpeed(0),
+      m_llWritePos(0),
+      m_lWriteSpeed(0),
+      m_lAlign(0),
+      m_llPrevReadPos(0),
+      m_llPrevWritePos(0),
+      m_nActive(0),
+      m_bClosing(false),
+      m_bFileOpen(false),
+      m_lGeneration(0),
+      m_lFlushCount(0) {
+    InitializeCriticalSection(&m_csFile);
+    InitializeCriticalSection(&m_csStats);
+    InitializeCriticalSection(&m_csGate);
+    m_szFileName[0] = 0;
+    ResetFileState();
+}
+
+CFileSourceOutput::~CFileSourceOutput() {
+    // No read can be in the gate: the last reference is gone.
+    ASSERT(m_nActive == 0);
+    DeleteCriticalSection(&m_csGate);
+    DeleteCriticalSection(&m_csStats);
+    DeleteCriticalSection(&m_csFile);
+}
+
+HRESULT CFileSourceOutput::FinalConstruct() {
+    DSTrace(TRACE_APP2, 8, "CFileSourceOutput::FinalConstruct\n");
+    if (FAILED(LoadFromRegistry()))
+        DSTrace(TRACE_APP2, 8, "CFileSourceOutput::FinalConstruct - LoadFromRegistry FAILED\n");
+
+    HRESULT hr = m_fileRead.Init(PIN_BLOCK_SIZE, PIN_CACHE_SIZE);
+    if (FAILED(hr)) {
+        CHAR szCache[CONV_BUFFER_SIZE];
+        DSTrace(TRACE_APP2, 1,
+                "###Err### CFileSourceOutput::FinalConstruct - m_fileRead.Init( cbBlockSize = %u , "
+                "cbCacheSize = %s ) "
+                "FAILED hr = 0x%08X\n",
+                (UINT)PIN_BLOCK_SIZE, LL2Str(PIN_CACHE_SIZE, szCache), hr);
+        return hr;
+    }
+
+    m_shFlash = CreateEvent(NULL, FALSE, FALSE, NULL);
+    if (!m_shFlash) {
+        const DWORD dwErr = GetLastError();
+        DSTrace(TRACE_APP2, 1,
+                "###Err### CFileSourceOutput::FinalConstruct - CreateEvent(m_shFlash) FAILED dwErr = %d\n",
+                dwErr);
+        ASSERT(FALSE);
+        return LastErrorResult(dwErr);
+    }
+    // The gate: open, no read active.
+    m_shGateOpen = CreateEvent(NULL, TRUE, TRUE, NULL);
+    m_shGateIdle = CreateEvent(NULL, TRUE, FALSE, NULL);
+    if (!m_shGateOpen || !m_shGateIdle) {
+        const DWORD dwErr = GetLastError();
+        DSTrace(TRACE_APP2, 1,
+                "###Err### CFileSourceOutput::FinalConstruct - CreateEvent(gate) FAILED dwErr = %d\n", dwErr);
+        return LastErrorResult(dwErr);
+    }
+
+    // Without the statistics thread the pin still works; its rates stay 0.
+    m_shTimer = CreateWaitableTimer(NULL, FALSE, NULL);
+    if (!m_shTimer) {
+        DSTrace(TRACE_APP2, 1,
+                "###Err### CFileSourceOutput::FinalConstruct - CreateWaitableTimer() FAILED dwErr = %d\n",
+                GetLastError());
+        return S_OK;
+    }
+    LARGE_INTEGER liDue;
+    liDue.QuadPart = kFirstTick;
+    if (!SetWaitableTimer(m_shTimer, &liDue, kTickPeriod, NULL, NULL, FALSE)) {
+        DSTrace(TRACE_APP2, 1,
+                "###Err### CFileSourceOutput::FinalConstruct - SetWaitableTimer() FAILED dwErr = %d\n",
+                GetLastError());
+        m_shTimer.Close();
+        return S_OK;
+    }
+    m_shStopThread = CreateEvent(NULL, FALSE, FALSE, NULL);
+    if (!m_shStopThread) {
+        DSTrace(
+            TRACE_APP2, 1,
+            "###Err### CFileSourceOutput::FinalConstruct - CreateEvent(m_shStopThread) FAILED dwErr = %d\n",
+            GetLastError());
+        m_shTimer.Close();
+        return S_OK;
+    }
+    m_shTimerThread = CreateThread(NULL, 0, StatisticsThread, this, 0, NULL);
+    if (!m_shTimerThread) {
+        DSTrace(
+            TRACE_APP2, 1,
+            "###Err### CFileSourceOutput::FinalConstruct - CreateThread() (for timer) FAILED dwErr = %d\n",
+            GetLastError());
+        m_shTimer.Close();
+        return S_OK;
+    }
+    return S_OK;
+}
+
+void CFileSourceOutput::FinalRelease() {
+    DSTrace(TRACE_APP2, 8, "CFileSourceOutput::FinalRelease\n");
+    if (m_shTimerThread) {
+        SetEvent(m_shStopThread);
+        if (WaitForSingleObject(m_shTimerThread, kStopThreadTime) != WAIT_OBJECT_0) {
+            TerminateThread(m_shTimerThread, 0);
+            // A thread that could not be ended still uses this object,
+            // which must not be freed under it. It only waits for its two
+            // handles and copies two positions, so it ends soon.
+            WaitForSingleObject(m_shTimerThread, INFINITE);
+        }
+        CancelWaitableTimer(m_shTimer);
+    }
+    if (FAILED(SaveToRegistry()))
+        DSTrace(TRACE_APP2, 8, "CFileSourceOutput::FinalRelease - SaveToRegistry FAILED\n");
+}
+
+// ---------------------------------------------------------------- settings
+
+DWORD CFileSourceOutput::GetBuffSize() const {
+    return (DWORD)InterlockedCompareExchange((LONG volatile*)&m_dwBuffSize, 0, 0);
+}
+
+void CFileSourceOutput::SetBuffSize(DWORD dwBuffSize) {
+    InterlockedExchange((LONG volatile*)&m_dwBuffSize,
+                        (LONG)(dwBuffSize < MAX_WAIT_MARGIN ? dwBuffSize : MAX_WAIT_MARGIN));
+}
+
+bool CFileSourceOutput::IsSeekingAllowed() const {
+    return InterlockedCompareExchange(const_cast<LONG volatile*>(&m_bAllowSeeking), 0, 0) > 0;
+}
+
+bool CFileSourceOutput::SetSeekingAllowed(bool bAllow) {
+    return InterlockedExchange(&m_bAllowSeeking, bAllow ? 1 : 0) != (bAllow ? 1 : 0);
+}
+
+DWORD CFileSourceOutput::GetWaitSize() const {
+    return (DWORD)InterlockedCompareExchange((LONG volatile*)&m_dwWaitSize, 0, 0);
+}
+
+LONG CFileSourceOutput::GetWriteSpeed() const {
+    return InterlockedCompareExchange(const_cast<LONG volatile*>(&m_lWriteSpeed), 0, 0);
+}
+
+LONG CFileSourceOutput::GetReadSpeed() const {
+    return InterlockedCompareExchange(const_cast<LONG volatile*>(&m_lReadSpeed), 0, 0);
+}
+
+bool CFileSourceOutput::IsWriting() const {
+    return InterlockedCompareExchange(const_cast<LONG volatile*>(&m_lWriting), 0, 0) == 1;
+}
+
+// ---------------------------------------------------------------- statistics
+
+void CFileSourceOutput::GetPositions(LONGLONG* pllReadPos, LONGLONG* pllWritePos) {
+    EnterCriticalSection(&m_csStats);
+    *pllReadPos = m_llReadPos;
+    *pllWritePos = m_llWritePos;
+    LeaveCriticalSection(&m_csStats);
+}
+
+void CFileSourceOutput::SetPositions(LONGLONG llReadPos, LONGLONG llWritePos) {
+    EnterCriticalSection(&m_csStats);
+    m_llReadPos = llReadPos;
+    m_llWritePos = llWritePos;
+    LeaveCriticalSection(&m_csStats);
+}
+
+HRESULT CFileSourceOutput::GetReadPos(LONGLONG* pllReadPos, LONG* plReadSpeed) {
+    ASSERT(pllReadPos);
+    if (!pllReadPos)
+        return E_POINTER;
+    EnterCriticalSection(&m_csStats);
+    *pllReadPos = m_llReadPos;
+    if (plReadSpeed)
+        *plReadSpeed = GetReadSpeed();
+    LeaveCriticalSection(&m_csStats);
+    return S_OK;
+}
+
+LONG CFileSourceOutput::NextRate(LONGLONG llPos, LONGLONG* pllPrevPos, LONG volatile* plSpeed,
+                                 LPCSTR pszFormat) {
+    // The first pass after creation only records where the file stands.
+    if (*pllPrevPos != 0) {
+        // Bytes in the last second; a position that went back (a new, smaller
+        // file) counts as none, and a jump beyond 2 GiB as the largest rate.
+        const LONGLONG llDelta = llPos > *pllPrevPos ? llPos - *pllPrevPos : 0;
+        const LONG lNew = llDelta > 0x7FFFFFFF ? 0x7FFFFFFF : (LONG)llDelta;
+        const LONG lOld = InterlockedCompareExchange(plSpeed, 0, 0);
+        CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE], szC[CONV_BUFFER_SIZE], szD[CONV_BUFFER_SIZE];
+        DSTrace(TRACE_APP1, 10, pszFormat, LL2Str(*pllPrevPos, szA), LL2Str(llPos, szB),
+                LL2Str(lOld / 128, szC), LL2Str(lNew / 128, szD));
+        // Halves the weight of the past each second; a second without
+        // progress starts again from 0.
+        const LONG lSpeed = lNew == 0 ? 0 : lOld == 0 ? lNew : (LONG)(((LONGLONG)lOld + lNew) / 2);
+        InterlockedExchange(plSpeed, lSpeed);
+    }
+    *pllPrevPos = llPos;
+    return InterlockedCompareExchange(plSpeed, 0, 0);
+}
+
+void CFileSourceOutput::UpdateStatistics() {
+    LONGLONG llReadPos = 0, llWritePos = 0;
+    GetPositions(&llReadPos, &llWritePos);
+    NextRate(llWritePos, &m_llPrevWritePos, &m_lWriteSpeed,
+             "[Speed Write] Pos ( Old: %s, New: %s ) Speed: ( Old: %s, New: %s )\n");
+    NextRate(llReadPos, &m_llPrevReadPos, &m_lReadSpeed,
+             "[Speed Read] Pos ( Old: %s, New: %s ) Speed: ( Old: %s, New: %s )\n");
+}
+
+DWORD WINAPI CFileSourceOutput::StatisticsThread(LPVOID pPin) {
+    ASSERT(pPin);
+    if (!pPin)
+        return 0;
+    CFileSourceOutput* const p = static_cast<CFileSourceOutput*>(pPin);
+    // Woken by the timer once a second, ended by the stop event (or a failed
+    // wait).
+    const HANDLE arrHandles[2] = {p->m_shTimer, p->m_shStopThread};
+    while (WaitForMultipleObjects(2, arrHandles, FALSE, INFINITE) == WAIT_OBJECT_0)
+        p->UpdateStatistics();
+    return 0;
+}

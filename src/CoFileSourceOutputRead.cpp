@@ -1,0 +1,362 @@
+// CFileSourceOutput: IAsyncReader and the read path. Every read goes through
+// the block cache; a read near the end of a growing file first waits for the
+// file to grow (InternalSyncRead, WaitForGrowth). The read path takes no
+// lock across a wait and never the pin lock.
+#include <windows.h>
+
+#include <string.h>
+
+#include "CoFileSourceOutput.h"
+#include "DShowX/DSParsers.h"
+
+namespace {
+
+const DWORD kGrowthPoll = 500;  // ms between two looks at the file while a read waits
+// Length measures the file at most this often, and only while the graph runs.
+const DWORD kLengthInterval = 2000;
+// The total a growing file reports while seeking is not allowed: 100 GiB.
+const LONGLONG kEstimatedTotal = 0x1900000000LL;
+// Positions from here on are refused: no file is that large, and the sums of
+// position, length and margins stay far from overflowing.
+const LONGLONG kMaxPosition = 0x4000000000000000LL;
+const HRESULT kAborted = HRESULT_FROM_WIN32(ERROR_OPERATION_ABORTED);
+
+}  // namespace
+
+LONG volatile CFileSourceOutput::s_lLengthTick = 0;
+
+// ---------------------------------------------------------------- IAsyncReader
+
+STDMETHODIMP CFileSourceOutput::RequestAllocator(IMemAllocator* pPreferred, ALLOCATOR_PROPERTIES* pProps,
+                                                 IMemAllocator** ppActual) {
+    DSTrace(TRACE_APP1, 8, "CFileSourceOutput::RequestAllocator()\n");
+    if (ppActual)
+        *ppActual = NULL;
+    ASSERT(pPreferred && pProps && ppActual);
+    if (!pPreferred || !pProps || !ppActual)
+        return E_POINTER;
+
+    HRESULT hr = AllocatorAgree(pPreferred, pProps, ppActual);
+    if (FAILED(hr)) {
+        DSTrace(TRACE_APP2, 8, "CFileSourceOutput::RequestAllocator - AllocatorAgree() FAILED hr = 0x%08X",
+                hr);
+        InterlockedExchange(&m_lAlign, 0);
+        return hr;
+    }
+    ASSERT(*ppActual);
+    ALLOCATOR_PROPERTIES props = {};
+    hr = (*ppActual)->GetProperties(&props);
+    if (FAILED(hr)) {
+        DSTrace(
+            TRACE_APP2, 1,
+            "###Err### CFileSourceOutput::RequestAllocator - (*ppActual)->GetProperties() FAILED hr = 0x%08X",
+            hr);
+        // A failure hands out nothing, and no alignment is enforced.
+        (*ppActual)->Release();
+        *ppActual = NULL;
+        InterlockedExchange(&m_lAlign, 0);
+        return hr;
+    }
+    InterlockedExchange(&m_lAlign, props.cbAlign);
+    return S_OK;
+}
+
+STDMETHODIMP CFileSourceOutput::Request(IMediaSample* pSample, DWORD_PTR dwUser) {
+    DSTrace(TRACE_APP1, 8, "CFileSourceOutput::Request() - NOT IMPLEMENTED\n");
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CFileSourceOutput::WaitForNext(DWORD dwTimeout, IMediaSample** ppSample, DWORD_PTR* pdwUser) {
+    DSTrace(TRACE_APP1, 8, "CFileSourceOutput::WaitForNext( dwTimeout = %d )\n", dwTimeout);
+    ASSERT(ppSample);
+    if (!ppSample)
+        return E_POINTER;
+    *ppSample = NULL;
+    if (pdwUser)
+        *pdwUser = 0;
+    EnterCriticalSection(&m_csGate);
+    const bool bFlushing = m_bFlushing != 0;
+    LeaveCriticalSection(&m_csGate);
+    if (bFlushing) {
+        DSTrace(TRACE_APP1, 8, "CFileSourceOutput::WaitForNext() FLUSHING NOW -> VFW_E_TIMEOUT\n");
+        return VFW_E_TIMEOUT;
+    }
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CFileSourceOutput::SyncReadAligned(IMediaSample* pSample) {
+    DSTrace(TRACE_APP1, 8, "CFileSourceOutput::SyncReadAligned()\n");
+    ASSERT(pSample);
+    if (!pSample)
+        return E_POINTER;
+
+    REFERENCE_TIME rtStart = 0, rtStop = 0;
+    HRESULT hr = pSample->GetTime(&rtStart, &rtStop);
+    if (FAILED(hr)) {
+        DSTrace(TRACE_APP2, 1,
+                "###Err### CFileSourceOutput::SyncReadAligned - pSample->GetTime() FAILED hr = 0x%08X\n", hr);
+        return hr;
+    }
+    // Sample times carry byte positions times 10,000,000.
+    const LONGLONG llStart = rtStart / 10000000;
+    const LONGLONG llStop = rtStop / 10000000;
+    ASSERT(rtStop > rtStart);
+    if (llStop < llStart)
+        return E_INVALIDARG;
+
+    CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE];
+    const LONG cbBuffer = pSample->GetSize();
+    if ((LONGLONG)cbBuffer < llStop - llStart) {
+        DSTrace(TRACE_APP2, 1,
+                "###Err### CFileSourceOutput::SyncReadAligned - INSUFFICIENT BUFFER ( Need: %s Have: %s )\n",
+                LL2Str(llStop - llStart, szA), LL2Str(cbBuffer, szB));
+        return E_FAIL;
+    }
+    const LONG lAlign = InterlockedCompareExchange(&m_lAlign, 0, 0);
+    if (lAlign != 0 && (llStart % lAlign != 0 || llStop % lAlign != 0)) {
+        DSTrace(TRACE_APP2, 1,
+                "###Err### CFileSourceOutput::SyncReadAligned - INVALID ALIGMENT ( Start: %d - Stop: %d )\n",
+                (int)(llStart % lAlign), (int)(llStop % lAlign));
+        return VFW_E_BADALIGN;
+    }
+    BYTE* pbBuffer = NULL;
+    hr = pSample->GetPointer(&pbBuffer);
+    if (FAILED(hr)) {
+        DSTrace(TRACE_APP2, 1,
+                "###Err### CFileSourceOutput::SyncReadAligned - pSample->GetPointer() FAILED hr = 0x%08X\n",
+                hr);
+        return hr;
+    }
+    ASSERT(pbBuffer);
+    return InternalSyncRead(llStart, (LONG)(llStop - llStart), pbBuffer);
+}
+
+STDMETHODIMP CFileSourceOutput::SyncRead(LONGLONG llPosition, LONG lLength, BYTE* pBuffer) {
+    DSTrace(TRACE_APP1, 8, "CFileSourceOutput::SyncRead()\n");
+    return InternalSyncRead(llPosition, lLength, pBuffer);
+}
+
+STDMETHODIMP CFileSourceOutput::Length(LONGLONG* pTotal, LONGLONG* pAvailable) {
+    ASSERT(pTotal && pAvailable);
+    if (!pTotal || !pAvailable)
+        return E_POINTER;
+    *pTotal = *pAvailable = 0;
+    _FilterStateBase* const pFilter = GetFilter();
+    ASSERT(m_pFilter);
+    if (!pFilter)
+        return E_ABORT;
+
+    // At most one measurement per interval in the process, claimed by the
+    // caller that moves the time stamp.
+    bool bMeasure = false;
+    const DWORD dwNow = GetTickCount();
+    const LONG lLast = InterlockedCompareExchange(&s_lLengthTick, 0, 0);
+    if (dwNow - (DWORD)lLast > kLengthInterval && pFilter->PeekState() == State_Running)
+        bMeasure = InterlockedCompareExchange(&s_lLengthTick, (LONG)dwNow, lLast) == lLast;
+    LONGLONG llSize = -1;
+    if (bMeasure) {
+        EnterGate(NULL, false);
+        llSize = GetFileLength(TRUE);
+        LeaveGate();
+    } else {
+        llSize = GetFileLength(FALSE);
+    }
+    if (llSize < 0) {
+        DSTrace(TRACE_APP1, 8, "CFileSourceOutput::Length - GetFileLength() FAILED\n");
+        return E_FAIL;
+    }
+
+    CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE];
+    const LONGLONG llAvailable = llSize > GROWTH_THRESHOLD ? llSize - GROWTH_THRESHOLD : 0;
+    if (!IsWriting()) {
+        *pTotal = *pAvailable = llSize;
+        DSTrace(TRACE_APP1, 8, "CFileSourceOutput::Length() (%s) - S_OK pTotal = %s pAvailable = %s\n",
+                "File Closed", LL2Str(*pTotal, szA), LL2Str(*pAvailable, szB));
+        return S_OK;
+    }
+    if (IsSeekingAllowed()) {
+        *pTotal = *pAvailable = llAvailable;
+        DSTrace(TRACE_APP1, 8, "CFileSourceOutput::Length() (%s) - S_OK pTotal = %s pAvailable = %s\n",
+                "File opened", LL2Str(*pTotal, szA), LL2Str(*pAvailable, szB));
+        return S_OK;
+    }
+    *pTotal = llSize > kEstimatedTotal ? llSize : kEstimatedTotal;
+    *pAvailable = llAvailable;
+    DSTrace(TRACE_APP1, 8,
+            "CFileSourceOutput::Length() (File opened) - VFW_S_ESTIMATED pTotal = %s pAvailable = %s\n",
+            LL2Str(*pTotal, szA), LL2Str(*pAvailable, szB));
+    return VFW_S_ESTIMATED;
+}
+
+STDMETHODIMP CFileSourceOutput::BeginFlush() {
+    DSTrace(TRACE_APP1, 8, "CFileSourceOutput::BeginFlush()\n");
+    EnterCriticalSection(&m_csGate);
+    m_bFlushing = TRUE;
+    InterlockedIncrement(&m_lFlushCount);
+    LeaveCriticalSection(&m_csGate);
+    SetEvent(m_shFlash);
+    return S_OK;
+}
+
+STDMETHODIMP CFileSourceOutput::EndFlush() {
+    DSTrace(TRACE_APP1, 8, "CFileSourceOutput::EndFlush()\n");
+    // m_shFlash stays as it is: a signal no waiting read took ends the next
+    // wait at once.
+    EnterCriticalSection(&m_csGate);
+    m_bFlushing = FALSE;
+    LeaveCriticalSection(&m_csGate);
+    return S_OK;
+}
+
+// ---------------------------------------------------------------- the read path
+
+LONGLONG CFileSourceOutput::GetFileLength(BOOL bMeasure) {
+    EnterCriticalSection(&m_csGate);
+    const bool bOpen = m_bFileOpen;
+    LeaveCriticalSection(&m_csGate);
+    if (!bOpen)
+        return -1;
+    // Measuring uses the cache's file handle: the caller is inside the gate.
+    const LONGLONG llSize = bMeasure ? m_fileRead.GetFileSize() : m_fileRead.GetLastFileSize();
+    EnterCriticalSection(&m_csStats);
+    if (m_llWritePos != llSize)
+        m_llWritePos = llSize;
+    LeaveCriticalSection(&m_csStats);
+    return llSize;
+}
+
+void CFileSourceOutput::SignalEndOfStream() {
+    // An application may read from a pin that nothing is connected to.
+    IPin* pConnected = NULL;
+    GetConnected(&pConnected);
+    if (pConnected) {
+        pConnected->EndOfStream();
+        pConnected->Release();
+    }
+}
+
+HRESULT CFileSourceOutput::InternalSyncRead(LONGLONG llPosition, LONG lLength, BYTE* pBuffer) {
+    const DWORD dwStart = GetTickCount();
+    ASSERT(pBuffer);
+    if (!pBuffer)
+        return E_POINTER;
+    // Refused before anything is read: the cache would copy whole blocks for
+    // a negative length.
+    if (lLength < 0 || llPosition < 0 || llPosition >= kMaxPosition)
+        return E_INVALIDARG;
+    _FilterStateBase* const pFilter = GetFilter();
+    ASSERT(m_pFilter);
+    if (!pFilter)
+        return E_UNEXPECTED;
+    if (lLength == 0)
+        return S_OK;
+
+    CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE], szC[CONV_BUFFER_SIZE], szD[CONV_BUFFER_SIZE],
+        szE[CONV_BUFFER_SIZE];
+    LONG lGeneration = 0;
+    EnterGate(&lGeneration, false);
+    LONGLONG llSize = GetFileLength(FALSE);
+    DSTrace(TRACE_APP1, 8,
+            ">>> InternalSyncRead[ Delta = %s ]: Size = %s Position = %s Length = %s End = %s\n",
+            LL2Str(llSize - llPosition, szA), LL2Str(llSize, szB), LL2Str(llPosition, szC),
+            LL2Str(lLength, szD), LL2Str(llPosition + lLength, szE));
+
+    if (llPosition > llSize && llPosition > GetFileLength(TRUE)) {
+        LeaveGate();
+        DSTrace(TRACE_APP1, 1, "###Err### CFileSourceOutput::InternalSyncRead - Read after and of file\n");
+        memset(pBuffer, 0, (size_t)lLength);
+        SignalEndOfStream();
+        return S_FALSE;
+    }
+
+    EnterCriticalSection(&m_csStats);
+    m_llReadPos = llPosition;
+    LeaveCriticalSection(&m_csStats);
+
+    if (IsWriting() && llPosition + lLength + GROWTH_THRESHOLD > llSize) {
+        // With seeking allowed, a graph that is not running reads what there is.
+        if (pFilter->GetStateLocked() == State_Running || !IsSeekingAllowed()) {
+            LeaveGate();
+            HRESULT hr = WaitForGrowth(llPosition, lLength, llSize, lGeneration);
+            if (hr == S_OK && !EnterGate(&lGeneration, true))
+                hr = kAborted;
+            if (FAILED(hr)) {
+                // Another file was opened meanwhile: nothing of it belongs
+                // to this read.
+                memset(pBuffer, 0, (size_t)lLength);
+                DSTrace(TRACE_APP1, 1,
+                        "###Err### CFileSourceOutput::InternalSyncRead - file CHANGED, read ABORTED\n");
+                return hr;
+            }
+        }
+    }
+
+    LONG cbRead = 0;
+    m_fileRead.CachedRead(llPosition, lLength, pBuffer, &cbRead);
+    LeaveGate();
+    if (cbRead < 0 || cbRead > lLength)
+        cbRead = 0;
+    // The caller may take any success for a full buffer: what the file could
+    // not deliver reads as zeros, never as what the buffer held before.
+    if (cbRead < lLength)
+        memset(pBuffer + cbRead, 0, (size_t)(lLength - cbRead));
+
+    const DWORD dwEnd = GetTickCount();
+    DSTrace(TRACE_APP1, 8, "[FS] %s Need Read: %s Readed: %s Time: %s  - %s\n", dwEnd != dwStart ? "##" : "",
+            LL2Str(lLength, szA), LL2Str(cbRead, szB), RefTime2Str((LONGLONG)(dwEnd - dwStart) * 10000, szC),
+            cbRead >= lLength ? "SUCCEEDED" : "END REACHED");
+    return cbRead == lLength ? S_OK : S_FALSE;
+}
+
+HRESULT CFileSourceOutput::WaitForGrowth(LONGLONG llPosition, LONG lLength, LONGLONG llSize,
+                                         LONG lGeneration) {
+    const LONG lFlushes = InterlockedCompareExchange(&m_lFlushCount, 0, 0);
+    HRESULT hr = S_OK;
+    CHAR szA[CONV_BUFFER_SIZE];
+    CHAR szName[FILE_NAME_SIZE];
+    for (;;) {
+        const LONGLONG llNeed = llPosition + lLength + (LONGLONG)GetBuffSize();
+        const LONGLONG llMissing = llNeed > llSize ? llNeed - llSize : 0;
+        InterlockedExchange((LONG volatile*)&m_dwWaitSize, (LONG)(DWORD)llMissing);
+        DSTrace(TRACE_APP1, 8, ">>> InternalSyncRead - WAITING... [rest %s bytes]\n", LL2Str(llMissing, szA));
+
+        if (CopyFileName(szName) != lGeneration) {
+            hr = kAborted;
+            break;
+        }
+        if (ProbeWriteComplete(szName)) {
+            // Cleared only for the file this read waits on.
+            EnterCriticalSection(&m_csGate);
+            const bool bSameFile = m_lGeneration == lGeneration;
+            if (bSameFile)
+                InterlockedExchange(&m_lWriting, 0);
+            LeaveCriticalSection(&m_csGate);
+            if (!bSameFile) {
+                hr = kAborted;
+                break;
+            }
+            DSTrace(TRACE_APP2, 8,
+                    "CFileSourceOutput::InternalSyncRead - File write COMPLETED - WAITING BREAK.\n");
+            break;
+        }
+        // A flush ends every read waiting at the time: the one that takes
+        // the event at once, the others at their next poll.
+        if (WaitForSingleObject(m_shFlash, kGrowthPoll) == WAIT_OBJECT_0 ||
+            InterlockedCompareExchange(&m_lFlushCount, 0, 0) != lFlushes) {
+            DSTrace(TRACE_APP2, 8,
+                    "CFileSourceOutput::InternalSyncRead - CFileSourceOutput::BeginFlush() CALLED - WAITING "
+                    "BREAK.\n");
+            break;
+        }
+        if (!EnterGate(&lGeneration, true)) {
+            hr = kAborted;
+            break;
+        }
+        llSize = GetFileLength(TRUE);
+        LeaveGate();
+        if (llSize >= llPosition + lLength + (LONGLONG)GetBuffSize())
+            break;
+    }
+    InterlockedExchange((LONG volatile*)&m_dwWaitSize, 0);
+    return hr;
+}

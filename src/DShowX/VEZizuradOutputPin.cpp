@@ -1,0 +1,226 @@
+#include "DShowX/VEZizuradOutputPin.h"
+
+#include "DShowX/DSParsers.h"
+
+namespace {
+
+const char kBannerBegin[] = "  -------------------bbbbbbbbbb-------------------\n";
+const char kBannerEnd[] = "  -------------------eeeeeeeeee-------------------\n";
+
+// Names the filter a pin belongs to, by its class identifier.
+void Debug_FilterFromPin(DWORD dwCategory, UINT nLevel, IPin* pPin, LPCSTR pszPrefix) {
+    if (!pPin) {
+        DSTrace(dwCategory, nLevel, "###Err### %sDebug_FilterFromPin(): Empty pin pointer\n", pszPrefix);
+        return;
+    }
+    PIN_INFO rgPinInfo = {};
+    HRESULT hr = pPin->QueryPinInfo(&rgPinInfo);
+    if (FAILED(hr)) {
+        DSTrace(dwCategory, nLevel, "###Err### %sDebug_FilterFromPin(): pPin->QueryPinInfo()=0x%X\n",
+                pszPrefix, hr);
+        return;
+    }
+    if (!rgPinInfo.pFilter) {
+        DSTrace(dwCategory, nLevel, "###Err### %sDebug_FilterFromPin(): rgPinInfo.pFilter == NULL\n",
+                pszPrefix);
+        return;
+    }
+    CLSID clsid = GUID_NULL;
+    hr = rgPinInfo.pFilter->GetClassID(&clsid);
+    rgPinInfo.pFilter->Release();
+    if (FAILED(hr)) {
+        DSTrace(dwCategory, nLevel, "###Err### %sDebug_FilterFromPin(): pFilter->GetClassID()=0x%X\n",
+                pszPrefix, hr);
+        return;
+    }
+    CHAR szName[GUID_NAME_SIZE];
+    Guid2Name(clsid, szName, sizeof(szName));
+    DSTrace(dwCategory, nLevel, "%sfilter [%s]\n", pszPrefix, szName);
+}
+
+}  // namespace
+
+STDMETHODIMP COutputPin::Connect(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt) {
+    DSTrace(TRACE_COM, 8, "%sIPinImpl::Connect\n", GetDebugPrefix());
+    Debug_FilterFromPin(TRACE_GENERAL, 8, pReceivePin, "COutputPin: Connect() to ");
+    DSTrace(TRACE_GENERAL, 8, kBannerBegin);
+
+    ASSERT(pReceivePin != NULL);
+    if (!pReceivePin)
+        return E_POINTER;
+    ASSERT(m_ePinDir == PINDIR_OUTPUT);
+    ASSERT(m_pFilter != NULL);
+    _FilterStateBase* const pFilter = GetFilter();
+    if (!pFilter)
+        return E_UNEXPECTED;
+
+    CObjectLock<CComObjectRootMT> lock(this);
+    if (IsConnected())
+        return VFW_E_ALREADY_CONNECTED;
+    if (!IsCounterpart(pReceivePin))
+        return VFW_E_INVALID_DIRECTION;
+    // Without the state lock: the filter takes this pin's lock under it.
+    if (pFilter->PeekState() != State_Stopped)
+        return VFW_E_NOT_STOPPED;
+
+    CMType mtPrevious;
+    HRESULT hr = CopyMediaTypeTo(mtPrevious);
+    if (SUCCEEDED(hr)) {
+        if (pmt && !IsEqualGUID(pmt->majortype, GUID_NULL))
+            hr = AttemptConnection2(pReceivePin, pmt);
+        else
+            hr = TryMediaTypes(pReceivePin);
+    }
+    if (SUCCEEDED(hr)) {
+        if (!IsConnected()) {
+            // The peer answered ReceiveConnection with a success code other
+            // than S_OK: nothing is connected, so this is no success.
+            hr = E_FAIL;
+        } else if (m_bReaderRequested.load()) {
+            hr = S_OK;
+        } else {
+            // Accepted, but the peer never asked for the pull interface.
+            hr = E_FAIL;
+            m_bReaderRequested.store(false);
+            BreakConnection();
+            SetMediaType(&mtPrevious);
+        }
+    }
+
+    DSTrace(TRACE_GENERAL, 8, "  IPinImpl::Connect, hr = 0x%X\n", hr);
+    DSTrace(TRACE_GENERAL, 8, kBannerEnd);
+    return hr;
+}
+
+STDMETHODIMP COutputPin::Disconnect() {
+    DSTrace(TRACE_COM, 8, "%sIPinImpl::Disconnect() [%s]\n", GetDebugPrefix(), DirectionName());
+    CObjectLock<CComObjectRootMT> lock(this);
+    if (!IsConnected())
+        return S_FALSE;
+    _FilterStateBase* const pFilter = GetFilter();
+    ASSERT(pFilter != NULL);
+    if (!pFilter)
+        return E_UNEXPECTED;
+    if (pFilter->PeekState() != State_Stopped)
+        return VFW_E_NOT_STOPPED;
+    m_bReaderRequested.store(false);
+    BreakConnection();
+    return S_OK;
+}
+
+void COutputPin::BreakConnection() {
+    IPin* pPeer = DetachConnected();
+    if (pPeer) {
+        pPeer->Disconnect();
+        pPeer->Release();
+    }
+}
+
+bool COutputPin::IsCounterpart(IPin* pPin) {
+    PIN_DIRECTION ePinDirection = PINDIR_INPUT;
+    if (!pPin || FAILED(pPin->QueryDirection(&ePinDirection)))
+        return false;
+    ASSERT(ePinDirection == PINDIR_INPUT || ePinDirection == PINDIR_OUTPUT);
+    return ePinDirection != m_ePinDir;
+}
+
+HRESULT COutputPin::TryMediaTypes(IPin* pExternInputPin) {
+    const HRESULT hr = AgreeExternMT(pExternInputPin);
+    if (hr == S_OK)
+        return hr;
+    return AgreeInnerMT(pExternInputPin);
+}
+
+HRESULT COutputPin::AgreeExternMT(IPin* pExternInputPin) {
+    CComPtr<IEnumMediaTypes> spEnum;
+    const HRESULT hr = pExternInputPin->EnumMediaTypes(&spEnum);
+    return AgreeMT(pExternInputPin, spEnum, hr, "AgreeExternMT");
+}
+
+HRESULT COutputPin::AgreeInnerMT(IPin* pExternInputPin) {
+    CComPtr<IEnumMediaTypes> spEnum;
+    const HRESULT hr = EnumMediaTypes(&spEnum);
+    return AgreeMT(pExternInputPin, spEnum, hr, "AgreeInnerMT");
+}
+
+HRESULT COutputPin::AgreeMT(IPin* pExternInputPin, IEnumMediaTypes* pEnum, HRESULT hrEnum, LPCSTR pszName) {
+    HRESULT hr = hrEnum;
+    if (hr == S_OK) {
+        DSTrace(TRACE_GENERAL, 8, "  %sTryMediaTypes\n", GetDebugPrefix());
+        ASSERT(pExternInputPin != NULL && pEnum != NULL);
+        hr = pEnum ? pEnum->Reset() : E_POINTER;
+        if (SUCCEEDED(hr)) {
+            hr = VFW_E_NO_ACCEPTABLE_TYPES;
+            for (;;) {
+                AM_MEDIA_TYPE* pmt = NULL;
+                ULONG ulMediaCount = 0;
+                if (pEnum->Next(1, &pmt, &ulMediaCount) != S_OK)
+                    break;
+                ASSERT(ulMediaCount == 1);
+                ASSERT(pmt != NULL);
+                const HRESULT hrTry = AttemptConnection2(pExternInputPin, pmt);
+                MTFree(pmt);
+                if (hrTry == S_OK) {
+                    hr = S_OK;
+                    break;
+                }
+            }
+            if (hr == S_OK) {
+                DSTrace(TRACE_GENERAL, 8, "  %s%s() succeeded\n", GetDebugPrefix(), pszName);
+                return S_OK;
+            }
+        }
+    }
+    DSTrace(TRACE_GENERAL, 8, "  %s%s() FAILED, hr=0x%X\n", GetDebugPrefix(), pszName, hr);
+    return VFW_E_NO_ACCEPTABLE_TYPES;
+}
+
+HRESULT COutputPin::AttemptConnection2(IPin* pExternInputPin, const AM_MEDIA_TYPE* pmt) {
+    DSTrace(TRACE_GENERAL, 8, "  %sAttemptConnection$2\n", GetDebugPrefix());
+    ASSERT(pmt != NULL);
+    if (!pmt)
+        return E_POINTER;
+    Debug_MediaType(TRACE_APP1, 8, pmt);
+    if (!CheckMediaType(pmt))
+        return VFW_E_TYPE_NOT_ACCEPTED;
+
+    CMType mtSaved;
+    HRESULT hr = CopyMediaTypeTo(mtSaved);
+    if (FAILED(hr))
+        return hr;
+    hr = SetMediaType(pmt);
+    if (FAILED(hr))
+        return hr;
+    hr = AttemptConnection1(pExternInputPin);
+    if (hr != S_OK)
+        SetMediaType(&mtSaved);
+    return hr;
+}
+
+HRESULT COutputPin::AttemptConnection1(IPin* pExternInputPin) {
+    DSTrace(TRACE_GENERAL, 8, "  %sAttemptConnection$1\n", GetDebugPrefix());
+    ASSERT(pExternInputPin != NULL);
+    ASSERT(IsCounterpart(pExternInputPin));
+    ASSERT(m_pFilter != NULL);
+
+    // The peer gets its own copy: the pin's type may be replaced (a new file)
+    // while the peer still looks at what it was offered.
+    CMType mtOffer;
+    HRESULT hr = CopyMediaTypeTo(mtOffer);
+    if (FAILED(hr))
+        return hr;
+    AttachConnected(pExternInputPin);
+    hr = pExternInputPin->ReceiveConnection(static_cast<IPin*>(this), &mtOffer);
+    if (hr != S_OK) {
+        DSTrace(TRACE_GENERAL, 8,
+                "  %sAttemptConnection$1 : pExternInputPin->ReceiveConnection() FAILED, hr = 0x%X\n",
+                GetDebugPrefix(), hr);
+        IPin* pPeer = DetachConnected();
+        if (pPeer)
+            pPeer->Release();
+    } else {
+        DSTrace(TRACE_GENERAL, 8, "  %sAttemptConnection$1 : pExternInputPin->ReceiveConnection() is OK\n",
+                GetDebugPrefix());
+    }
+    return hr;
+}

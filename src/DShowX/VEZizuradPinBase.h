@@ -1,0 +1,150 @@
+// The library's pins, first layer: what a pin needs of the filter that owns
+// it (_FilterStateBase), what every pin holds (_PinBase), and the creation of
+// a pin object (CreatePinInstance).
+//
+// Lock order, filter and pin together:
+//   filter object lock -> filter state lock -> pin lock -> the pin's own
+//   locks below it (the concrete pin documents them) -> m_csConn.
+// A pin never takes a filter lock while it holds a lock of its own: it reads
+// the filter's state under the state lock only from paths that hold nothing
+// (the read path), and otherwise with one atomic read (PeekState).
+#pragma once
+
+#include <windows.h>
+#include <dshow.h>
+
+#include <atomic>
+
+#include "DShowX/DSComBase.h"
+#include "DShowX/DSTypes.h"
+
+// The part of a filter that its pins depend on: the filter's state and the
+// lock that serialises state changes. The library's filter base derives from
+// it; a pin points to it (m_pFilter, not counted) while the filter is in a
+// graph.
+//
+// m_csState serialises changes of m_eState (a change may do more than store
+// the value). m_eState itself is atomic, so it can also be read without the
+// lock.
+class _FilterStateBase {
+public:
+    _FilterStateBase() : m_eState(State_Stopped) { InitializeCriticalSection(&m_csState); }
+    virtual ~_FilterStateBase() { DeleteCriticalSection(&m_csState); }
+    _FilterStateBase(const _FilterStateBase&) = delete;
+    _FilterStateBase& operator=(const _FilterStateBase&) = delete;
+
+    void LockState() { EnterCriticalSection(&m_csState); }
+    void UnlockState() { LeaveCriticalSection(&m_csState); }
+
+    // The state once no change is in progress (taken under the state lock).
+    FILTER_STATE GetStateLocked() {
+        LockState();
+        const FILTER_STATE eState = m_eState.load();
+        UnlockState();
+        return eState;
+    }
+    // The state as it is now, without waiting for a change in progress.
+    FILTER_STATE PeekState() const { return m_eState.load(); }
+    // For the filter's state change; the caller holds the state lock.
+    void StoreState(FILTER_STATE eState) { m_eState.store(eState); }
+
+protected:
+    std::atomic<FILTER_STATE> m_eState;
+    CRITICAL_SECTION m_csState;
+};
+
+// Text that begins a pin's trace lines, and its size.
+#define PIN_NAME_SIZE 128
+#define PIN_PREFIX_SIZE 128
+
+// What every pin holds: index, direction, name, connection, owning filter,
+// media type and trace prefix.
+//
+// Locks:
+//   the pin lock (the object root's m_cs, recursive) serialises connecting
+//     and disconnecting: held by Connect and Disconnect across their calls
+//     to the peer, and by SetSink for m_pQualitySink. The read path of a
+//     pull pin never takes it: a peer may read from its own thread while
+//     Connect waits in ReceiveConnection.
+//   m_csConn guards the values of m_spConnected, m_spFilter and m_mt. It is
+//     held only to copy or assign them (the copies add references), never
+//     while calling a peer, and nothing is taken after it. Whoever assigns
+//     m_spConnected also holds the pin lock.
+// m_pFilter and m_bReaderRequested are atomic; m_nIndex, m_szName and
+// m_szDebugPrefix are set before the pin is handed out and then only read.
+class _PinBase : public CComObjectRootMT {
+public:
+    _PinBase(PIN_DIRECTION eDir, LPCSTR pszDebugPrefix);
+    virtual ~_PinBase();
+
+    virtual LPCSTR GetDebugPrefix() const { return m_szDebugPrefix; }
+    // "Out" or "In", for the "[%s]" of the traces.
+    LPCSTR DirectionName() const { return m_ePinDir == PINDIR_OUTPUT ? "Out" : "In"; }
+
+    // Index and name, set once by CreatePinInstance: the name cut to 127
+    // characters, or "Out %u" / "In %u" when it is null or empty.
+    void SetIdentity(UINT nIndex, LPCSTR pszName);
+    LPCSTR GetName() const { return m_szName; }
+    UINT GetIndex() const { return m_nIndex; }
+
+    // The owning filter joins (both set) or leaves (both null) a graph.
+    void SetFilter(_FilterStateBase* pFilter, IBaseFilter* pIBaseFilter);
+    _FilterStateBase* GetFilter() const { return m_pFilter.load(); }
+
+    bool IsConnected();
+    // *ppPin = the connected pin, add-referenced, or null.
+    void GetConnected(IPin** ppPin);
+
+    // Copies the pin's media type into mt, or assigns a new one (null
+    // empties it). On failure the target keeps its value.
+    HRESULT CopyMediaTypeTo(CMType& mt);
+    // MTCopy of the pin's media type into fresh storage (*pmt is not freed).
+    HRESULT CopyMediaTypeRecord(AM_MEDIA_TYPE* pmt);
+    HRESULT SetMediaType(const AM_MEDIA_TYPE* pmt);
+
+    void SetQualitySink(IQualityControl* piqc);
+
+    PIN_DIRECTION m_ePinDir;
+
+protected:
+    // Under the pin lock: the connected pin becomes pPin (add-referenced), or
+    // the old one is handed to the caller with its reference (pPin null).
+    void AttachConnected(IPin* pPin);
+    IPin* DetachConnected();
+
+    UINT m_nIndex;
+    CHAR m_szName[PIN_NAME_SIZE];
+    CComPtr<IPin> m_spConnected;
+    IQualityControl* m_pQualitySink;  // not counted; under the pin lock
+    std::atomic<_FilterStateBase*> m_pFilter;
+    CComPtr<IBaseFilter> m_spFilter;
+    CMType m_mt;
+    CHAR m_szDebugPrefix[PIN_PREFIX_SIZE];
+    // Set when a caller obtains the pull interface; cleared by Disconnect
+    // and by a Connect whose peer never asked for it.
+    std::atomic<bool> m_bReaderRequested;
+    CRITICAL_SECTION m_csConn;
+};
+
+// Creates a pin object of class TPin (its FinalConstruct included) and names
+// it. On success *ppPinObject holds the pin with one reference. A creation
+// that reports another success code than S_OK counts as E_FAIL.
+template <class TPin>
+HRESULT CreatePinInstance(CComObject<TPin>** ppPinObject, UINT nIndex, LPCSTR pszName) {
+    ASSERT(ppPinObject != NULL);
+    if (!ppPinObject)
+        return E_POINTER;
+    *ppPinObject = NULL;
+    CComObject<TPin>* pPin = NULL;
+    HRESULT hr = CComObject<TPin>::CreateObject(&pPin);
+    if (FAILED(hr))
+        return hr;
+    if (hr != S_OK || !pPin) {
+        if (pPin)
+            pPin->Release();
+        return E_FAIL;
+    }
+    pPin->SetIdentity(nIndex, pszName);
+    *ppPinObject = pPin;
+    return S_OK;
+}
