@@ -63,6 +63,9 @@ STDMETHODIMP COutputPin::Connect(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt) {
     if (pFilter->PeekState() != State_Stopped)
         return VFW_E_NOT_STOPPED;
 
+    // Only this attempt counts: a peer that asked for the pull interface in
+    // an earlier, failed attempt says nothing about this one.
+    m_bReaderRequested.store(false);
     CMType mtPrevious;
     HRESULT hr = CopyMediaTypeTo(mtPrevious);
     if (SUCCEEDED(hr)) {

@@ -1,0 +1,276 @@
+// The output pin against a scripted downstream pin: connecting (its types
+// first, then ours; the refusals; the pull-interface rule), disconnecting,
+// the pin's identity, and allocator agreement with SyncReadAligned's checks.
+#include <windows.h>
+#include <dshow.h>
+#include <uuids.h>
+
+#include <gtest/gtest.h>
+
+#include "DebugCapture.h"
+#include "DShowX/DSMemoryAllocator.h"
+#include "PinTestSupport.h"
+#include "TempDir.h"
+
+using namespace testsupport;
+
+namespace {
+
+// 13 bytes of a well-formed MPEG-2 pack header, then filler.
+std::string MpegFile(size_t n) {
+    std::string s = std::string("\x00\x00\x01\xBA\x44\x00\x04\x00\x04\x01\x01\x89\xC3", 13);
+    s.resize(n, '\x5A');
+    return s;
+}
+
+class PinConnect : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(S_OK, m_pin.Load(m_dir.Write("a.mpg", MpegFile(4096))));
+        m_pPeer = NewScriptedPin();
+    }
+    void TearDown() override {
+        m_pin->Disconnect();
+        m_pPeer->Release();
+    }
+    TempDir m_dir;
+    PinUnderTest m_pin;
+    CComObject<CScriptedInputPin>* m_pPeer = NULL;
+};
+
+TEST_F(PinConnect, PeerTypesFirstThenOwnAndDisconnectOnBothSides) {
+    // The peer lists an audio type (never offered back: not a stream) and a
+    // stream type it will refuse; it accepts only the pin's own type.
+    m_pPeer->m_offered = {{MEDIATYPE_Audio, GUID_NULL}, {MEDIATYPE_Stream, GUID_NULL}};
+    m_pPeer->m_accepted = {MEDIASUBTYPE_MPEG2_PROGRAM};
+    ASSERT_EQ(S_OK, m_pin->Connect(m_pPeer, NULL));
+    EXPECT_EQ((std::vector<std::string>{"Receive NULL", "Receive MPEG2"}), m_pPeer->Calls());
+
+    IPin* pConnected = NULL;
+    EXPECT_EQ(S_OK, m_pin->ConnectedTo(&pConnected));
+    EXPECT_EQ(static_cast<IPin*>(m_pPeer), pConnected);
+    pConnected->Release();
+    AM_MEDIA_TYPE mt = {};
+    ASSERT_EQ(S_OK, m_pin->ConnectionMediaType(&mt));
+    EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_MPEG2_PROGRAM, mt.subtype));
+
+    EXPECT_EQ(S_OK, m_pin->Disconnect());
+    EXPECT_EQ("Disconnect", m_pPeer->Calls().back());
+    EXPECT_FALSE(m_pPeer->m_spConnector);
+    EXPECT_EQ(VFW_E_NOT_CONNECTED, m_pin->ConnectedTo(&pConnected));
+    EXPECT_EQ(VFW_E_NOT_CONNECTED, m_pin->ConnectionMediaType(&mt));
+    EXPECT_EQ(S_FALSE, m_pin->Disconnect());
+
+    // A type with a null major type is no type: negotiation as without one.
+    AM_MEDIA_TYPE partial = {};
+    partial.subtype = MEDIASUBTYPE_MPEG2_PROGRAM;
+    EXPECT_EQ(S_OK, m_pin->Connect(m_pPeer, &partial));
+}
+
+TEST_F(PinConnect, RefusalsLeaveThePinUnconnectedWithItsType) {
+    m_pPeer->m_accepted = {MEDIASUBTYPE_MPEG2_PROGRAM};
+    CMType audio(MEDIATYPE_Audio, GUID_NULL);
+    EXPECT_EQ(VFW_E_TYPE_NOT_ACCEPTED, m_pin->Connect(m_pPeer, &audio));
+    EXPECT_TRUE(m_pPeer->Calls().empty());
+
+    m_pPeer->m_eDir = PINDIR_OUTPUT;
+    EXPECT_EQ(VFW_E_INVALID_DIRECTION, m_pin->Connect(m_pPeer, NULL));
+    m_pPeer->m_eDir = PINDIR_INPUT;
+
+    m_pin.Filter()->SetFilterState(State_Running);
+    EXPECT_EQ(VFW_E_NOT_STOPPED, m_pin->Connect(m_pPeer, NULL));
+    m_pin.Filter()->SetFilterState(State_Stopped);
+
+    m_pPeer->m_accepted = {};
+    EXPECT_EQ(VFW_E_NO_ACCEPTABLE_TYPES, m_pin->Connect(m_pPeer, NULL));
+
+    // A peer that takes the connection with a success code other than S_OK
+    // is not connected, so the pin must not report success.
+    m_pPeer->m_accepted = {MEDIASUBTYPE_MPEG2_PROGRAM};
+    m_pPeer->m_hrAccept = S_FALSE;
+    EXPECT_TRUE(FAILED(m_pin->Connect(m_pPeer, NULL)));
+    EXPECT_FALSE(m_pin->IsConnected());
+
+    // Accepted without a look at IAsyncReader: disconnected again, E_FAIL,
+    // and the pin keeps the type it had.
+    m_pPeer->m_hrAccept = S_OK;
+    m_pPeer->m_bAskReader = false;
+    CMType other(MEDIATYPE_Stream, GUID_NULL);
+    m_pPeer->m_accepted = {GUID_NULL};
+    EXPECT_EQ(E_FAIL, m_pin->Connect(m_pPeer, &other));
+    EXPECT_FALSE(m_pin->IsConnected());
+    EXPECT_EQ("Disconnect", m_pPeer->Calls().back());
+    AM_MEDIA_TYPE mt = {};
+    LPOLESTR pszName = NULL;
+    ASSERT_EQ(S_OK, m_pin->GetCurFile(&pszName, &mt));
+    CoTaskMemFree(pszName);
+    EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_MPEG2_PROGRAM, mt.subtype));
+
+    m_pPeer->m_bAskReader = true;
+    ASSERT_EQ(S_OK, m_pin->Connect(m_pPeer, &other));
+    EXPECT_EQ(VFW_E_ALREADY_CONNECTED, m_pin->Connect(m_pPeer, NULL));
+    m_pin.Filter()->SetFilterState(State_Paused);
+    EXPECT_EQ(VFW_E_NOT_STOPPED, m_pin->Disconnect());
+    m_pin.Filter()->SetFilterState(State_Stopped);
+}
+
+TEST(PinIdentity, NamesQueriesAndTheTypeSnapshot) {
+    PinUnderTest pin;
+    LPWSTR pszId = NULL;
+    ASSERT_EQ(S_OK, pin->QueryId(&pszId));
+    EXPECT_EQ(std::wstring(L"Output"), pszId);
+    CoTaskMemFree(pszId);
+    PIN_INFO info = {};
+    ASSERT_EQ(S_OK, pin->QueryPinInfo(&info));
+    EXPECT_EQ(std::wstring(L"Output"), info.achName);
+    EXPECT_EQ(PINDIR_OUTPUT, info.dir);
+    EXPECT_EQ(static_cast<IBaseFilter*>(pin.Filter()), info.pFilter);
+    info.pFilter->Release();
+
+    PinUnderTest unnamed(3, NULL);
+    EXPECT_STREQ("Out 3", unnamed->GetName());
+    PinUnderTest longName(0, std::string(200, 'n').c_str());
+    EXPECT_EQ(127u, strlen(longName->GetName()));
+
+    CMType stream(MEDIATYPE_Stream, MEDIASUBTYPE_Avi);
+    EXPECT_EQ(S_OK, pin->QueryAccept(&stream));
+    EXPECT_EQ(S_FALSE, pin->QueryAccept(NULL));
+
+    // The enumerator holds the type the pin had when it was made.
+    IEnumMediaTypes* pEnum = NULL;
+    ASSERT_EQ(S_OK, pin->EnumMediaTypes(&pEnum));
+    TempDir dir;
+    ASSERT_EQ(S_OK, pin.Load(dir.Write("a.mpg", MpegFile(100))));
+    AM_MEDIA_TYPE* pmt = NULL;
+    EXPECT_EQ(S_FALSE, pEnum->Next(1, &pmt, NULL));
+    pEnum->Release();
+    ASSERT_EQ(S_OK, pin->EnumMediaTypes(&pEnum));
+    ASSERT_EQ(S_OK, pEnum->Next(1, &pmt, NULL));
+    EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_MPEG2_PROGRAM, pmt->subtype));
+    MTFree(pmt);
+    pEnum->Release();
+}
+
+// The library's allocator, made to report the alignment m_lAlign.
+class CSkewedAllocator : public CMemoryAllocator {
+public:
+    STDMETHOD(SetProperties)(ALLOCATOR_PROPERTIES* pRequest, ALLOCATOR_PROPERTIES* pActual) override {
+        ALLOCATOR_PROPERTIES request = *pRequest;
+        request.cbAlign = m_lAlign & (m_lAlign - 1) ? 1 : m_lAlign;
+        const HRESULT hr = CMemoryAllocator::SetProperties(&request, pActual);
+        pActual->cbAlign = m_lAlign;
+        return hr;
+    }
+    LONG m_lAlign = 3;
+};
+
+#define NOT_USED(name, args)        \
+    STDMETHOD(name) args override { \
+        return E_NOTIMPL;           \
+    }
+
+// A sample from some other allocator, reporting whatever times it is given.
+class CForeignSample : public IMediaSample, public CComObjectRootBase {
+public:
+    BEGIN_INTERFACE_TABLE(CForeignSample)
+    INTERFACE_ENTRY(IMediaSample)
+    END_INTERFACE_TABLE()
+    STDMETHOD(GetPointer)(BYTE** ppBuffer) override {
+        *ppBuffer = m_buffer;
+        return S_OK;
+    }
+    STDMETHOD_(LONG, GetSize)() override { return sizeof(m_buffer); }
+    STDMETHOD(GetTime)(REFERENCE_TIME* pStart, REFERENCE_TIME* pStop) override {
+        *pStart = m_rtStart;
+        *pStop = m_rtStop;
+        return S_OK;
+    }
+    NOT_USED(SetTime, (REFERENCE_TIME*, REFERENCE_TIME*))
+    NOT_USED(IsSyncPoint, ())
+    NOT_USED(SetSyncPoint, (BOOL))
+    NOT_USED(IsPreroll, ())
+    NOT_USED(SetPreroll, (BOOL))
+    STDMETHOD_(LONG, GetActualDataLength)() override { return 0; }
+    NOT_USED(SetActualDataLength, (LONG))
+    NOT_USED(GetMediaType, (AM_MEDIA_TYPE**))
+    NOT_USED(SetMediaType, (AM_MEDIA_TYPE*))
+    NOT_USED(IsDiscontinuity, ())
+    NOT_USED(SetDiscontinuity, (BOOL))
+    NOT_USED(GetMediaTime, (LONGLONG*, LONGLONG*))
+    NOT_USED(SetMediaTime, (LONGLONG*, LONGLONG*))
+
+    BYTE m_buffer[1024];
+    REFERENCE_TIME m_rtStart = 0, m_rtStop = 0;
+};
+
+TEST(PinAllocator, AgreementAndTheChecksOfAlignedReads) {
+    TempDir dir;
+    PinUnderTest pin;
+    ASSERT_EQ(S_OK, pin.Load(dir.Write("a.mpg", MpegFile(8192))));
+    CComObject<CSkewedAllocator>* pSkewed = NULL;
+    ASSERT_EQ(S_OK, CComObject<CSkewedAllocator>::CreateObject(&pSkewed));
+
+    ALLOCATOR_PROPERTIES props = {};
+    IMemAllocator* pActual = NULL;
+    {
+        ExpectAsserts asserts;
+        EXPECT_EQ(E_POINTER, pin->RequestAllocator(NULL, &props, &pActual));
+    }
+    // A preferred allocator with an alignment that is no power of two is
+    // passed over; the request is completed in place.
+    ASSERT_EQ(S_OK, pin->RequestAllocator(pSkewed, &props, &pActual));
+    EXPECT_NE(static_cast<IMemAllocator*>(pSkewed), pActual);
+    EXPECT_EQ(8, props.cBuffers);
+    EXPECT_EQ(65536, props.cbBuffer);
+    EXPECT_EQ(512, props.cbAlign);
+    ALLOCATOR_PROPERTIES actual = {};
+    ASSERT_EQ(S_OK, pActual->GetProperties(&actual));
+    EXPECT_EQ(8, actual.cBuffers);
+    EXPECT_EQ(512, actual.cbAlign);
+
+    pSkewed->m_lAlign = 1024;
+    IMemAllocator* pPreferred = NULL;
+    ASSERT_EQ(S_OK, pin->RequestAllocator(pSkewed, &props, &pPreferred));
+    EXPECT_EQ(static_cast<IMemAllocator*>(pSkewed), pPreferred);
+    pPreferred->Release();
+    pSkewed->Release();
+
+    // Aligned reads against the library allocator's samples (512).
+    ASSERT_EQ(S_OK, pin->RequestAllocator(pActual, &props, &pPreferred));
+    pPreferred->Release();
+    ASSERT_EQ(S_OK, pActual->Commit());
+    IMediaSample* pSample = NULL;
+    ASSERT_EQ(S_OK, pActual->GetBuffer(&pSample, NULL, NULL, 0));
+    BYTE* pb = NULL;
+    pSample->GetPointer(&pb);
+    memset(pb, 0xCD, 65536);
+    auto read = [&](LONGLONG llStart, LONGLONG llStop) {
+        REFERENCE_TIME rtStart = llStart * 10000000, rtStop = llStop * 10000000;
+        pSample->SetTime(&rtStart, &rtStop);
+        return pin->SyncReadAligned(pSample);
+    };
+    EXPECT_EQ(VFW_E_BADALIGN, read(512, 1000));
+    EXPECT_EQ(E_FAIL, read(0, 65536 + 512));
+    EXPECT_EQ(0xCD, pb[0]);
+    EXPECT_EQ(S_OK, read(512, 1024));
+    EXPECT_EQ(0, memcmp(pb, MpegFile(1024).data() + 512, 512));
+    pSample->Release();
+    pActual->Decommit();
+    pActual->Release();
+
+    // Stop before start is refused before anything is read.
+    CComObject<CForeignSample>* pForeign = NULL;
+    ASSERT_EQ(S_OK, CComObject<CForeignSample>::CreateObject(&pForeign));
+    memset(pForeign->m_buffer, 0xCD, sizeof(pForeign->m_buffer));
+    pForeign->m_rtStart = 1024 * 10000000LL;
+    pForeign->m_rtStop = 512 * 10000000LL;
+    {
+        ExpectAsserts asserts;
+        EXPECT_EQ(E_INVALIDARG, pin->SyncReadAligned(pForeign));
+        EXPECT_TRUE(asserts.Saw("rtStop > rtStart"));
+    }
+    EXPECT_EQ(0xCD, pForeign->m_buffer[0]);
+    pForeign->Release();
+}
+
+}  // namespace
