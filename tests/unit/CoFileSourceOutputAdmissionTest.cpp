@@ -86,9 +86,10 @@ TEST(PinAdmission, NamesWithoutAnExactAnsiFormAreRefused) {
 
 // Starts the recorder on path and waits until it holds the file for writing.
 void StartRecorder(ChildProcess& recorder, const std::string& path, const char* size, const char* rate) {
-    ASSERT_TRUE(recorder.Start({HelperPath("recorder"), path, "--seed", "7", "--size", size, "--rate", rate,
-                                "--chunk", "20000"}));
-    ASSERT_TRUE(readertest::WaitUntil([&] { return ProbeForWriter(path) == ERROR_SHARING_VIOLATION; }, 20000));
+    ASSERT_TRUE(recorder.Start(
+        {HelperPath("recorder"), path, "--seed", "7", "--size", size, "--rate", rate, "--chunk", "20000"}));
+    ASSERT_TRUE(
+        readertest::WaitUntil([&] { return ProbeForWriter(path) == ERROR_SHARING_VIOLATION; }, 20000));
 }
 
 TEST(PinAdmission, AWriterHoldsTheCallerUntilThresholdOrClose) {
