@@ -92,7 +92,7 @@ TEST(PinRead, GrowingFileWaitsUntilFlushOrTheWriterCloses) {
     TempDir dir;
     const std::string path = ContentFile(dir, "growing.bin", 1000000);
     ChildProcess writer;
-    ASSERT_TRUE(writer.Start({HelperPath("holdwrite"), path, "2500"}));
+    ASSERT_TRUE(writer.Start({HelperPath("holdwrite"), path, "60000"}));
     ASSERT_TRUE(readertest::WaitUntil([&] { return ProbeForWriter(path) == ERROR_SHARING_VIOLATION; }));
 
     PinUnderTest pin;
@@ -143,9 +143,23 @@ TEST(PinRead, GrowingFileWaitsUntilFlushOrTheWriterCloses) {
     EXPECT_EQ(S_OK, pin->SyncRead(213568, 1, &b));
     EXPECT_LT(MillisecondsSince(start), 400);
 
+    // A file change ends a waiting read without touching the new file, and
+    // does not wait for it.
+    const std::string other = ContentFile(dir, "other.bin", 300000);
+    std::vector<BYTE> waitBuf(4096, 0xCD);
+    waiting = std::async(std::launch::async, [&] { return pin->SyncRead(213568, 4096, waitBuf.data()); });
+    ASSERT_TRUE(readertest::WaitUntil([&] { return pin->GetWaitSize() != 0; }));
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(S_OK, pin.Load(other));
+    EXPECT_LT(MillisecondsSince(start), 400);
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_OPERATION_ABORTED), waiting.get());
+    EXPECT_TRUE(AllBytes(waitBuf, 0, 0));
+    ASSERT_EQ(S_OK, pin.Load(path));
+
     // Once the writer is gone, the next wait ends at its first look, and
     // the file counts as finished for good.
-    EXPECT_EQ(0, writer.Wait(20000));
+    writer.Kill();
+    ASSERT_TRUE(readertest::WaitUntil([&] { return ProbeForWriter(path) == ERROR_SUCCESS; }));
     start = std::chrono::steady_clock::now();
     EXPECT_EQ(S_FALSE, pin->SyncRead(999000, 4096, buf.data()));
     EXPECT_LT(MillisecondsSince(start), 400);
