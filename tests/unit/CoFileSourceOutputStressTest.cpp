@@ -115,9 +115,10 @@ TEST(PinStress, ReadsFlushesLengthStatisticsAndFileChanges) {
         Sleep(20);
     }
     bStop = true;
+    // With the writer gone, no read waits any longer.
+    writer.Kill();
     for (std::thread& t : threads)
         t.join();
-    writer.Kill();
 
     EXPECT_EQ(0, nWrong.load());
     EXPECT_EQ(0, nOddResults.load());

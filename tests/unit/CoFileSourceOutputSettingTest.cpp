@@ -1,0 +1,62 @@
+// The pin's one persistent setting, "AllowSeeking": read when a pin is
+// created, written when it is released, taken only as a 4-byte number.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "PinTestSupport.h"
+
+namespace {
+
+const char kKey[] = "Software\\VEZizurad\\TallowFileSource";
+
+// Stores the setting's value as given (type and bytes), or removes the key.
+void StoreValue(DWORD dwType, const void* pv, DWORD cb) {
+    RegDeleteKeyA(HKEY_CURRENT_USER, kKey);
+    if (!pv)
+        return;
+    HKEY hKey = NULL;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, NULL, REG_OPTION_NON_VOLATILE,
+                                             KEY_ALL_ACCESS, NULL, &hKey, NULL));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(hKey, "AllowSeeking", 0, dwType, (const BYTE*)pv, cb));
+    RegCloseKey(hKey);
+}
+
+// The setting as a new pin reads it.
+bool SeekingOfNewPin() {
+    CComObject<CFileSourceOutput>* pPin = NULL;
+    EXPECT_EQ(S_OK, CreatePinInstance(&pPin, 0, "Output"));
+    const bool bAllow = pPin->IsSeekingAllowed();
+    pPin->Release();
+    return bAllow;
+}
+
+TEST(PinSetting, ReadAtCreationWrittenAtReleaseOnlyAsANumber) {
+    StoreValue(REG_NONE, NULL, 0);
+    CComObject<CFileSourceOutput>* pPin = NULL;
+    ASSERT_EQ(S_OK, CreatePinInstance(&pPin, 0, "Output"));
+    EXPECT_FALSE(pPin->IsSeekingAllowed());
+    pPin->SetSeekingAllowed(true);
+    pPin->Release();
+    HKEY hKey = NULL;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &hKey));
+    DWORD dwType = 0, dwValue = 0, cb = sizeof(dwValue);
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(hKey, "AllowSeeking", NULL, &dwType, (BYTE*)&dwValue, &cb));
+    RegCloseKey(hKey);
+    EXPECT_EQ((DWORD)REG_DWORD, dwType);
+    EXPECT_EQ(1u, dwValue);
+    EXPECT_TRUE(SeekingOfNewPin());
+
+    const DWORD dwFive = 5;
+    StoreValue(REG_DWORD, &dwFive, sizeof(dwFive));
+    EXPECT_TRUE(SeekingOfNewPin());
+    // Another type, or a number of another size, is no setting.
+    StoreValue(REG_SZ, "1", 2);
+    EXPECT_FALSE(SeekingOfNewPin());
+    const WORD wOne = 1;
+    StoreValue(REG_DWORD, &wOne, sizeof(wOne));
+    EXPECT_FALSE(SeekingOfNewPin());
+    StoreValue(REG_NONE, NULL, 0);
+}
+
+}  // namespace
