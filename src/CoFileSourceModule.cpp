@@ -1,7 +1,6 @@
 // The component's entry points.
 #include <windows.h>
 
-#include "CoFileSourceResources.h"
 #include "DShowX/DSComBase.h"
 #include "DShowX/DSTrace.h"
 
@@ -23,7 +22,6 @@ HINSTANCE g_hInstance = NULL;
 extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID /*lpReserved*/) {
     if (dwReason == DLL_PROCESS_ATTACH) {
         g_hInstance = hInstance;
-        SetResourceInstance(hInstance);
         DisableThreadLibraryCalls(hInstance);
     }
     return TRUE;

@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "CoFileSourceOutput.h"
-#include "CoFileSourceResources.h"
+#include "WinAPI/Functions.h"
 #include "resources/resource.h"
 
 namespace {
@@ -16,7 +16,7 @@ const int kKeySize = 260;
 
 HRESULT CFileSourceOutput::LoadFromRegistry() {
     CHAR szKey[kKeySize];
-    if (!LoadStringA(GetResourceInstance(), IDS_REGISTRY_KEY, szKey, kKeySize))
+    if (!LoadStringA(GetCurrentModule(), IDS_REGISTRY_KEY, szKey, kKeySize))
         return E_FAIL;
     HKEY hKey = NULL;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, szKey, 0, KEY_ALL_ACCESS, &hKey) != ERROR_SUCCESS)
@@ -34,7 +34,7 @@ HRESULT CFileSourceOutput::LoadFromRegistry() {
 
 HRESULT CFileSourceOutput::SaveToRegistry() {
     CHAR szKey[kKeySize];
-    if (!LoadStringA(GetResourceInstance(), IDS_REGISTRY_KEY, szKey, kKeySize))
+    if (!LoadStringA(GetCurrentModule(), IDS_REGISTRY_KEY, szKey, kKeySize))
         return E_FAIL;
     HKEY hKey = NULL;
     DWORD dwDisposition = 0;

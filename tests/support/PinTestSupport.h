@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "CoFileSourceOutput.h"
+#include "RegistrySandbox.h"
 
 namespace testsupport {
 
@@ -95,7 +96,8 @@ std::string SubtypeName(REFGUID subtype);
 
 // The file source pin as the filter creates it ("Output", index 0), owned
 // by a stopped test filter that has joined a graph. Seeking is off whatever
-// the stored setting says. The destructor disconnects and releases both.
+// the stored setting says; natively the setting the pin saves at release goes
+// to a private store. The destructor disconnects and releases both.
 class PinUnderTest {
 public:
     PinUnderTest(UINT nIndex = 0, LPCSTR pszName = "Output");
@@ -110,6 +112,7 @@ public:
     HRESULT Load(const std::string& path);
 
 private:
+    RegistrySandbox m_registry;
     CComObject<CFileSourceOutput>* m_pPin = NULL;
     CComObject<CTestFilter>* m_pFilter = NULL;
 };

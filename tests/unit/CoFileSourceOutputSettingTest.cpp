@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "PinTestSupport.h"
+#include "RegistrySandbox.h"
 
 namespace {
 
@@ -32,6 +33,8 @@ bool SeekingOfNewPin() {
 }
 
 TEST(PinSetting, ReadAtCreationWrittenAtReleaseOnlyAsANumber) {
+    // Natively a private store; under Wine the prefix's own registry.
+    testsupport::RegistrySandbox sandbox;
     StoreValue(REG_NONE, NULL, 0);
     CComObject<CFileSourceOutput>* pPin = NULL;
     ASSERT_EQ(S_OK, CreatePinInstance(&pPin, 0, "Output"));
