@@ -153,7 +153,7 @@ TEST_F(FileReadTest, ReadsAcrossBlocksAndAtTheEnd) {
     // the last block, got every byte it asked for; one that asks for more
     // reports the shortfall.
     ASSERT_EQ(S_OK, f.OpenFile(MakeFile("b.bin", 4 * kBlock).c_str()));
-    for (LONG len : {2 * (LONG)kBlock - 7, 1}) {
+    for (LONG len : {(LONG)(2 * kBlock - 7), (LONG)1}) {
         r = ReadChecked(f, 2 * kBlock + 7, len);
         EXPECT_EQ(S_OK, r.hr);
         EXPECT_EQ(len, r.cb);
@@ -298,6 +298,45 @@ TEST_F(FileReadTest, ReadAheadSurvivesAShortRead) {
     EXPECT_EQ(0, memcmp(Content(kSeed, 5 * kBlock, kBlock).data(), f.Data(2), kBlock));
     ReadResult r = ReadChecked(f, 5 * kBlock, kBlock);
     EXPECT_EQ((size_t)kBlock, r.firstBad);
+}
+
+// A recorder that starts a new recording into the same name cuts the file and
+// writes it again. Once a measurement has seen the cut, no old byte is served
+// and no count exceeds what the file holds; the read-ahead thread's own
+// measurements, made while reads go on, see the regrowth.
+TEST_F(FileReadTest, CutFileNeverServesOldBytes) {
+    CReaderProbe f;
+    ASSERT_EQ(S_OK, f.Init(kBlock, 16 * kBlock));
+    const std::string path = MakeFile("a.bin", 10 * kBlock);
+    ASSERT_EQ(S_OK, f.OpenFile(path.c_str()));
+    for (LONGLONG pos = 0; pos < 10 * kBlock; pos += kBlock)
+        ASSERT_EQ((size_t)kBlock, ReadChecked(f, pos, kBlock).firstBad);
+    ASSERT_TRUE(WaitUntil([&] { return f.Indexed(9 * kBlock); }));
+
+    const uint64_t kNewSeed = kSeed + 1;
+    { std::ofstream cut(path, std::ios::binary | std::ios::trunc); }
+    GrowTo(path, 5, kNewSeed);
+    EXPECT_EQ(5, f.GetFileSize());
+    ReadResult r = ReadChecked(f, 0, 65536, kNewSeed);
+    EXPECT_EQ(S_FALSE, r.hr);
+    EXPECT_EQ(5, r.cb);
+    EXPECT_EQ(5u, r.firstBad);
+    EXPECT_EQ(kEof, ReadChecked(f, 3 * kBlock, 10).hr);
+    for (LONGLONG pos = 0; pos < 10 * kBlock; pos += kBlock)
+        EXPECT_FALSE(f.Indexed(pos));
+
+    const LONGLONG llNewSize = 12 * kBlock + 100;
+    GrowTo(path, llNewSize, kNewSeed);
+    // Reads go on, each one served without measuring: the thread measures.
+    ASSERT_TRUE(WaitUntil([&] {
+        ReadChecked(f, 0, 10, kNewSeed);
+        return f.GetLastFileSize() == llNewSize;
+    }));
+    for (LONGLONG pos = 0; pos < llNewSize; pos += kBlock / 2) {
+        r = ReadChecked(f, pos, kBlock, kNewSeed);
+        ASSERT_EQ((size_t)r.cb, r.firstBad) << pos;
+        ASSERT_EQ(pos + kBlock <= llNewSize ? (LONG)kBlock : (LONG)(llNewSize - pos), r.cb) << pos;
+    }
 }
 
 // A thread that does not stop in time keeps everything it uses; once it has
