@@ -379,8 +379,13 @@ HRESULT CCachedReadFile::CachedRead(LONGLONG _llPosition, LONG lLength, BYTE* _p
             const LONG n = ReadDirect(llBlockStart + dwOffset, _pbBuffer, (DWORD)lInBlock);
             *_pcbReaded += n;
             lRest -= n;
-            if (n < lInBlock)
+            if (n < lInBlock) {
+                // Fewer bytes than the last measured size promised: the file
+                // has been cut since.
+                if (llBlockStart + dwOffset + n < llLastFileSize)
+                    GetFileSize();
                 return S_FALSE;
+            }
             // The file has grown past what was known: measure before going on.
             _pbBuffer += n;
             llBlockStart += llBlockSize;
@@ -392,36 +397,37 @@ HRESULT CCachedReadFile::CachedRead(LONGLONG _llPosition, LONG lLength, BYTE* _p
 
         LONG lIndex = 0;
         BOOL bWaitWrite = FALSE, bNextIndexed = FALSE;
-        if (!AcquireBlock(llBlockStart, &lIndex, TRUE, &bWaitWrite, &bNextIndexed)) {
+        if (!AcquireBlock(llBlockStart, &lIndex, TRUE, &bWaitWrite, &bNextIndexed, FALSE)) {
+            // Not cached: the read-ahead thread is sent past this block and
+            // the bytes asked for are read straight into the caller's buffer.
+            // Reading the whole block into a slot first would cost this
+            // reader a second copy just when the thread has fallen behind.
             DSTrace(TRACE_APP2, 8, "[FS] CCachedReadFile::CachedRead() - Block [%s] ABSENT IN CACHE\n",
                     LL2Str(llBlockStart, szA));
-            // The slot stays READ-marked for this reader after the fill.
-            const LONG lCached = CacheBlock(lIndex, m_shManualFile, llBlockStart, TRUE);
-            if (lCached < (LONG)m_dwBlockSize) {
+            SteerReadAhead(llBlockStart, bNextIndexed, llLastFileSize);
+            const LONG n = ReadDirect(llBlockStart + dwOffset, _pbBuffer, (DWORD)lInBlock);
+            *_pcbReaded += n;
+            lRest -= n;
+            if (n < lInBlock) {
                 // The size said the block was complete: the file has been cut
-                // since it was measured. Serve what the file holds now, from
-                // the slot that nobody else can find any more.
+                // since it was measured.
                 llLastFileSize = GetFileSize();
-                const LONGLONG llRequired = llBlockSize > lRest ? llBlockSize : lRest;
-                DSTrace(TRACE_APP2, 8, kShortBlock, LL2Str(lCached, szA), LL2Str(llRequired, szB));
-                const LONG n = (LONG)dwOffset < lCached
-                                   ? (lCached - (LONG)dwOffset < lRest ? lCached - (LONG)dwOffset : lRest)
-                                   : 0;
-                ReadFromBlock(lIndex, _pbBuffer, (DWORD)n, n ? dwOffset : 0);
-                *_pcbReaded += n;
-                lRest -= n;
-                return lRest ? S_FALSE : S_OK;
+                DSTrace(TRACE_APP2, 8, kShortBlock, LL2Str(dwOffset + n, szA),
+                        LL2Str(llBlockSize > lRest ? llBlockSize : lRest, szB));
+                return S_FALSE;
             }
+            _pbBuffer += n;
+        } else {
+            SteerReadAhead(llBlockStart, bNextIndexed, llLastFileSize);
+            // A block found while another thread was still writing it may
+            // have come up short and been dropped: then look for it again.
+            if (ReadFromBlock(lIndex, _pbBuffer, (DWORD)lInBlock, dwOffset, bWaitWrite ? llBlockStart : -1) <
+                0)
+                continue;
+            _pbBuffer += lInBlock;
+            *_pcbReaded += lInBlock;
+            lRest -= lInBlock;
         }
-        SteerReadAhead(llBlockStart, bNextIndexed, llLastFileSize);
-
-        // A block found while another thread was still writing it may have
-        // come up short and been dropped: then look for it again.
-        if (ReadFromBlock(lIndex, _pbBuffer, (DWORD)lInBlock, dwOffset, bWaitWrite ? llBlockStart : -1) < 0)
-            continue;
-        _pbBuffer += lInBlock;
-        *_pcbReaded += lInBlock;
-        lRest -= lInBlock;
         llBlockStart += llBlockSize;
         dwOffset = 0;
         if (lRest == 0)

@@ -130,10 +130,12 @@ protected:
     // Not for reading, a found block is only reported.
     // Absent: returns FALSE with the caller holding the WRITE mark of slot
     // *_plIndex, already indexed for the block; CacheBlock must fill it.
+    // Without _bTakeSlot an absent block only returns FALSE: no slot is
+    // taken, nothing is marked.
     // *_pbNextIndexed, when asked for, tells whether the block after this
     // one is indexed (found in the same look-up).
     BOOL AcquireBlock(LONGLONG _llBlockPos, LONG* _plIndex, BOOL _bForRead, BOOL* _pbWaitWrite = NULL,
-                      BOOL* _pbNextIndexed = NULL);
+                      BOOL* _pbNextIndexed = NULL, BOOL _bTakeSlot = TRUE);
     // Drops every indexed block that does not lie wholly inside the first
     // llSize bytes. Readers still copying from such a block finish; the
     // block is never found again.

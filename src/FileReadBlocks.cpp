@@ -66,7 +66,7 @@ void TraceSkipped(LONGLONG llBlockPos, const SkippedSlot* pSkipped, DWORD dwSkip
 }  // namespace
 
 BOOL CCachedReadFile::AcquireBlock(LONGLONG _llBlockPos, LONG* _plIndex, BOOL _bForRead, BOOL* _pbWaitWrite,
-                                   BOOL* _pbNextIndexed) {
+                                   BOOL* _pbNextIndexed, BOOL _bTakeSlot) {
     ASSERT(_plIndex);
     if (_pbWaitWrite)
         *_pbWaitWrite = FALSE;
@@ -110,6 +110,13 @@ BOOL CCachedReadFile::AcquireBlock(LONGLONG _llBlockPos, LONG* _plIndex, BOOL _b
                     "end...\n",
                     LL2Str(SlotNumber(lFound), szA), LL2Str(_llBlockPos, szB));
             return TRUE;
+        }
+
+        if (!_bTakeSlot) {
+            if (_pbNextIndexed)
+                *_pbNextIndexed = m_mapIndex.find(llNext) != m_mapIndex.end();
+            LeaveCriticalSection(&m_csIndex);
+            return FALSE;
         }
 
         // Round-robin over the slots, skipping those in use. After a whole

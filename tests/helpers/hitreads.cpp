@@ -1,5 +1,6 @@
 // Reads a file through the block cache so that a tracer can count the kernel
-// calls of cache hits: warms the cache, then writes the marker "HITS" (a
+// calls of cache hits: lets the read-ahead thread cache the file's complete
+// blocks after the first, then writes the marker "HITS" (a
 // write to an invalid handle, which shows in a trace and nowhere else), reads
 // cached blocks, writes "MISS", reads the file's partial last block (which
 // must go to the file), and writes "DONE". Usage: hitreads FILE
@@ -36,22 +37,22 @@ int main(int argc, char** argv) {
         return 2;
     std::vector<BYTE> buf(kPiece);
     LONG cb = 0;
-    for (int pass = 0; pass < 2; ++pass)
-        for (LONGLONG pos = 0; pos + kPiece <= llFull; pos += kPiece)
-            file.CachedRead(pos, kPiece, buf.data(), &cb);
-    Sleep(300);  // the read-ahead thread finishes and sleeps
+    // A read of block 0 (served from the file) sends the read-ahead thread
+    // over the complete blocks after it.
+    file.CachedRead(0, kPiece, buf.data(), &cb);
+    Sleep(300);  // the thread finishes and sleeps
     // The trace facility asks whether anyone listens at most every 250 ms:
     // let it ask now, before the measured reads.
     DSTraceRefreshListener();
     DSTrace(TRACE_APP1, 8, "before the hits\n");
 
     Marker("HITS", 4);
-    LONGLONG pos = 0;
+    LONGLONG pos = kBlock;
     for (int i = 0; i < 2000; ++i) {
         file.CachedRead(pos, kPiece, buf.data(), &cb);
         if (cb != kPiece)
             return 3;
-        pos = (pos + 7 * kPiece + 4321) % (llFull - kPiece);
+        pos = kBlock + (pos + 7 * kPiece + 4321) % (llFull - kBlock - kPiece);
     }
     Marker("MISS", 4);
     file.CachedRead(llFull, kPiece, buf.data(), &cb);
