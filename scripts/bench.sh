@@ -1,21 +1,34 @@
 #!/bin/bash
-# The benchmarks: every bench_* program of the release tree; ends with one
-# line per headline figure ("name: value").
+# The benchmarks: every bench_* program natively (release tree), then the
+# Windows build of each under Wine, the product's own figures. Each program
+# measures against its baseline in the same run; Wine figures are the median
+# of several repetitions. Ends with one line per headline figure
+# ("name: value").
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 bash scripts/deps.sh bench || exit 1
 bash scripts/build.sh bench || exit 1
 headlines=()
+run() {
+    local label=$1; shift
+    echo "=== $label ==="
+    local out rc
+    out=$("$@" 2>&1)
+    rc=$?
+    printf '%s\n' "$out"
+    [ $rc -eq 0 ] || { echo "$label failed ($rc)"; exit 1; }
+    while IFS= read -r line; do headlines+=("$line"); done < <(printf '%s\n' "$out" | grep -E '^[a-z0-9_]+(\.[a-z0-9_]+)+: ')
+}
 shopt -s nullglob
 for exe in build/bench/bin/bench_*; do
     [ -x "$exe" ] || continue
-    echo "=== $(basename "$exe") ==="
-    out=$("$exe" 2>&1)
-    rc=$?
-    printf '%s\n' "$out"
-    [ $rc -eq 0 ] || { echo "$(basename "$exe") failed ($rc)"; exit 1; }
-    while IFS= read -r line; do headlines+=("$line"); done < <(printf '%s\n' "$out" | grep -E '^[a-z0-9_]+(\.[a-z0-9_]+)+: ')
+    run "$(basename "$exe")" "$exe" --repetitions=3
+done
+bash scripts/build.sh windows || exit 1
+for exe in build/windows/bin/bench_*.exe; do
+    run "$(basename "$exe") under Wine" sh scripts/wine-run.sh "$exe" --headline-prefix=wine. --baseline=readfile \
+        --repetitions=5
 done
 echo "=== headline figures ==="
 [ ${#headlines[@]} -gt 0 ] && printf '%s\n' "${headlines[@]}" || echo "(no benchmarks yet)"

@@ -32,7 +32,12 @@ CCachedReadFile::CCachedReadFile()
       m_llFileReadPos(0),
       m_llCacheReadPos(0),
       m_llForwardReadSize(0),
+      m_llWakeAhead(0),
       m_llFileSize(0),
+      m_lThreadIdle(0),
+      m_lStopThread(0),
+      m_lReads(0),
+      m_dwReadThreadId(0),
       m_dwStopThreadTime(STOP_THREAD_TIME) {
     InitializeCriticalSection(&m_csIndex);
     InitializeCriticalSection(&m_csPos);
@@ -80,6 +85,10 @@ HRESULT CCachedReadFile::Init(DWORD cbBlockSize, DWORD cbCacheSize) {
         m_dwBlockSize = cbBlockSize;
         m_dwBlockNum = cbCacheSize / cbBlockSize + (cbCacheSize % cbBlockSize ? 1 : 0);
         m_llForwardReadSize = (DWORD)((cbCacheSize / 3) * 2);
+        // The thread fills the window and is woken again once a quarter of it
+        // has been read, so a sequential reader costs one wake-up per quarter
+        // window, not one per read.
+        m_llWakeAhead = m_llForwardReadSize - m_llForwardReadSize / 4;
     }
     if (m_dwBlockNum < 3) {
         DSTrace(
@@ -118,6 +127,7 @@ void CCachedReadFile::Uninit() {
     m_arrEvents[1].Close();
     m_dwBlockSize = m_dwBlockNum = 0;
     m_llForwardReadSize = 0;
+    m_llWakeAhead = 0;
 }
 
 HRESULT CCachedReadFile::OpenFile(LPCSTR pszFileName) {
@@ -146,8 +156,13 @@ HRESULT CCachedReadFile::OpenFile(LPCSTR pszFileName) {
     // its stop signal) must not reach the new thread.
     ResetEvent(m_arrEvents[0]);
     ResetEvent(m_arrEvents[1]);
+    m_lStopThread.store(0);
+    m_lThreadIdle.store(0);
+    m_lReads.store(0);
 
-    CSmartHandle shReadThread((HANDLE)_beginthreadex(NULL, 0, ReadThread, this, CREATE_SUSPENDED, NULL));
+    unsigned uThreadId = 0;
+    CSmartHandle shReadThread(
+        (HANDLE)_beginthreadex(NULL, 0, ReadThread, this, CREATE_SUSPENDED, &uThreadId));
     if (!shReadThread) {
         const DWORD dwErr = GetLastError();
         DSTrace(TRACE_APP2, 1, "###Err### CCachedReadFile::OpenFile(%s) - CreateThread() FAILED dwRes = %d\n",
@@ -159,6 +174,7 @@ HRESULT CCachedReadFile::OpenFile(LPCSTR pszFileName) {
     m_shManualFile.Attach(shManual.Detach());
     m_shThreadFile.Attach(shThread.Detach());
     m_shReadThread.Attach(shReadThread.Detach());
+    m_dwReadThreadId = uThreadId;
     GetFileSize();
 
     const DWORD dwPrevCount = ResumeThread(m_shReadThread);
@@ -181,8 +197,14 @@ void CCachedReadFile::CloseFile() {
     ASSERT(!!m_arrEvents[ 1 ]);
     // clang-format on
 
+    m_lStopThread.store(1);
     SetEvent(m_arrEvents[1]);
     DWORD dwWait = WaitForSingleObject(m_shReadThread, m_dwStopThreadTime);
+    // A thread that shows an assertion's question (an I/O error can raise one
+    // there) waits for a person: ended inside the box, it would leave its
+    // locks and the window system's state behind. Wait for the answer.
+    while (dwWait == WAIT_TIMEOUT && IsThreadInAssert(m_dwReadThreadId))
+        dwWait = WaitForSingleObject(m_shReadThread, m_dwStopThreadTime);
     if (dwWait == WAIT_TIMEOUT) {
         DSTrace(TRACE_APP2, 1,
                 "###Err### CCachedReadFile::CloseFile - ::WaitForSingleObject( STOP_THREAD_TIME ) == "
@@ -202,14 +224,13 @@ void CCachedReadFile::CloseFile() {
         return;
 
     m_shReadThread.Close();
+    m_dwReadThreadId = 0;
     m_shManualFile.Close();
     m_shThreadFile.Close();
 
-    EnterCriticalSection(&m_csPos);
-    m_llFileReadPos = 0;
-    m_llCacheReadPos = 0;
-    m_llFileSize = 0;
-    LeaveCriticalSection(&m_csPos);
+    m_llFileReadPos.store(0);
+    m_llCacheReadPos.store(0);
+    m_llFileSize.store(0);
 
     // Slot marks and positions stay: the index alone decides what is cached.
     EnterCriticalSection(&m_csIndex);
@@ -221,23 +242,93 @@ void CCachedReadFile::CloseFile() {
 LONGLONG CCachedReadFile::GetFileSize() {
     ASSERT(m_shManualFile);
     LARGE_INTEGER liSize;
+    // Under m_csPos, so that sizes are stored in the order they were measured
+    // and a cut is acted on before anyone stores an older, larger size.
+    EnterCriticalSection(&m_csPos);
     if (!GetFileSizeEx(m_shManualFile, &liSize)) {
+        const DWORD dwErr = GetLastError();
+        LeaveCriticalSection(&m_csPos);
         DSTrace(TRACE_APP2, 1, "###Err### CCachedReadFile::GetFileSize - GetFileSizeEx() FAILED dwRes = %d\n",
-                GetLastError());
+                dwErr);
         ASSERT(FALSE);
         return -1;
     }
-    EnterCriticalSection(&m_csPos);
-    m_llFileSize = liSize.QuadPart;
+    const LONGLONG llOld = m_llFileSize.exchange(liSize.QuadPart);
+    if (liSize.QuadPart < llOld) {
+        // The file was cut (a recorder starting a new recording into the
+        // same name): every block from the new end on may hold old bytes.
+        DropBlocksFrom(liSize.QuadPart);
+        const LONGLONG llLastFull = liSize.QuadPart - liSize.QuadPart % (LONGLONG)m_dwBlockSize;
+        LONGLONG llCachePos = m_llCacheReadPos.load();
+        while (llCachePos > llLastFull && !m_llCacheReadPos.compare_exchange_weak(llCachePos, llLastFull)) {
+        }
+    }
     LeaveCriticalSection(&m_csPos);
+    // Grown: the blocks that just came into the file can be read ahead.
+    if (liSize.QuadPart > llOld)
+        WakeReadAhead();
     return liSize.QuadPart;
 }
 
-LONGLONG CCachedReadFile::GetLastFileSize() {
-    EnterCriticalSection(&m_csPos);
-    const LONGLONG llSize = m_llFileSize;
-    LeaveCriticalSection(&m_csPos);
-    return llSize;
+bool CCachedReadFile::ReadAheadWanted(LONGLONG llCachePos, LONGLONG llAhead) const {
+    // Nothing is read ahead of a file nobody has read yet.
+    return m_lReads.load() != 0 && llCachePos >= 0 && llCachePos < m_llFileReadPos.load() + llAhead &&
+           llCachePos + (LONGLONG)m_dwBlockSize <= m_llFileSize.load();
+}
+
+void CCachedReadFile::SteerReadAhead(LONGLONG _llBlockStart, BOOL bNextIndexed, LONGLONG llLastFileSize) {
+    CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE];
+    const LONGLONG llBlockSize = m_dwBlockSize;
+    const LONGLONG llNext = _llBlockStart + llBlockSize;
+    // EVENT (2), BOOST: the thread keeps its place while its run covers the
+    // block after this one; behind this read, too far ahead of it (the read
+    // moved back), or with a gap after this block (the read moved, or a block
+    // was dropped), it starts again from the block after this one. Sent back
+    // on every read, it would spend its time walking blocks it has cached.
+    const LONGLONG llCachePos = m_llCacheReadPos.load();
+    const bool bMove = llCachePos < llNext || llCachePos > llNext + m_llForwardReadSize + llBlockSize ||
+                       (llCachePos > llNext && !bNextIndexed);
+    if (bMove) {
+        m_llCacheReadPos.store(llNext);
+        DSTrace(TRACE_APP2, 1,
+                "[FS] EVENT (2) CCachedReadFile::CachedRead() - BOOST cache position ( CachePos: %s "
+                "LastFileSize: %s )\n",
+                LL2Str(llNext, szA), LL2Str(llLastFileSize, szB));
+    }
+    if (WakeReadAhead())
+        DSTrace(TRACE_APP2, 1,
+                "[FS] EVENT (1) CCachedReadFile::CachedRead() - Update cache ENABLED ( CashPos: %s "
+                "LastFileSize: %s )\n",
+                LL2Str(m_llCacheReadPos.load(), szA), LL2Str(llLastFileSize, szB));
+}
+
+bool CCachedReadFile::WakeReadAhead() {
+    // Only a sleeping thread with work is woken. Whoever turns m_lThreadIdle
+    // from 1 to 0 sets the event; everyone else finds 0 and does nothing.
+    if (m_lThreadIdle.load() == 0 || !ReadAheadWanted(m_llCacheReadPos.load(), m_llWakeAhead))
+        return false;
+    LONG lIdle = 1;
+    if (!m_lThreadIdle.compare_exchange_strong(lIdle, 0))
+        return false;
+    SetEvent(m_arrEvents[0]);
+    return true;
+}
+
+LONG CCachedReadFile::ReadDirect(LONGLONG _llPosition, BYTE* _pbDest, DWORD _dwSize) {
+    OVERLAPPED ov = {};
+    ov.Offset = (DWORD)(ULONGLONG)_llPosition;
+    ov.OffsetHigh = (DWORD)((ULONGLONG)_llPosition >> 32);
+    DWORD cbRead = 0;
+    if (!ReadFile(m_shManualFile, _pbDest, _dwSize, &cbRead, &ov)) {
+        const DWORD dwErr = GetLastError();
+        // At or past the end a positioned read fails with ERROR_HANDLE_EOF on
+        // Windows: that is a read of 0 bytes, not an error.
+        if (dwErr != ERROR_HANDLE_EOF)
+            DSTrace(TRACE_APP2, 1, "###Err### CCachedReadFile::CacheBlock() - ReadFile() FAILED dwRes = %d\n",
+                    dwErr);
+        return 0;
+    }
+    return (LONG)cbRead;
 }
 
 HRESULT CCachedReadFile::CachedRead(LONGLONG _llPosition, LONG lLength, BYTE* _pbBuffer, LONG* _pcbReaded) {
@@ -264,12 +355,9 @@ HRESULT CCachedReadFile::CachedRead(LONGLONG _llPosition, LONG lLength, BYTE* _p
             "[FS] CCachedReadFile::CachedRead() - Position: %s Length: %s Block Start: %s Offset: %s\n",
             LL2Str(_llPosition, szA), LL2Str(lLength, szB), LL2Str(llBlockStart, szC), LL2Str(dwOffset, szD));
 
-    EnterCriticalSection(&m_csPos);
-    m_llFileReadPos = _llPosition;
-    LONGLONG llLastFileSize = m_llFileSize;
-    const LONGLONG llCachePos = m_llCacheReadPos;
-    LeaveCriticalSection(&m_csPos);
-
+    m_lReads.fetch_add(1);
+    m_llFileReadPos.store(_llPosition);
+    LONGLONG llLastFileSize = m_llFileSize.load();
     if (_llPosition >= llLastFileSize) {
         llLastFileSize = GetFileSize();
         if (_llPosition >= llLastFileSize) {
@@ -279,96 +367,71 @@ HRESULT CCachedReadFile::CachedRead(LONGLONG _llPosition, LONG lLength, BYTE* _p
         }
     }
 
-    // EVENT (1): the thread is not far enough ahead of this read. Its
-    // position is left as it is: it may have moved on since it was read
-    // above, and putting the older value back would send it over blocks it
-    // has just handled.
-    if (llCachePos < _llPosition + m_llForwardReadSize) {
-        bool bInFile = true;
-        if (llCachePos + llBlockSize > llLastFileSize) {
-            llLastFileSize = GetFileSize();
-            bInFile = llCachePos + llBlockSize <= llLastFileSize;
-        }
-        if (bInFile) {
-            SetEvent(m_arrEvents[0]);
-            DSTrace(TRACE_APP2, 1,
-                    "[FS] EVENT (1) CCachedReadFile::CachedRead() - Update cache ENABLED ( CashPos: %s "
-                    "LastFileSize: %s )\n",
-                    LL2Str(llCachePos, szA), LL2Str(llLastFileSize, szB));
-        }
-    }
-
     while (lRest > 0) {
+        const LONG lInBlock =
+            (LONG)(m_dwBlockSize - dwOffset) < lRest ? (LONG)(m_dwBlockSize - dwOffset) : lRest;
+        if (llBlockStart + llBlockSize > llLastFileSize) {
+            // The block the file ends in, as far as is known: read straight
+            // into the caller's buffer. A slot would hold bytes that are not
+            // the file's once it grows, and taking one would evict a block.
+            DSTrace(TRACE_APP2, 8, kShortBlock, LL2Str(llLastFileSize - llBlockStart, szA),
+                    LL2Str(llBlockSize > lRest ? llBlockSize : lRest, szB));
+            const LONG n = ReadDirect(llBlockStart + dwOffset, _pbBuffer, (DWORD)lInBlock);
+            *_pcbReaded += n;
+            lRest -= n;
+            if (n < lInBlock) {
+                // Fewer bytes than the last measured size promised: the file
+                // has been cut since.
+                if (llBlockStart + dwOffset + n < llLastFileSize)
+                    GetFileSize();
+                return S_FALSE;
+            }
+            // The file has grown past what was known: measure before going on.
+            _pbBuffer += n;
+            llBlockStart += llBlockSize;
+            dwOffset = 0;
+            if (lRest > 0 && llBlockStart + llBlockSize > llLastFileSize)
+                llLastFileSize = GetFileSize();
+            continue;
+        }
+
         LONG lIndex = 0;
-        BOOL bWaitWrite = FALSE;
-        if (!AcquireBlock(llBlockStart, &lIndex, TRUE, &bWaitWrite)) {
+        BOOL bWaitWrite = FALSE, bNextIndexed = FALSE;
+        if (!AcquireBlock(llBlockStart, &lIndex, TRUE, &bWaitWrite, &bNextIndexed, FALSE)) {
+            // Not cached: the read-ahead thread is sent past this block and
+            // the bytes asked for are read straight into the caller's buffer.
+            // Reading the whole block into a slot first would cost this
+            // reader a second copy just when the thread has fallen behind.
             DSTrace(TRACE_APP2, 8, "[FS] CCachedReadFile::CachedRead() - Block [%s] ABSENT IN CACHE\n",
                     LL2Str(llBlockStart, szA));
-            // The slot stays READ-marked for this reader after the fill.
-            const LONG lCached = CacheBlock(lIndex, m_shManualFile, llBlockStart, TRUE);
-            if (lCached < (LONG)m_dwBlockSize) {
-                // The file ends inside this block: serve what was read, from
-                // the slot that nobody else can find any more.
-                const LONGLONG llRequired = llBlockSize > lRest ? llBlockSize : lRest;
-                DSTrace(TRACE_APP2, 8, kShortBlock, LL2Str(lCached, szA), LL2Str(llRequired, szB));
-                LONG n = 0;
-                if ((LONG)dwOffset >= lCached)
-                    ASSERT(FALSE);
-                else
-                    n = lCached - (LONG)dwOffset < lRest ? lCached - (LONG)dwOffset : lRest;
-                ReadFromBlock(lIndex, _pbBuffer, (DWORD)n, n ? dwOffset : 0);
-                if (n) {
-                    DSTrace(TRACE_APP2, 8, kShortBlock, LL2Str(lCached, szA), LL2Str(llRequired, szB));
-                    *_pcbReaded += n;
-                    lRest -= n;
-                }
-                return lRest ? S_FALSE : S_OK;
-            }
-        }
-
-        // EVENT (2), BOOST: keep the thread going from the block after this
-        // one. It keeps its place while it works inside the window ahead of
-        // this read with the next block already cached: sent back to the
-        // next block on every read, it would spend its passes walking blocks
-        // it has already cached instead of reading new ones, and sequential
-        // reads would catch up with it. Behind this read, further ahead than
-        // its passes take it, or with a gap after this block (the read
-        // moved), it is moved to the next block. It is woken only while the
-        // window has room, as with EVENT (1).
-        const LONGLONG llNext = llBlockStart + llBlockSize;
-        EnterCriticalSection(&m_csPos);
-        LONGLONG llBoostPos = m_llCacheReadPos;
-        LeaveCriticalSection(&m_csPos);
-        const bool bMove = llBoostPos < llNext || llBoostPos > llNext + m_llForwardReadSize + llBlockSize ||
-                           (llBoostPos > llNext && !IsIndexed(llNext));
-        if (bMove)
-            llBoostPos = llNext;
-        if (bMove || llBoostPos < _llPosition + m_llForwardReadSize) {
-            if (llBoostPos + llBlockSize > llLastFileSize)
+            SteerReadAhead(llBlockStart, bNextIndexed, llLastFileSize);
+            const LONG n = ReadDirect(llBlockStart + dwOffset, _pbBuffer, (DWORD)lInBlock);
+            *_pcbReaded += n;
+            lRest -= n;
+            if (n < lInBlock) {
+                // The size said the block was complete: the file has been cut
+                // since it was measured.
                 llLastFileSize = GetFileSize();
-            if (llBoostPos + llBlockSize <= llLastFileSize) {
-                EnterCriticalSection(&m_csPos);
-                if (bMove)
-                    m_llCacheReadPos = llBoostPos;
-                SetEvent(m_arrEvents[0]);
-                LeaveCriticalSection(&m_csPos);
-                DSTrace(TRACE_APP2, 1,
-                        "[FS] EVENT (2) CCachedReadFile::CachedRead() - BOOST cache position ( CachePos: %s "
-                        "LastFileSize: %s )\n",
-                        LL2Str(llBoostPos, szA), LL2Str(llLastFileSize, szB));
+                DSTrace(TRACE_APP2, 8, kShortBlock, LL2Str(dwOffset + n, szA),
+                        LL2Str(llBlockSize > lRest ? llBlockSize : lRest, szB));
+                return S_FALSE;
             }
+            _pbBuffer += n;
+        } else {
+            SteerReadAhead(llBlockStart, bNextIndexed, llLastFileSize);
+            // A block found while another thread was still writing it may
+            // have come up short and been dropped: then look for it again.
+            if (ReadFromBlock(lIndex, _pbBuffer, (DWORD)lInBlock, dwOffset, bWaitWrite ? llBlockStart : -1) <
+                0)
+                continue;
+            _pbBuffer += lInBlock;
+            *_pcbReaded += lInBlock;
+            lRest -= lInBlock;
         }
-
-        const LONG n = (LONG)(m_dwBlockSize - dwOffset) < lRest ? (LONG)(m_dwBlockSize - dwOffset) : lRest;
-        // A block found while another thread was still writing it may have
-        // come up short and been dropped: then look for it again.
-        if (ReadFromBlock(lIndex, _pbBuffer, (DWORD)n, dwOffset, bWaitWrite ? llBlockStart : -1) < 0)
-            continue;
-        _pbBuffer += n;
-        *_pcbReaded += n;
-        lRest -= n;
         llBlockStart += llBlockSize;
         dwOffset = 0;
+        if (lRest == 0)
+            break;
 
         if (llBlockStart >= llLastFileSize) {
             llLastFileSize = GetFileSize();
@@ -379,10 +442,8 @@ HRESULT CCachedReadFile::CachedRead(LONGLONG _llPosition, LONG lLength, BYTE* _p
                 return S_FALSE;
             }
         }
-        if (lRest > 0)
-            DSTrace(TRACE_APP2, 8, "[FS] Next cicle ( %s bytes LEFT)...\n", LL2Str(lRest, szA));
-        else
-            DSTrace(TRACE_APP2, 8, "[FS] Data read DONE...\n");
+        DSTrace(TRACE_APP2, 8, "[FS] Next cicle ( %s bytes LEFT)...\n", LL2Str(lRest, szA));
     }
+    DSTrace(TRACE_APP2, 8, "[FS] Data read DONE...\n");
     return S_OK;
 }

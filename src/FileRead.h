@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <map>
 
 #include "WinAPI/Blob.h"
@@ -13,6 +14,8 @@
 // How long CloseFile waits for the read-ahead thread to end, and once more
 // after trying to terminate it.
 #define STOP_THREAD_TIME 10000
+// How often the read-ahead thread measures the file while reads go on.
+#define READ_AHEAD_POLL_TIME 250
 
 // The block cache. The cache memory is split into m_dwBlockNum slots of
 // m_dwBlockSize + 12 bytes, laid out by hand:
@@ -22,24 +25,47 @@
 //   offset 12          data        the block's bytes
 // A slot is addressed by a slot counter value (any non-negative LONG, taken
 // modulo m_dwBlockNum); m_mapIndex maps block positions to counter values.
-// Only complete blocks stay in the index: a block the file could fill only
-// partly is served once to the reader that read it and then forgotten.
+// Only blocks wholly inside the file as last measured are ever indexed:
+// the block the file ends in is read straight into the caller's buffer, and
+// a measurement that finds the file smaller than before drops every block
+// from the new end on, so a file that is cut and written again never serves
+// its old bytes once the cut has been measured.
 //
 // The file is opened twice: the manual file serves the reader's direct reads
 // (always at an explicit offset, so concurrent readers never move each
 // other's position) and all size queries; the thread file belongs to the
 // read-ahead thread, which reads consecutive blocks through it.
 //
-// Locks, never nested in each other and never held while data is copied or
-// the file is read:
-//   m_csPos   guards m_llFileReadPos, m_llCacheReadPos and m_llFileSize.
+// A read served from cached blocks makes no kernel call: it uses the size as
+// last measured, takes m_csIndex once per block, copies under the slot's
+// mark, and wakes the read-ahead thread only when that thread is idle and
+// the run it keeps ahead of the reader has fallen below m_llWakeAhead bytes.
+// The file is measured where a read reaches past the last known size, by the
+// read-ahead thread when it needs the next block, and by that thread at most
+// every READ_AHEAD_POLL_TIME while reads go on (so growth and cuts are seen
+// even when every read is a hit).
+//
+// Shared positions are 64-bit atomics: m_llFileReadPos (latest request),
+// m_llCacheReadPos (the next block the thread looks at; the reader moves it
+// when it reads outside the thread's run, the thread advances it with a
+// compare-exchange so a move made meanwhile wins), m_llFileSize (last
+// measured size). m_lThreadIdle is the wake-up handshake: the thread sets it
+// before it waits and then checks once more for work; a reader that finds
+// work claims the wake-up by exchanging it from 1 to 0 and only then sets the
+// work event, so each idle period costs at most one event.
+//
+// Locks, never held while data is copied or the file is read, and never
+// while a trace is written:
+//   m_csPos   serialises size measurements and what they change: m_llFileSize
+//             and, when the file got smaller, the index (so two measurements
+//             never store their sizes out of order).
 //   m_csIndex guards m_mapIndex and the choice of slots (AcquireBlock); a
 //             writer also takes it, while still holding the slot's WRITE
-//             mark, to drop a block it could not fill (CacheBlock), and
-//             CachedRead for one look-up (IsIndexed).
-// Slot marks are changed only by interlocked operations. Lock order: a
-// WRITE mark, then m_csIndex. AcquireBlock holds m_csIndex and only tries
-// marks, never waits for one, so the order cannot close a cycle.
+//             mark, to drop a block it could not fill (CacheBlock).
+// Lock order: m_csPos, then m_csIndex; a WRITE mark, then m_csIndex.
+// AcquireBlock holds m_csIndex and only tries marks, never waits for one, so
+// neither order can close a cycle. Slot marks change only by interlocked
+// operations.
 //
 // Calling order: Init once; any number of OpenFile ... CloseFile cycles with
 // CachedRead and GetFileSize in between (CachedRead may be called from
@@ -74,17 +100,17 @@ public:
     void CloseFile();
 
     // Measures the file, stores the size as the last known size and returns
-    // it; -1 when no file is open or the measurement fails.
+    // it; -1 when no file is open or the measurement fails. A file found
+    // smaller than before loses every cached block from its new end on.
     LONGLONG GetFileSize();
     // The size as last measured, without touching the file.
-    LONGLONG GetLastFileSize();
+    LONGLONG GetLastFileSize() const { return m_llFileSize.load(); }
     // True while a file is open (the read-ahead thread exists).
     bool IsFileOpen() const { return m_shReadThread.IsValid(); }
 
     // Copies up to lLength bytes from _llPosition into _pbBuffer and counts
     // them at _pcbReaded. Never waits for the file to grow: S_OK when every
-    // byte was delivered, S_FALSE when the file ended first (also when it
-    // ends exactly where the read does, at a block boundary),
+    // byte was delivered, S_FALSE when the file ended first,
     // 0x80070026 (ERROR_HANDLE_EOF) when _llPosition is at or past the end.
     // E_POINTER, E_INVALIDARG for a negative position or length,
     // E_UNEXPECTED without an open file.
@@ -104,9 +130,16 @@ protected:
     // Not for reading, a found block is only reported.
     // Absent: returns FALSE with the caller holding the WRITE mark of slot
     // *_plIndex, already indexed for the block; CacheBlock must fill it.
-    BOOL AcquireBlock(LONGLONG _llBlockPos, LONG* _plIndex, BOOL _bForRead, BOOL* _pbWaitWrite = NULL);
-    // True when the block is in the index (cached or being written).
-    bool IsIndexed(LONGLONG _llBlockPos);
+    // Without _bTakeSlot an absent block only returns FALSE: no slot is
+    // taken, nothing is marked.
+    // *_pbNextIndexed, when asked for, tells whether the block after this
+    // one is indexed (found in the same look-up).
+    BOOL AcquireBlock(LONGLONG _llBlockPos, LONG* _plIndex, BOOL _bForRead, BOOL* _pbWaitWrite = NULL,
+                      BOOL* _pbNextIndexed = NULL, BOOL _bTakeSlot = TRUE);
+    // Drops every indexed block that does not lie wholly inside the first
+    // llSize bytes. Readers still copying from such a block finish; the
+    // block is never found again.
+    void DropBlocksFrom(LONGLONG llSize);
     // Fills the WRITE-marked slot from _hFile: at _llPosition, or where the
     // handle stands when _llPosition is -1. A block read short or not at all
     // is emptied and dropped from the index before the mark is released.
@@ -124,9 +157,31 @@ protected:
     LONG ReadFromBlock(LONG _lIndex, void* _pvDest, DWORD _dwSize, DWORD _dwShift, LONGLONG _llWaitFor = -1);
 
     // The read-ahead thread (FileReadThread.cpp). Woken by the work event
-    // (m_arrEvents[0], set by CachedRead and by the thread itself) to cache
-    // one block, and by the stop event (m_arrEvents[1], set by CloseFile).
+    // (m_arrEvents[0], set by a reader that claimed the wake-up), by the stop
+    // event (m_arrEvents[1], set by CloseFile), and every
+    // READ_AHEAD_POLL_TIME by its own wait's time-out.
     static unsigned __stdcall ReadThread(void* pCachedFile);
+    // One run of the thread: caches consecutive blocks from m_llCacheReadPos
+    // until the window ahead of the reader is full, the next block is not
+    // wholly in the file, or the thread is told to stop.
+    void ReadAheadRun(LONGLONG& llCacheReadPos, BOOL& bSequential);
+    // True when the thread should cache the block at llCachePos: it lies
+    // less than llAhead bytes ahead of the latest request and wholly inside
+    // the file as last measured.
+    bool ReadAheadWanted(LONGLONG llCachePos, LONGLONG llAhead) const;
+
+    // ---- the reader's side (FileRead.cpp)
+    // After a read found or cached the block at _llBlockStart: moves the
+    // thread to the next block when the read is outside the thread's run,
+    // and wakes it when it is idle and has work.
+    void SteerReadAhead(LONGLONG _llBlockStart, BOOL bNextIndexed, LONGLONG llLastFileSize);
+    // Wakes the thread when it is idle and the run it keeps ahead of the
+    // latest request is shorter than m_llWakeAhead; true when this call set
+    // the work event.
+    bool WakeReadAhead();
+    // Reads up to _dwSize bytes at _llPosition from the manual file straight
+    // into _pbDest; returns the bytes read (0 after a failure).
+    LONG ReadDirect(LONGLONG _llPosition, BYTE* _pbDest, DWORD _dwSize);
 
     LONGLONG SlotPos(LONG _lIndex) const;
     void SetSlotPos(LONG _lIndex, LONGLONG llPos);
@@ -139,13 +194,18 @@ protected:
     LONG m_lNextIndex;                    // round-robin slot counter; interlocked increments only
     std::map<LONGLONG, LONG> m_mapIndex;  // block position -> slot counter value
     CRITICAL_SECTION m_csIndex;
-    LONGLONG m_llFileReadPos;      // position of the latest CachedRead
-    LONGLONG m_llCacheReadPos;     // next block the read-ahead thread caches
-    LONGLONG m_llForwardReadSize;  // how far the thread may run ahead; set by Init only
-    LONGLONG m_llFileSize;         // size as last measured
+    std::atomic<LONGLONG> m_llFileReadPos;   // position of the latest CachedRead
+    std::atomic<LONGLONG> m_llCacheReadPos;  // next block the read-ahead thread looks at
+    LONGLONG m_llForwardReadSize;            // how far the thread may run ahead; set by Init only
+    LONGLONG m_llWakeAhead;                  // a shorter run ahead of the reader wakes the thread
+    std::atomic<LONGLONG> m_llFileSize;      // size as last measured
     CRITICAL_SECTION m_csPos;
+    std::atomic<LONG> m_lThreadIdle;  // 1 while the thread waits and nobody has claimed its wake-up
+    std::atomic<LONG> m_lStopThread;  // set with the stop event; checked between blocks
+    std::atomic<LONG> m_lReads;       // counts CachedRead calls, so the thread knows reads go on
     CSmartHandle m_shReadThread;
-    CSmartHandle m_arrEvents[2];  // [0] work, [1] stop; auto-reset, adjacent so the thread waits on both
+    DWORD m_dwReadThreadId;
+    CSmartHandle m_arrEvents[2];  // [0] work, [1] stop; auto-reset
     CSmartHandle m_shThreadFile;
     CSmartHandle m_shManualFile;
     DWORD m_dwStopThreadTime;  // STOP_THREAD_TIME; shortened by tests

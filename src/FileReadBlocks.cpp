@@ -39,43 +39,84 @@ BYTE* CCachedReadFile::SlotData(LONG _lIndex) const {
     return (BYTE*)BlockAccessPtr(_lIndex) + 12;
 }
 
-bool CCachedReadFile::IsIndexed(LONGLONG _llBlockPos) {
+void CCachedReadFile::DropBlocksFrom(LONGLONG llSize) {
+    // Blocks are indexed by their start: the first one that does not end
+    // inside the file starts after llSize - block size.
     EnterCriticalSection(&m_csIndex);
-    const bool bIndexed = m_mapIndex.find(_llBlockPos) != m_mapIndex.end();
+    m_mapIndex.erase(m_mapIndex.upper_bound(llSize - (LONGLONG)m_dwBlockSize), m_mapIndex.end());
     LeaveCriticalSection(&m_csIndex);
-    return bIndexed;
 }
 
-BOOL CCachedReadFile::AcquireBlock(LONGLONG _llBlockPos, LONG* _plIndex, BOOL _bForRead, BOOL* _pbWaitWrite) {
+namespace {
+// What AcquireBlock saw under the index lock, traced after it let go.
+struct SkippedSlot {
+    LONG lMark;
+    DWORD dwNext;
+};
+const DWORD kTracedSkips = 8;
+
+void TraceSkipped(LONGLONG llBlockPos, const SkippedSlot* pSkipped, DWORD dwSkipped) {
+    CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE];
+    for (DWORD i = 0; i < dwSkipped; ++i)
+        DSTrace(TRACE_APP2, 8,
+                "[FS] ( Update: %s ) !!! Index for WRITE already mark as [%s] - try next [%s] index...\n",
+                LL2Str(llBlockPos, szA), pSkipped[i].lMark > 0 ? "READ" : "WRITE",
+                LL2Str(pSkipped[i].dwNext, szB));
+}
+}  // namespace
+
+BOOL CCachedReadFile::AcquireBlock(LONGLONG _llBlockPos, LONG* _plIndex, BOOL _bForRead, BOOL* _pbWaitWrite,
+                                   BOOL* _pbNextIndexed, BOOL _bTakeSlot) {
     ASSERT(_plIndex);
     if (_pbWaitWrite)
         *_pbWaitWrite = FALSE;
+    if (_pbNextIndexed)
+        *_pbNextIndexed = FALSE;
     if (!_plIndex)
         return TRUE;  // nothing marked, nothing to fill
-    CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE], szC[CONV_BUFFER_SIZE];
+    CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE];
+    const LONGLONG llNext = _llBlockPos + (LONGLONG)m_dwBlockSize;
+    SkippedSlot arrSkipped[kTracedSkips];
+    DWORD dwSkipped = 0;
 
     EnterCriticalSection(&m_csIndex);
     for (;;) {
         const std::map<LONGLONG, LONG>::const_iterator it = m_mapIndex.find(_llBlockPos);
         if (it != m_mapIndex.end()) {
+            bool bWriting = false;
             if (_bForRead) {
                 *_plIndex = it->second;
                 LONG* plMark = BlockAccessPtr(it->second);
                 const LONG lMark = InterlockedCompareExchange(plMark, 1, 0);
                 if (lMark == -1) {
-                    DSTrace(TRACE_APP2, 8,
-                            "[FS] !!! Index for READ [%s] ( %s ) already mark as [WRITE] - will be wait for "
-                            "write "
-                            "end...\n",
-                            LL2Str(SlotNumber(it->second), szA), LL2Str(_llBlockPos, szB));
+                    bWriting = true;
                     if (_pbWaitWrite)
                         *_pbWaitWrite = TRUE;
                 } else if (lMark > 0) {
                     InterlockedIncrement(plMark);
                 }
             }
+            if (_pbNextIndexed) {
+                std::map<LONGLONG, LONG>::const_iterator itNext = it;
+                ++itNext;
+                *_pbNextIndexed = itNext != m_mapIndex.end() && itNext->first == llNext;
+            }
+            const LONG lFound = it->second;
             LeaveCriticalSection(&m_csIndex);
+            if (bWriting)
+                DSTrace(
+                    TRACE_APP2, 8,
+                    "[FS] !!! Index for READ [%s] ( %s ) already mark as [WRITE] - will be wait for write "
+                    "end...\n",
+                    LL2Str(SlotNumber(lFound), szA), LL2Str(_llBlockPos, szB));
             return TRUE;
+        }
+
+        if (!_bTakeSlot) {
+            if (_pbNextIndexed)
+                *_pbNextIndexed = m_mapIndex.find(llNext) != m_mapIndex.end();
+            LeaveCriticalSection(&m_csIndex);
+            return FALSE;
         }
 
         // Round-robin over the slots, skipping those in use. After a whole
@@ -88,13 +129,14 @@ BOOL CCachedReadFile::AcquireBlock(LONGLONG _llBlockPos, LONG* _plIndex, BOOL _b
         while ((lMark = InterlockedCompareExchange(BlockAccessPtr(lIndex), -1, 0)) != 0 &&
                ++dwTries < m_dwBlockNum) {
             const LONG lNext = InterlockedIncrement(&m_lNextIndex);
-            DSTrace(TRACE_APP2, 8,
-                    "[FS] ( Update: %s ) !!! Index for WRITE already mark as [%s] - try next [%s] index...\n",
-                    LL2Str(_llBlockPos, szA), lMark > 0 ? "READ" : "WRITE", LL2Str(SlotNumber(lNext), szC));
+            if (dwSkipped < kTracedSkips)
+                arrSkipped[dwSkipped++] = {lMark, SlotNumber(lNext)};
             lIndex = lNext;
         }
         if (lMark != 0) {
             LeaveCriticalSection(&m_csIndex);
+            TraceSkipped(_llBlockPos, arrSkipped, dwSkipped);
+            dwSkipped = 0;
             Sleep(1);
             EnterCriticalSection(&m_csIndex);
             continue;
@@ -108,13 +150,22 @@ BOOL CCachedReadFile::AcquireBlock(LONGLONG _llBlockPos, LONG* _plIndex, BOOL _b
             const std::map<LONGLONG, LONG>::iterator itOld = m_mapIndex.find(llOldPos);
             if (itOld != m_mapIndex.end() && SlotNumber(itOld->second) == SlotNumber(lIndex))
                 m_mapIndex.erase(itOld);
-            DSTrace(TRACE_APP1, 8, "[FS] Remove FROM cache [ Index: %u , Pos: %s]\n", SlotNumber(lIndex),
-                    LL2Str(llOldPos, szA));
         }
         SetSlotPos(lIndex, _llBlockPos);
-        m_mapIndex[_llBlockPos] = lIndex;
+        const std::map<LONGLONG, LONG>::iterator itNew =
+            m_mapIndex.insert_or_assign(_llBlockPos, lIndex).first;
+        if (_pbNextIndexed) {
+            std::map<LONGLONG, LONG>::iterator itNext = itNew;
+            ++itNext;
+            *_pbNextIndexed = itNext != m_mapIndex.end() && itNext->first == llNext;
+        }
         *_plIndex = lIndex;
         LeaveCriticalSection(&m_csIndex);
+
+        TraceSkipped(_llBlockPos, arrSkipped, dwSkipped);
+        if (llOldPos >= 0)
+            DSTrace(TRACE_APP1, 8, "[FS] Remove FROM cache [ Index: %u , Pos: %s]\n", SlotNumber(lIndex),
+                    LL2Str(llOldPos, szA));
         return FALSE;
     }
 }
@@ -130,6 +181,7 @@ LONG CCachedReadFile::CacheBlock(LONG _lIndex, HANDLE _hFile, LONGLONG _llPositi
 
     DWORD cbRead = 0;
     BOOL bRead;
+    DWORD dwErr = ERROR_SUCCESS;
     if (_llPosition >= 0) {
         // A positioned read: it cannot be torn apart from its positioning by
         // another thread, and it leaves the file pointer after the bytes read.
@@ -145,14 +197,10 @@ LONG CCachedReadFile::CacheBlock(LONG _lIndex, HANDLE _hFile, LONGLONG _llPositi
         bRead = ReadFile(_hFile, pbData, m_dwBlockSize, &cbRead, NULL);
     }
     if (!bRead) {
-        DSTrace(TRACE_APP2, 1, "###Err### CCachedReadFile::CacheBlock() - ReadFile() FAILED dwRes = %d\n",
-                GetLastError());
+        dwErr = GetLastError();
         memset(pbData, 0, m_dwBlockSize);
         cbRead = 0;
     }
-    CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE];
-    DSTrace(TRACE_APP1, 8, "[FS] Read INTO cache [ Index: %u , Pos: %s, Size: %s ]\n", SlotNumber(_lIndex),
-            LL2Str(_llPosition > 0 ? _llPosition : llBlockPos, szA), LL2Str(cbRead, szB));
 
     if (cbRead < m_dwBlockSize) {
         // An incomplete block must never be found: its tail holds no file
@@ -166,6 +214,13 @@ LONG CCachedReadFile::CacheBlock(LONG _lIndex, HANDLE _hFile, LONGLONG _llPositi
         LeaveCriticalSection(&m_csIndex);
     }
     InterlockedExchange(plMark, _bKeepReadMark ? 1 : 0);
+
+    if (!bRead)
+        DSTrace(TRACE_APP2, 1, "###Err### CCachedReadFile::CacheBlock() - ReadFile() FAILED dwRes = %d\n",
+                dwErr);
+    CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE];
+    DSTrace(TRACE_APP1, 8, "[FS] Read INTO cache [ Index: %u , Pos: %s, Size: %s ]\n", SlotNumber(_lIndex),
+            LL2Str(_llPosition > 0 ? _llPosition : llBlockPos, szA), LL2Str(cbRead, szB));
     return (LONG)cbRead;
 }
 
@@ -175,8 +230,8 @@ LONG CCachedReadFile::ReadFromBlock(LONG _lIndex, void* _pvDest, DWORD _dwSize, 
     ASSERT(_dwSize + _dwShift <= m_dwBlockSize);
     LONG* plMark = BlockAccessPtr(_lIndex);
 
+    DWORD dwPolls = 0;
     if (_llWaitFor >= 0) {
-        DWORD dwPolls = 0;
         for (;;) {
             const LONG lMark = InterlockedCompareExchange(plMark, 1, 0);
             if (lMark == 0)
@@ -194,10 +249,10 @@ LONG CCachedReadFile::ReadFromBlock(LONG _lIndex, void* _pvDest, DWORD _dwSize, 
             Sleep(dwPolls < kYieldPolls ? 0 : 1);
             ++dwPolls;
         }
-        if (dwPolls)
-            DSTrace(TRACE_APP2, 8, "[FS] !!! Wait for end of writing %u cicles.\n", dwPolls);
         if (SlotPos(_lIndex) != _llWaitFor) {
             InterlockedDecrement(plMark);
+            if (dwPolls)
+                DSTrace(TRACE_APP2, 8, "[FS] !!! Wait for end of writing %u cicles.\n", dwPolls);
             return -1;
         }
     }
@@ -205,8 +260,11 @@ LONG CCachedReadFile::ReadFromBlock(LONG _lIndex, void* _pvDest, DWORD _dwSize, 
     const LONGLONG llPos = SlotPos(_lIndex);
     if (_pvDest && (ULONGLONG)_dwSize + _dwShift <= m_dwBlockSize)
         memcpy(_pvDest, SlotData(_lIndex) + _dwShift, _dwSize);
+    const LONG lMark = InterlockedDecrement(plMark);
+    if (dwPolls)
+        DSTrace(TRACE_APP2, 8, "[FS] !!! Wait for end of writing %u cicles.\n", dwPolls);
     CHAR szA[CONV_BUFFER_SIZE];
     DSTrace(TRACE_APP1, 8, "[FS] Read FROM cache [ Index: %u , Pos: %s]\n", SlotNumber(_lIndex),
             LL2Str(llPos, szA));
-    return InterlockedDecrement(plMark);
+    return lMark;
 }

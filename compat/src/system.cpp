@@ -60,10 +60,12 @@ int ProtFromPage(DWORD protect) {
 
 // Debugger output and message-box policy.
 struct DebugState {
-    std::mutex lock;  // guards sink, context and answer
+    std::mutex lock;  // guards sink, context, answer and the box handler
     COMPAT_DEBUG_SINK sink = nullptr;
     void* context = nullptr;
     int answer = 0;
+    COMPAT_MESSAGEBOX_HANDLER boxHandler = nullptr;
+    void* boxContext = nullptr;
 };
 
 DebugState& Debug() {
@@ -451,6 +453,33 @@ void CompatSetDebugOutputSink(COMPAT_DEBUG_SINK sink, void* context) {
     d.context = context;
 }
 
+void CompatSetMessageBoxHandler(COMPAT_MESSAGEBOX_HANDLER handler, void* context) {
+    DebugState& d = Debug();
+    std::lock_guard<std::mutex> g(d.lock);
+    d.boxHandler = handler;
+    d.boxContext = context;
+}
+
+// The only named object the system looks for is the debug-output listener's
+// "DBWIN_BUFFER_READY". On Linux the listener is the debugger-output sink:
+// the event "exists" exactly while a sink takes the text (a test's, or
+// stderr). Every other name is unknown, as a name nobody created is on
+// Windows.
+HANDLE WINAPI OpenEventA(DWORD, BOOL, LPCSTR lpName) {
+    if (lpName && strcmp(lpName, "DBWIN_BUFFER_READY") == 0) {
+        DebugState& d = Debug();
+        bool bListening;
+        {
+            std::lock_guard<std::mutex> g(d.lock);
+            bListening = d.sink != nullptr;
+        }
+        if (bListening || DebugToStderr())
+            return CreateEventA(NULL, FALSE, FALSE, NULL);
+    }
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return NULL;
+}
+
 void CompatSetMessageBoxAnswer(int answer) {
     DebugState& d = Debug();
     std::lock_guard<std::mutex> g(d.lock);
@@ -462,10 +491,16 @@ int WINAPI MessageBoxA(HWND, LPCSTR lpText, LPCSTR lpCaption, UINT) {
         fprintf(stderr, "[MessageBox %s] %s\n", lpCaption ? lpCaption : "", lpText ? lpText : "");
     DebugState& d = Debug();
     int answer;
+    COMPAT_MESSAGEBOX_HANDLER handler;
+    void* context;
     {
         std::lock_guard<std::mutex> g(d.lock);
         answer = d.answer;
+        handler = d.boxHandler;
+        context = d.boxContext;
     }
+    if (handler)
+        return handler(context, lpText, lpCaption);
     return answer ? answer : PolicyAnswer();
 }
 

@@ -10,16 +10,32 @@
 namespace compat {
 namespace {
 
+// Thread identifiers, as Windows gives them: multiples of 4, never reused in
+// the process's life, the same number from the creating call and from
+// GetCurrentThreadId in the thread. Threads the layer did not start get
+// theirs on their first GetCurrentThreadId.
+std::atomic<DWORD> g_nextThreadId{0x100};
+thread_local DWORD t_threadId = 0;
+
+DWORD NewThreadId() {
+    return g_nextThreadId.fetch_add(4, std::memory_order_relaxed);
+}
+
 // A thread object. The running thread holds one reference of its own, so the
 // object outlives a CloseHandle made while the thread still runs.
 class KThread : public KObject {
 public:
     KThread(LPTHREAD_START_ROUTINE start, LPVOID param, DWORD suspendCount)
-        : KObject(kThread), m_start(start), m_param(param), m_suspendCount(suspendCount) {}
+        : KObject(kThread),
+          m_start(start),
+          m_param(param),
+          m_id(NewThreadId()),
+          m_suspendCount(suspendCount) {}
     bool Signalled(Clock::time_point) override { return m_exited; }
 
     const LPTHREAD_START_ROUTINE m_start;
     const LPVOID m_param;
+    const DWORD m_id;
     // Guarded by SyncLock(). The thread waits on m_resumed until the suspend
     // count reaches 0; ResumeThread wakes it.
     DWORD m_suspendCount;
@@ -50,6 +66,7 @@ thread_local ExitGuard* t_exitGuard = nullptr;
 
 void* ThreadMain(void* arg) {
     KThread* self = static_cast<KThread*>(arg);
+    t_threadId = self->m_id;
     {
         std::unique_lock<std::mutex> lock(SyncLock());
         while (self->m_suspendCount > 0)
@@ -86,9 +103,8 @@ HANDLE StartThread(LPTHREAD_START_ROUTINE start, LPVOID param, SIZE_T stackSize,
         errno = err;
         return NULL;
     }
-    // Thread ids are not needed by the system; report a stable number.
     if (threadId)
-        *threadId = (DWORD)(reinterpret_cast<uintptr_t>(h) / 4);
+        *threadId = t->m_id;
     SetLastError(ERROR_SUCCESS);
     return h;
 }
@@ -170,7 +186,9 @@ DWORD WINAPI GetCurrentProcessId(void) {
     return (DWORD)getpid();
 }
 DWORD WINAPI GetCurrentThreadId(void) {
-    return (DWORD)syscall(SYS_gettid);
+    if (!t_threadId)
+        t_threadId = NewThreadId();
+    return t_threadId;
 }
 
 void WINAPI Sleep(DWORD dwMilliseconds) {
@@ -190,8 +208,10 @@ void WINAPI Sleep(DWORD dwMilliseconds) {
 }
 
 ULONGLONG WINAPI GetTickCount64(void) {
+    // The coarse clock ticks every few milliseconds, as the Windows tick
+    // count does, and is read without a kernel call.
     struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
     return (ULONGLONG)ts.tv_sec * 1000 + (ULONGLONG)ts.tv_nsec / 1000000;
 }
 

@@ -21,6 +21,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <new>
 
 #include "DShowX/DSTrace.h"
@@ -84,23 +85,24 @@ class CComObjectRootBase {
 public:
     CComObjectRootBase() : m_dwRef(0) {}
 
-    // The checks read the count with one atomic read (other threads change it
-    // meanwhile); the local copy keeps the name the failure report shows.
+    // The checks read the count with a plain atomic load, no locked
+    // instruction (other threads change it meanwhile); the local copy keeps
+    // the name the failure report shows.
     ULONG InternalAddRef() {
         {
             const LONG m_dwRef = CurrentRef();
             ASSERT(m_dwRef != -1L);
         }
-        return (ULONG)InterlockedIncrement(&m_dwRef);
+        return (ULONG)(m_dwRef.fetch_add(1) + 1);
     }
     ULONG InternalRelease() {
         {
             const LONG m_dwRef = CurrentRef();
             ASSERT(m_dwRef > 0);
         }
-        return (ULONG)InterlockedDecrement(&m_dwRef);
+        return (ULONG)(m_dwRef.fetch_sub(1) - 1);
     }
-    LONG CurrentRef() const { return InterlockedCompareExchange(const_cast<LONG volatile*>(&m_dwRef), 0, 0); }
+    LONG CurrentRef() const { return m_dwRef.load(std::memory_order_relaxed); }
 
     // Runs once after construction, under a temporary reference; a failure
     // destroys the object before anyone sees it.
@@ -114,7 +116,7 @@ public:
                                           void** ppv);
 
 protected:
-    LONG volatile m_dwRef;
+    std::atomic<LONG> m_dwRef;
 };
 
 // The object root of multi-threaded objects: the count and a recursive
@@ -172,17 +174,27 @@ HRESULT DSConstructObject(TObject** pp) {
     return hr;
 }
 
+// Holds one module lock from before the object's construction until after
+// its destruction. As the first base of the object it is built first and
+// destroyed last: the object's own destructor and its members' destructors
+// (a pin's cache waits there for its read-ahead thread) run while the
+// component still counts the object, so it cannot be unloaded under them.
+class CComModuleLockHolder {
+protected:
+    CComModuleLockHolder() { CComModuleLock::Lock(); }
+    ~CComModuleLockHolder() { CComModuleLock::Unlock(); }
+};
+
 // The most derived class of every heap object: IUnknown over the table of T,
 // the module lock for the object's whole life, FinalRelease before the
 // destructors of T run.
 template <class T>
-class CComObject final : public T {
+class CComObject final : private CComModuleLockHolder, public T {
 public:
-    CComObject() { CComModuleLock::Lock(); }
+    CComObject() {}
     ~CComObject() {
         this->m_dwRef = 1;
         this->FinalRelease();
-        CComModuleLock::Unlock();
     }
 
     STDMETHOD_(ULONG, AddRef)() override { return this->InternalAddRef(); }

@@ -17,7 +17,7 @@
 namespace {
 
 bool IsDumped(DWORD dwCategory, UINT nLevel) {
-    return dwCategory != 0 && nLevel <= TRACE_LEVEL;
+    return DSTraceWanted(dwCategory, nLevel);
 }
 
 // Copies the first cbRecord bytes of the format block, from cbOffset on, when

@@ -436,19 +436,16 @@ HRESULT CComSampleObject::InitInstance(void* pSample, CMemoryAllocator* pAlloc, 
     if (!pAlloc || !pBuffer || cbBuffer <= 0)
         return E_INVALIDARG;
 
+    // Nobody else sees the new sample yet: its count is set, not changed by
+    // interlocked operations, and the one reference it starts with is the
+    // caller's.
     CComSampleObject* p = new (pSample) CComSampleObject();
     p->m_pAllocator = pAlloc;
     p->SetBuffer(pBuffer, cbBuffer);
-    p->InternalAddRef();
+    p->m_dwRef.store(1, std::memory_order_relaxed);
     p->FinalConstruct();
-    p->InternalRelease();
-
-    p->AddRef();
-    const HRESULT hr = p->QueryInterface(IID_IMediaSample, reinterpret_cast<void**>(ppMediaSample));
-    if (hr != S_OK)
-        ASSERT(hr == S_OK && _T("CComSampleObject::InitInstance() : pSample->QueryInterface() FAILED"));
-    p->Release();
-    return hr;
+    *ppMediaSample = static_cast<IMediaSample*>(p);
+    return S_OK;
 }
 
 void CComSampleObject::SetBuffer(BYTE* pBuffer, LONG cbBuffer) {

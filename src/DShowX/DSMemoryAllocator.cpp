@@ -117,11 +117,21 @@ STDMETHODIMP CMemoryAllocator::Commit() {
             return E_FAIL;
         case AS_Prop: {
             ASSERT(m_eState == AS_Prop);
+            // A count no stream needs would only exhaust the heap record by
+            // record: refused before anything is allocated.
+            if (m_props.cBuffers > MAX_ALLOCATOR_BUFFERS)
+                return E_INVALIDARG;
             // Memory stays allocated after a decommit; a new commit replaces
             // it (the buffers are all back in AS_Prop; sample blocks may not
-            // be yet, CSampleArray copes).
-            if (FAILED(m_samples.Reserve(m_props.cBuffers)) || FAILED(m_buffers.Allocate(m_props)))
+            // be yet, CSampleArray copes). The buffer block first: it is the
+            // one that may not be had, and nothing is then left behind.
+            if (FAILED(m_buffers.Allocate(m_props)))
                 return E_OUTOFMEMORY;
+            if (FAILED(m_samples.Reserve(m_props.cBuffers))) {
+                m_buffers.Free();
+                m_samples.Reserve(0);  // gives back the free sample records
+                return E_OUTOFMEMORY;
+            }
             // The commit reference: kept until every buffer is back after
             // the decommit.
             AddRef();

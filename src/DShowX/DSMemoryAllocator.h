@@ -11,6 +11,10 @@
 
 class CMediaSample;
 
+// The most buffers Commit lays out. Streams use a handful; a larger count is
+// a caller's mistake that would otherwise take one heap record per buffer.
+#define MAX_ALLOCATOR_BUFFERS 65536
+
 // States of the allocator.
 enum AllocatorState {
     AS_Create = 0,     // constructed, no semaphore yet (also after the final release)

@@ -5,7 +5,53 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <atomic>
+
 namespace {
+
+// The listener check of DSTraceListening. Any thread may refresh the answer;
+// g_lRefreshing elects one at a time, the others use the answer they find.
+std::atomic<LONG> g_lForced{0};
+std::atomic<LONG> g_lListening{0};
+std::atomic<LONG> g_lChecked{0};  // 0: ask at the next message
+std::atomic<DWORD> g_dwCheckedAt{0};
+std::atomic<LONG> g_lRefreshing{0};
+
+// Threads showing an assertion's question, by identifier (0: free entry).
+const int kAssertThreads = 64;
+std::atomic<DWORD> g_arrInAssert[kAssertThreads];
+
+BOOL AskForListener() {
+    if (IsDebuggerPresent())
+        return TRUE;
+    HANDLE hReady = OpenEventA(SYNCHRONIZE, FALSE, "DBWIN_BUFFER_READY");
+    if (!hReady)
+        return FALSE;
+    CloseHandle(hReady);
+    return TRUE;
+}
+
+// Marks the calling thread as showing an assertion's question for its life.
+class CInAssert {
+public:
+    CInAssert() : m_nEntry(-1) {
+        const DWORD dwId = GetCurrentThreadId();
+        for (int i = 0; i < kAssertThreads && m_nEntry < 0; ++i) {
+            DWORD dwFree = 0;
+            if (g_arrInAssert[i].compare_exchange_strong(dwFree, dwId))
+                m_nEntry = i;
+        }
+    }
+    ~CInAssert() {
+        if (m_nEntry >= 0)
+            g_arrInAssert[m_nEntry].store(0);
+    }
+    CInAssert(const CInAssert&) = delete;
+    CInAssert& operator=(const CInAssert&) = delete;
+
+private:
+    int m_nEntry;
+};
 
 // Formats into a fixed buffer; a text that does not fit is cut and still
 // terminated, so nothing is ever written past the buffer.
@@ -19,7 +65,45 @@ void FormatBounded(LPSTR pszBuffer, size_t cbBuffer, LPCSTR pszFormat, ...) {
 
 }  // namespace
 
-void DSTrace(DWORD dwCategory, UINT nLevel, LPCSTR pszFormat, ...) {
+BOOL DSTraceListening() {
+    if (g_lForced.load(std::memory_order_relaxed))
+        return TRUE;
+    const DWORD dwNow = GetTickCount();
+    if (g_lChecked.load(std::memory_order_acquire) &&
+        (LONG)(dwNow - g_dwCheckedAt.load(std::memory_order_relaxed)) < TRACE_LISTENER_REFRESH_MS)
+        return g_lListening.load(std::memory_order_relaxed);
+    if (g_lRefreshing.exchange(1, std::memory_order_acquire))
+        return g_lListening.load(std::memory_order_relaxed);
+    // The caller's arguments, evaluated after this check, may read the last
+    // error: the question must not change it.
+    const DWORD dwLastError = GetLastError();
+    const BOOL bListening = AskForListener();
+    SetLastError(dwLastError);
+    g_lListening.store(bListening, std::memory_order_relaxed);
+    g_dwCheckedAt.store(dwNow, std::memory_order_relaxed);
+    g_lChecked.store(1, std::memory_order_release);
+    g_lRefreshing.store(0, std::memory_order_release);
+    return bListening;
+}
+
+void DSTraceForceOutput(BOOL bForce) {
+    g_lForced.store(bForce ? 1 : 0);
+}
+
+void DSTraceRefreshListener() {
+    g_lChecked.store(0);
+}
+
+BOOL IsThreadInAssert(DWORD dwThreadId) {
+    if (dwThreadId == 0)
+        return FALSE;
+    for (int i = 0; i < kAssertThreads; ++i)
+        if (g_arrInAssert[i].load() == dwThreadId)
+            return TRUE;
+    return FALSE;
+}
+
+void DSTraceWrite(DWORD dwCategory, UINT nLevel, LPCSTR pszFormat, ...) {
     if (dwCategory == 0)
         return;
     if (nLevel > TRACE_LEVEL)
@@ -52,7 +136,12 @@ void AssertFailed(LPCSTR pszFile, int nLine, LPCSTR pszExpr) {
     CHAR szQuestion[ASSERT_BUFFER_SIZE];
     FormatBounded(szQuestion, sizeof(szQuestion), "%s (%i)\r\n%s\r\nTerminate/Debug/Ignore?", pszFile, nLine,
                   pszExpr);
-    switch (MessageBoxA(NULL, szQuestion, "ASSERT", MB_ABORTRETRYIGNORE)) {
+    int nAnswer;
+    {
+        CInAssert inAssert;
+        nAnswer = MessageBoxA(NULL, szQuestion, "ASSERT", MB_ABORTRETRYIGNORE);
+    }
+    switch (nAnswer) {
         case IDABORT:
             TerminateProcess(GetCurrentProcess(), 255);
             break;

@@ -22,15 +22,51 @@
 #define ASSERT_BUFFER_SIZE 512
 #define FORMAT_ERROR_BUFFER_SIZE 1024
 
-// Writes one formatted line (at most 511 characters) to the debugger output
-// when the category is non-zero and the level is at most TRACE_LEVEL. The
-// format follows the C run-time's rules, %I64i included.
-void DSTrace(DWORD dwCategory, UINT nLevel, LPCSTR pszFormat, ...);
+// How long the answer of DSTraceListening is kept before it is asked again.
+#define TRACE_LISTENER_REFRESH_MS 250
 
-// Reports a failed assertion on the debugger output and asks whether to
-// terminate the process, break into the debugger or ignore the failure.
-// Returns after Retry or Ignore, with the thread's last error unchanged.
+// Whether anyone receives the debugger output: a debugger is attached, a
+// debug-output listener runs (it creates the event "DBWIN_BUFFER_READY",
+// which OutputDebugStringA itself looks for), or the process asked for every
+// message (DSTraceForceOutput). Writing a message costs a kernel call and an
+// exception even when nobody listens, and blocks while a listener is slow, so
+// messages are formatted and written only when this is true. The answer is
+// refreshed at most every TRACE_LISTENER_REFRESH_MS; between refreshes it
+// costs a tick count and an atomic read.
+BOOL DSTraceListening();
+// A process-local switch that makes DSTraceListening true (tests capture the
+// debugger output in the process; a named event would be seen by every
+// process of the session).
+void DSTraceForceOutput(BOOL bForce);
+// Forgets the answer of DSTraceListening, so the next message asks again.
+void DSTraceRefreshListener();
+
+// Formats one line (at most 511 characters) and writes it to the debugger
+// output. Called through DSTrace.
+void DSTraceWrite(DWORD dwCategory, UINT nLevel, LPCSTR pszFormat, ...);
+
+// True when a message of this category and level would be written.
+#define DSTraceWanted(dwCategory, nLevel) \
+    ((dwCategory) != 0 && (UINT)(nLevel) <= TRACE_LEVEL && DSTraceListening())
+
+// Writes one formatted line to the debugger output when the category is
+// non-zero, the level is at most TRACE_LEVEL and someone listens. The format
+// follows the C run-time's rules, %I64i included. The arguments are evaluated
+// only when the message is written, so a dropped message costs no text
+// conversion: arguments must never have side effects.
+#define DSTrace(dwCategory, nLevel, ...) \
+    (DSTraceWanted(dwCategory, nLevel) ? DSTraceWrite(dwCategory, nLevel, __VA_ARGS__) : (void)0)
+
+// Reports a failed assertion on the debugger output (always, whether anyone
+// listens or not) and asks whether to terminate the process, break into the
+// debugger or ignore the failure. Returns after Retry or Ignore, with the
+// thread's last error unchanged.
 void AssertFailed(LPCSTR pszFile, int nLine, LPCSTR pszExpr);
+
+// True while the thread with this identifier shows an assertion's question.
+// A thread ended there would leave its locks and the window system's state
+// behind, so whoever would end it must wait for the answer instead.
+BOOL IsThreadInAssert(DWORD dwThreadId);
 
 // Active in every build. It does not change the caller's control flow: after
 // an ignored failure the code goes on as if the expression had held.

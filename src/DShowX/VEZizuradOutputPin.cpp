@@ -8,7 +8,10 @@ const char kBannerBegin[] = "  -------------------bbbbbbbbbb-------------------\
 const char kBannerEnd[] = "  -------------------eeeeeeeeee-------------------\n";
 
 // Names the filter a pin belongs to, by its class identifier.
+// Asks the peer only when the line is wanted.
 void Debug_FilterFromPin(DWORD dwCategory, UINT nLevel, IPin* pPin, LPCSTR pszPrefix) {
+    if (!DSTraceWanted(dwCategory, nLevel))
+        return;
     if (!pPin) {
         DSTrace(dwCategory, nLevel, "###Err### %sDebug_FilterFromPin(): Empty pin pointer\n", pszPrefix);
         return;

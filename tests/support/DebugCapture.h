@@ -14,6 +14,21 @@ void InstallDebugCapture();
 // Called by the platform hook for every debugger-output text.
 void OnDebugText(const char* text);
 
+// While an instance lives, the trace facility finds nobody listening: its
+// process-local switch is off and, on Linux, the platform layer's sink (which
+// counts as a listener there) is removed, so nothing is captured there.
+class NoDebugListener {
+public:
+    NoDebugListener();
+    ~NoDebugListener();
+    NoDebugListener(const NoDebugListener&) = delete;
+    NoDebugListener& operator=(const NoDebugListener&) = delete;
+};
+
+// Windows: lets debugger output pass the capture on to the system (a
+// debug-output listener of the session receives it); true while set.
+void SetDebugCapturePassThrough(bool bPass);
+
 // Everything captured since the last ClearDebugText (bounded: very long runs
 // keep the most recent megabytes).
 std::string DebugText();

@@ -53,9 +53,18 @@ bool ChildProcess::Start(const std::vector<std::string>& args, const std::vector
     for (const std::string& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
+    // An extra entry replaces an inherited one of the same name (the C
+    // library takes the first of two).
     std::vector<std::string> env;
-    for (char** e = environ; *e; ++e)
-        env.emplace_back(*e);
+    for (char** e = environ; *e; ++e) {
+        const std::string entry(*e);
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        bool bReplaced = false;
+        for (const std::string& x : extraEnv)
+            bReplaced = bReplaced || x.compare(0, name.size(), name) == 0;
+        if (!bReplaced)
+            env.push_back(entry);
+    }
     for (const std::string& e : extraEnv)
         env.push_back(e);
     std::vector<char*> envp;

@@ -45,6 +45,30 @@ HRESULT CTestObject::s_hrConstruct = S_OK;
 int CTestObject::s_nFinalReleases = 0;
 LONG CTestObject::s_nRefInFinalConstruct = 0;
 
+// Records the module's lock count when its destructor runs.
+struct CLockWitness {
+    LONG* pnSeen;
+    ~CLockWitness() { *pnSeen = CComModuleLock::GetLockCount(); }
+};
+
+class CWitnessObject : public IPersist, public CComObjectRootMT {
+public:
+    BEGIN_INTERFACE_TABLE(CWitnessObject)
+    INTERFACE_ENTRY(IPersist)
+    END_INTERFACE_TABLE()
+
+    ~CWitnessObject() { s_nInDestructor = CComModuleLock::GetLockCount(); }
+    STDMETHOD(GetClassID)(CLSID* pClassID) override {
+        *pClassID = GUID_NULL;
+        return S_OK;
+    }
+
+    static LONG s_nInDestructor, s_nInMember;
+    CLockWitness m_witness{&s_nInMember};
+};
+LONG CWitnessObject::s_nInDestructor = 0;
+LONG CWitnessObject::s_nInMember = 0;
+
 class ComBase : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -67,6 +91,17 @@ TEST_F(ComBase, CreationRunsFinalConstructUnderATemporaryReferenceAndHoldsTheMod
     EXPECT_EQ(1u, pPersist->Release());
     EXPECT_EQ(0u, pPersist->Release());
     EXPECT_EQ(1, CTestObject::s_nFinalReleases);
+}
+
+// The component may not be unloaded while an object's destructors still run
+// its code (a pin's cache waits for its thread there).
+TEST_F(ComBase, ModuleLockOutlivesTheObjectsDestructors) {
+    CComObject<CWitnessObject>* p = NULL;
+    ASSERT_EQ(S_OK, CComObject<CWitnessObject>::CreateObject(&p));
+    EXPECT_EQ(m_nLocks + 1, CComModuleLock::GetLockCount());
+    EXPECT_EQ(0u, p->Release());
+    EXPECT_EQ(m_nLocks + 1, CWitnessObject::s_nInDestructor);
+    EXPECT_EQ(m_nLocks + 1, CWitnessObject::s_nInMember);
 }
 
 TEST_F(ComBase, QueryInterfaceWalksTheTableAndAnswersIUnknownWithTheFirstEntry) {

@@ -193,6 +193,23 @@ TEST_F(MemoryAllocator, StateMachine) {
     EXPECT_EQ(AS_Commit, State());
 }
 
+// A count no stream needs is refused before anything is allocated; a block
+// that cannot be had leaves the allocator as it was, ready for a sane commit.
+TEST_F(MemoryAllocator, CommitRefusesAbsurdCountsAndLeavesNothingBehind) {
+    ASSERT_EQ(S_OK, Set(MAX_ALLOCATOR_BUFFERS + 1, 16, 1, 0));
+    EXPECT_EQ(E_INVALIDARG, m_pAlloc->Commit());
+    EXPECT_EQ(AS_Prop, State());
+    ASSERT_EQ(S_OK, Set(MAX_ALLOCATOR_BUFFERS, 0x7FFFFFF0, 16, 0));  // 128 TiB
+    EXPECT_EQ(E_OUTOFMEMORY, m_pAlloc->Commit());
+    EXPECT_EQ(AS_Prop, State());
+    ASSERT_EQ(S_OK, Set(2, 1000, 1, 0));
+    ASSERT_EQ(S_OK, m_pAlloc->Commit());
+    IMediaSample* pSample = NULL;
+    ASSERT_EQ(S_OK, m_pAlloc->GetBuffer(&pSample, NULL, NULL, 0));
+    EXPECT_EQ(1000, pSample->GetSize());
+    pSample->Release();
+}
+
 TEST_F(MemoryAllocator, BuffersComeBackLastInFirstOut) {
     ASSERT_EQ(S_OK, Set(3, 16, 1, 0));
     ASSERT_EQ(S_OK, m_pAlloc->Commit());

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "DShowX/DSParsers.h"
 #include "DShowX/DSTrace.h"
 #include "DebugCapture.h"
 
@@ -25,6 +26,35 @@ TEST(DSTrace, FiltersByCategoryAndLevelAndAddsNothing) {
     DSTrace(TRACE_APP2, 8, "level %s %I64i\n", "eight", (LONGLONG)-5000000000LL);
     DSTrace(0x80000000, 0, "any category bit\n");
     EXPECT_EQ("level eight -5000000000\nany category bit\n", DebugText());
+}
+
+// With nobody listening a message costs no formatting: its arguments are not
+// even evaluated and nothing reaches the debugger output. Asking whether
+// anyone listens leaves the last error the arguments may read.
+TEST(DSTrace, NothingIsBuiltOrWrittenWithoutAListener) {
+    int nBuilt = 0;
+    CHAR sz[CONV_BUFFER_SIZE];
+    auto Built = [&]() {
+        ++nBuilt;
+        return LL2Str(1234567, sz);
+    };
+    {
+        testsupport::NoDebugListener none;
+        ClearDebugText();
+        DSTrace(TRACE_APP2, 1, "error %s\n", Built());
+        DSTrace(TRACE_APP1, 8, "traffic %s\n", Built());
+        EXPECT_FALSE(DSTraceListening());
+        EXPECT_EQ(0, nBuilt);
+        EXPECT_EQ("", DebugText());
+        DSTraceRefreshListener();
+        SetLastError(ERROR_SHARING_VIOLATION);
+        DSTrace(TRACE_APP2, 1, "asks whether anyone listens\n");
+        EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, GetLastError());
+    }
+    ClearDebugText();
+    DSTrace(TRACE_APP1, 8, "traffic %s\n", Built());
+    EXPECT_EQ(1, nBuilt);
+    EXPECT_EQ("traffic 1 234 567\n", DebugText());
 }
 
 TEST(DSTrace, TextOf511CharactersIsWrittenWhole) {

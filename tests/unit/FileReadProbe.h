@@ -43,13 +43,15 @@ public:
     CRITICAL_SECTION* IndexLock() { return &m_csIndex; }
     // Sets the shared positions as the reader would and wakes the thread.
     void Signal(LONGLONG llCachePos, LONGLONG llFileReadPos, LONGLONG llFileSize) {
-        EnterCriticalSection(&m_csPos);
         m_llCacheReadPos = llCachePos;
         m_llFileReadPos = llFileReadPos;
         m_llFileSize = llFileSize;
         SetEvent(m_arrEvents[0]);
-        LeaveCriticalSection(&m_csPos);
     }
+    // Gives the read-ahead thread a handle it cannot read from (while it is
+    // idle), as a failing disk would.
+    void BreakThreadFile() { m_shThreadFile = CreateEvent(NULL, TRUE, FALSE, NULL); }
+    DWORD ReadThreadId() const { return m_dwReadThreadId; }
 };
 
 const uint64_t kSeed = 20240611;

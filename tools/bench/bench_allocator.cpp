@@ -13,8 +13,10 @@
 #include <chrono>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "DShowX/DSAllocators.h"
+#include "bench/Headlines.h"
 
 namespace {
 
@@ -137,11 +139,16 @@ BENCHMARK(BM_AllocatorCycleTwoThreads)->UseRealTime();
 }  // namespace
 
 int main(int argc, char** argv) {
+    const headlines::Options options = headlines::Parse(&argc, argv);
     benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
+    std::vector<double> one;
+    for (int rep = 0; rep < options.repetitions; ++rep) {
+        benchmark::RunSpecifiedBenchmarks();
+        printf("allocator cycle: one thread %.1f ns, two threads %.1f ns per cycle (wall clock)\n",
+               g_nsPerCycle["one"], g_nsPerCycle["two"]);
+        one.push_back(g_nsPerCycle["one"]);
+    }
     benchmark::Shutdown();
-    printf("allocator cycle: one thread %.1f ns, two threads %.1f ns per cycle (wall clock)\n",
-           g_nsPerCycle["one"], g_nsPerCycle["two"]);
-    printf("allocator.cycle.ns: %.1f\n", g_nsPerCycle["one"]);
+    headlines::Print(options, "allocator.cycle.ns", headlines::Median(one), "%.1f");
     return 0;
 }

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "FileRead.h"
+#include "bench/Headlines.h"
 #include "recorder/RecorderContent.h"
 
 namespace {
@@ -158,16 +159,11 @@ bool MakeFile(const std::string& path) {
     return true;
 }
 
-void Headline(const char* name, const char* cached, const char* plain) {
-    const double c = g_mbps[cached], p = g_mbps[plain];
-    printf("%s: cached %.0f MB/s, plain %.0f MB/s\n", name, c, p);
-    fflush(stdout);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     namespace fs = std::filesystem;
+    const headlines::Options options = headlines::Parse(&argc, argv);
     std::error_code ec;
     const fs::path dir = fs::temp_directory_path() / ("orvex-bench-" + std::to_string(GetCurrentProcessId()));
     fs::create_directories(dir, ec);
@@ -178,15 +174,25 @@ int main(int argc, char** argv) {
         return 1;
     }
     benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
+    std::vector<double> seq, rnd;
+    for (int rep = 0; rep < options.repetitions; ++rep) {
+        benchmark::RunSpecifiedBenchmarks();
+        const double s = g_mbps["plain_seq"] > 0 ? g_mbps["cached_seq"] / g_mbps["plain_seq"] : 0;
+        const double r = g_mbps["plain_rand"] > 0 ? g_mbps["cached_rand"] / g_mbps["plain_rand"] : 0;
+        printf(
+            "reader, repetition %d: seq64k cached %.0f MB/s, plain %.0f MB/s (%.2f); rand64k_hits cached "
+            "%.0f "
+            "MB/s, plain %.0f MB/s (%.2f)\n",
+            rep + 1, g_mbps["cached_seq"], g_mbps["plain_seq"], s, g_mbps["cached_rand"],
+            g_mbps["plain_rand"], r);
+        fflush(stdout);
+        seq.push_back(s);
+        rnd.push_back(r);
+    }
     benchmark::Shutdown();
     fs::remove_all(dir, ec);
 
-    Headline("reader seq64k", "cached_seq", "plain_seq");
-    Headline("reader rand64k_hits", "cached_rand", "plain_rand");
-    const double seq = g_mbps["plain_seq"] > 0 ? g_mbps["cached_seq"] / g_mbps["plain_seq"] : 0;
-    const double rnd = g_mbps["plain_rand"] > 0 ? g_mbps["cached_rand"] / g_mbps["plain_rand"] : 0;
-    printf("reader.seq64k.ratio_vs_pread: %.2f\n", seq);
-    printf("reader.rand64k_hits.ratio_vs_pread: %.2f\n", rnd);
+    headlines::Print(options, "reader.seq64k.ratio_vs_" + options.baseline, headlines::Median(seq));
+    headlines::Print(options, "reader.rand64k_hits.ratio_vs_" + options.baseline, headlines::Median(rnd));
     return 0;
 }

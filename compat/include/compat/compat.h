@@ -16,6 +16,12 @@ void CompatSetDebugOutputSink(COMPAT_DEBUG_SINK sink, void* context);
 // ...); 0 restores the environment's policy.
 void CompatSetMessageBoxAnswer(int answer);
 
+// Stands in for the person in front of a message box: every MessageBoxA
+// calls the handler on the calling thread and answers what it returns (a
+// handler may block, as a person may take time). Null removes it.
+typedef int (*COMPAT_MESSAGEBOX_HANDLER)(void* context, const char* text, const char* caption);
+void CompatSetMessageBoxHandler(COMPAT_MESSAGEBOX_HANDLER handler, void* context);
+
 #ifdef __cplusplus
 }
 #endif
