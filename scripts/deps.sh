@@ -11,7 +11,7 @@ declare -A GROUPS_PKGS=(
     [media]="ffmpeg xvfb imagemagick gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav"
 )
 declare -A COMMAND_GROUPS=(
-    [test]="build windows bench"
+    [test]="build windows bench media"
     [bench]="build windows bench"
     [demo]="build windows bench media"
 )
