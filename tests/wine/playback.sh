@@ -7,8 +7,11 @@
 #             to the sample grabber (the graph manager puts the splitter in)
 #   typed     the source chosen by the graph manager from the file's check
 #             bytes (AddSourceFilter), which must be the reader's CLSID
-# Runs in its own Wine prefix, without a display. Prints one line per graph
-# beginning "wine playback:".
+#   window    RenderFile (check bytes again) with Wine's video renderer on a
+#             virtual display (Xvfb), and a screenshot that must show the
+#             picture; Wine's video renderers cannot be created without one
+# Runs in its own Wine prefix, without a display but for the last graph.
+# Prints one line per graph beginning "wine playback:".
 #
 # Usage: playback.sh BIN_DIR WORK_DIR
 set -u
@@ -42,9 +45,27 @@ play() {
     shift
     log="$work/$name.log"
     t0=$(date +%s)
-    timeout 90 sh "$src/scripts/wine-run.sh" "$bin/player.exe" "$media" --expect-frames "$frames" \
-        --timeout 30 --graph "$@" >"$log" 2>"$work/$name.stderr"
+    if [ "$name" = window ]; then
+        # Wine's desktop belongs to the prefix's running server: one started
+        # without a display cannot create windows for a later process.
+        settle
+        rm -f "$work/window.png"
+        env -u DISPLAY timeout 90 sh "$src/scripts/play-window.sh" "$bin" "$work/window.png" 25 "$media" \
+            --expect-frames "$frames" --timeout 30 --graph "$@" >"$log" 2>"$work/$name.stderr"
+    else
+        timeout 90 sh "$src/scripts/wine-run.sh" "$bin/player.exe" "$media" --expect-frames "$frames" \
+            --timeout 30 --graph "$@" >"$log" 2>"$work/$name.stderr"
+    fi
     rc=$?
+    if [ "$name" = window ] && [ $rc -eq 0 ]; then
+        # The test picture is colour bars: a blank or black screen has
+        # (almost) no spread.
+        spread=$(convert "$work/window.png" -format '%[fx:standard_deviation]' info: 2>/dev/null)
+        if ! awk -v s="${spread:-0}" 'BEGIN { exit !(s > 0.05) }'; then
+            echo "screenshot $work/window.png shows no picture (spread ${spread:-none})" >>"$log"
+            rc=1
+        fi
+    fi
     line=$(grep '^player: frames=' "$log" | sed 's/^player: //')
     echo "wine playback: $name ${line:-no figures} expected=$frames rc=$rc run_s=$(( $(date +%s) - t0 ))"
     if [ $rc -ne 0 ]; then
@@ -55,4 +76,5 @@ play() {
 }
 play explicit --source "$reader"
 play typed --source auto --expect-source "$reader"
+play window --renderfile --expect-source "$reader"
 exit $failed
