@@ -13,16 +13,17 @@
 # Runs in its own Wine prefix, without a display but for the last graph.
 # Prints one line per graph beginning "wine playback:".
 #
-# Usage: playback.sh BIN_DIR WORK_DIR
+# Usage: playback.sh BIN_DIR WORK_DIR MEDIA_DIR
 set -u
 bin=$1
 work=$2
+mediadir=$3
 src=$(cd "$(dirname "$0")/../.." && pwd)
 reader='{E436EBB5-524F-11CE-9F53-0020AF0BA770}'
 mkdir -p "$work"
 export ORVEX_WINEPREFIX="$work/wineprefix"
 
-media="$work/short.mpg"
+media="$mediadir/short.mpg"
 sh "$src/scripts/make-media.sh" "$media" 4 || exit 1
 frames=$(cat "$media.frames")
 

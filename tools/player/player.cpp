@@ -267,7 +267,7 @@ private:
     void FindSource();
     void PrintGraph();
     double FrameInterval();
-    void Sample(double elapsed);
+    void Sample();
 
     const Options& m_o;
     Ptr<IGraphBuilder> m_graph;
@@ -409,10 +409,8 @@ void Player::FindSource() {
     IBaseFilter* f;
     while (e->Next(1, &f, nullptr) == S_OK) {
         Ptr<IFileSourceFilter> fs;
-        if (!m_source && SUCCEEDED(fs.QueryFrom(f, IID_IFileSourceFilter))) {
-            f->AddRef();
-            *(&m_source) = f;
-        }
+        if (!m_source && SUCCEEDED(fs.QueryFrom(f, IID_IFileSourceFilter)))
+            m_source.QueryFrom(f, IID_IBaseFilter);
         f->Release();
     }
 }
@@ -541,7 +539,7 @@ double Player::FrameInterval() {
 }
 
 // Reads the source's own figures, where it offers them.
-void Player::Sample(double elapsed) {
+void Player::Sample() {
     if (!m_orvex)
         return;
     LONGLONG size = 0, pos = 0;
@@ -598,7 +596,7 @@ int Player::Play() {
             }
         }
         const double now = Now(), elapsed = now - start;
-        Sample(elapsed);
+        Sample();
         const player::FrameSummary s = m_clock.Summary(interval, start);
         if (!done && s.lastSeconds >= 0 && now - s.lastSeconds >= m_o.idleSeconds &&
             !WriterActive(m_o.file)) {
