@@ -202,7 +202,7 @@ LONGLONG FileSizeOf(const std::wstring& path) {
     return ((LONGLONG)a.nFileSizeHigh << 32) | a.nFileSizeLow;
 }
 
-HRESULT FirstPin(IBaseFilter* filter, PIN_DIRECTION want, bool unconnectedOnly, IPin** out) {
+HRESULT FirstPin(IBaseFilter* filter, PIN_DIRECTION want, IPin** out) {
     *out = nullptr;
     Ptr<IEnumPins> pins;
     HRESULT hr = filter->EnumPins(&pins);
@@ -211,9 +211,7 @@ HRESULT FirstPin(IBaseFilter* filter, PIN_DIRECTION want, bool unconnectedOnly, 
     IPin* pin;
     while (pins->Next(1, &pin, nullptr) == S_OK) {
         PIN_DIRECTION dir;
-        Ptr<IPin> peer;
-        if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == want &&
-            (!unconnectedOnly || pin->ConnectedTo(&peer) == VFW_E_NOT_CONNECTED)) {
+        if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == want) {
             *out = pin;
             return S_OK;
         }
@@ -278,7 +276,7 @@ private:
     Ptr<ISampleGrabber> m_grabber;
     Ptr<IOrvexFileSource> m_orvex;
     FrameClock m_clock;
-    bool m_videoEnded = false;
+    bool m_videoEnded = false;  // the grabber and the video sink are connected
     int m_nullRenderers = 0;
 
     // Figures sampled while playing.
@@ -300,8 +298,8 @@ HRESULT Player::ConnectVideoSink() {
     Ptr<IPin> out, sinkIn;
     Ptr<IBaseFilter> sink;
     HRESULT hr = AddNew(m_o.videoWindow ? CLSID_VideoRenderer : CLSID_NullRenderer, L"Video sink", &sink);
-    if (FAILED(hr) || FAILED(hr = FirstPin(m_grabberFilter.Get(), PINDIR_OUTPUT, false, &out)) ||
-        FAILED(hr = FirstPin(sink.Get(), PINDIR_INPUT, false, &sinkIn)) ||
+    if (FAILED(hr) || FAILED(hr = FirstPin(m_grabberFilter.Get(), PINDIR_OUTPUT, &out)) ||
+        FAILED(hr = FirstPin(sink.Get(), PINDIR_INPUT, &sinkIn)) ||
         FAILED(hr = m_graph->Connect(out.Get(), sinkIn.Get())))
         return hr;
     m_videoEnded = true;
@@ -314,7 +312,7 @@ HRESULT Player::EndBranch(IPin* pin) {
     HRESULT hr;
     if (!m_videoEnded && MajorTypeOf(pin) == MEDIATYPE_Video) {
         Ptr<IPin> in;
-        if (FAILED(hr = FirstPin(m_grabberFilter.Get(), PINDIR_INPUT, false, &in)) ||
+        if (FAILED(hr = FirstPin(m_grabberFilter.Get(), PINDIR_INPUT, &in)) ||
             FAILED(hr = m_graph->Connect(pin, in.Get())))
             return hr;
         return ConnectVideoSink();
@@ -324,7 +322,7 @@ HRESULT Player::EndBranch(IPin* pin) {
     WCHAR name[32];
     wsprintfW(name, L"Null renderer %d", ++m_nullRenderers);
     if (FAILED(hr = AddNew(CLSID_NullRenderer, name, &sink)) ||
-        FAILED(hr = FirstPin(sink.Get(), PINDIR_INPUT, false, &sinkIn)))
+        FAILED(hr = FirstPin(sink.Get(), PINDIR_INPUT, &sinkIn)))
         return hr;
     return m_graph->Connect(pin, sinkIn.Get());
 }
@@ -350,9 +348,8 @@ HRESULT Player::EndAllBranches() {
         IPin* pin;
         while (pins->Next(1, &pin, nullptr) == S_OK) {
             PIN_DIRECTION dir;
-            pin->QueryDirection(&dir);
             Ptr<IPin> peer;
-            if (dir != PINDIR_OUTPUT || pin == nullptr) {
+            if (FAILED(pin->QueryDirection(&dir)) || dir != PINDIR_OUTPUT) {
                 pin->Release();
                 continue;
             }
@@ -360,7 +357,7 @@ HRESULT Player::EndAllBranches() {
                 PIN_INFO info;
                 Ptr<IPin> ignored;
                 if (SUCCEEDED(peer->QueryPinInfo(&info)) && info.pFilter) {
-                    const bool renderer = FAILED(FirstPin(info.pFilter, PINDIR_OUTPUT, false, &ignored));
+                    const bool renderer = FAILED(FirstPin(info.pFilter, PINDIR_OUTPUT, &ignored));
                     if (renderer && info.pFilter != m_grabberFilter.Get()) {
                         m_graph->RemoveFilter(info.pFilter);  // disconnects the pin
                         open.push_back(pin);
@@ -378,7 +375,7 @@ HRESULT Player::EndAllBranches() {
     }
     hr = S_OK;
     Ptr<IPin> grabberIn, grabberPeer;
-    if (SUCCEEDED(FirstPin(m_grabberFilter.Get(), PINDIR_INPUT, false, &grabberIn)) &&
+    if (SUCCEEDED(FirstPin(m_grabberFilter.Get(), PINDIR_INPUT, &grabberIn)) &&
         grabberIn->ConnectedTo(&grabberPeer) == S_OK)
         hr = ConnectVideoSink();
     // Video first, so that the first video branch gets the grabber.
@@ -507,8 +504,8 @@ HRESULT Player::Build() {
         // fails without a display, where no video renderer can be created.
         Ptr<IPin> out, in;
         if (FAILED(hr = m_graph->AddFilter(m_grabberFilter.Get(), L"Frame clock")) ||
-            FAILED(hr = FirstPin(m_source.Get(), PINDIR_OUTPUT, false, &out)) ||
-            FAILED(hr = FirstPin(m_grabberFilter.Get(), PINDIR_INPUT, false, &in)) ||
+            FAILED(hr = FirstPin(m_source.Get(), PINDIR_OUTPUT, &out)) ||
+            FAILED(hr = FirstPin(m_grabberFilter.Get(), PINDIR_INPUT, &in)) ||
             FAILED(hr = m_graph->Connect(out.Get(), in.Get())))
             return hr;
     }
