@@ -282,6 +282,7 @@ private:
     // Figures sampled while playing.
     LONGLONG m_fileSize = -1, m_readPos = -1, m_maxLagBytes = 0;
     DWORD m_waitSize = 0;
+    LONG m_writeRate = 0, m_readRate = 0;  // bytes per second, as the source measures them
     double m_cueSeconds = 0;
 };
 
@@ -541,7 +542,8 @@ void Player::Sample() {
         return;
     LONGLONG size = 0, pos = 0;
     DWORD wait = 0;
-    if (SUCCEEDED(m_orvex->GetFileSize(&size, nullptr)) && SUCCEEDED(m_orvex->GetReadPos(&pos, nullptr))) {
+    if (SUCCEEDED(m_orvex->GetFileSize(&size, &m_writeRate)) &&
+        SUCCEEDED(m_orvex->GetReadPos(&pos, &m_readRate))) {
         m_fileSize = size;
         m_readPos = pos;
         if (size - pos > m_maxLagBytes)
@@ -611,8 +613,9 @@ int Player::Play() {
             nextProgress += 1.0;
             printf("progress: t=%.1fs frames=%zu stalls=%zu", elapsed, s.frames, s.stalls);
             if (m_orvex)
-                printf(" size=%lld readpos=%lld lag=%lld wait=%lu", (long long)m_fileSize,
-                       (long long)m_readPos, (long long)(m_fileSize - m_readPos), (unsigned long)m_waitSize);
+                printf(" size=%lld growth=%ld readpos=%lld readrate=%ld lag=%lld wait=%lu",
+                       (long long)m_fileSize, (long)m_writeRate, (long long)m_readPos, (long)m_readRate,
+                       (long long)(m_fileSize - m_readPos), (unsigned long)m_waitSize);
             printf("\n");
             fflush(stdout);
         }
