@@ -3,18 +3,22 @@
 // filter offers its control interface, how far reading lagged behind the end
 // of a growing file. Windows only; the project runs it under Wine.
 //
-//   player FILE [--source CLSID] [--renderfile] [--video null|window]
+//   player FILE [--source CLSID|auto] [--renderfile] [--video null|window]
 //               [--timeout S] [--idle MS] [--expect-frames N] [--expect-source CLSID]
-//               [--progress] [--graph]
+//               [--progress] [--graph] [--log-frames]
 //
 // The graph is built explicitly by default: the source filter (CLSID, by
 // default the platform's "File Source (Async.)") is created, added and loaded,
-// and its output pin rendered. --renderfile lets the graph manager choose the
-// source itself (by the file's check bytes). Either way the video branch then
-// ends in a sample grabber that times every frame, followed by a null renderer
-// or, with --video window, a real video renderer (it needs a display); every
-// other branch ends in a null renderer. Playback runs at normal speed against
-// the graph clock.
+// and its output pin connected to the sample grabber, the graph manager
+// putting the splitter between (rendering the pin would need a video renderer,
+// which cannot be created without a display). --source auto lets the graph
+// manager choose the source by the file's check bytes (AddSourceFilter);
+// --renderfile lets it build the whole graph (RenderFile), whose renderers
+// are then replaced. Either way the video branch ends in a sample grabber that
+// times every frame, followed by a null renderer or, with --video window, a
+// real video renderer (it needs a display); every other branch ends in a null
+// renderer. Playback runs at normal speed against the graph clock. --graph
+// prints the graph, --log-frames every frame's arrival and stream time.
 //
 // It stops at EC_COMPLETE, or, for a file that was growing, once its writer
 // has closed it, the source has read up to its final size (when the source
@@ -667,8 +671,9 @@ int Player::Play() {
 int Usage() {
     fprintf(
         stderr,
-        "usage: player FILE [--source CLSID] [--renderfile] [--video null|window] [--timeout S] [--idle MS]\n"
-        "              [--expect-frames N] [--expect-source CLSID] [--progress] [--graph]\n");
+        "usage: player FILE [--source CLSID|auto] [--renderfile] [--video null|window] [--timeout S] [--idle "
+        "MS]\n"
+        "              [--expect-frames N] [--expect-source CLSID] [--progress] [--graph] [--log-frames]\n");
     return kUsage;
 }
 
