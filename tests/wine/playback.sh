@@ -11,6 +11,8 @@
 #             virtual display (Xvfb), and a screenshot that must show the
 #             picture (play-window.sh checks it); Wine's video renderers
 #             cannot be created without a display
+# and, first, bytes that are no media must be refused at once (exit code 3)
+# rather than play or hang.
 # Runs in its own Wine prefix, without a display but for the last graph.
 # Prints one line per graph beginning "wine playback:".
 #
@@ -68,6 +70,12 @@ play() {
         failed=1
     fi
 }
+noise="$work/noise.bin"
+awk 'BEGIN { srand(7); for (i = 0; i < 20000; i++) printf "%c", 32 + int(rand() * 90) }' >"$noise"
+timeout 60 sh "$src/scripts/wine-run.sh" "$bin/player.exe" "$noise" --timeout 10 >"$work/refused.log" 2>/dev/null
+rc=$?
+echo "wine playback: refused $(sed -n 's/^player: graph built in [0-9]* ms: /hr=/p' "$work/refused.log") rc=$rc"
+[ $rc -eq 3 ] || failed=1
 play explicit --source "$reader"
 play typed --source auto --expect-source "$reader"
 play window --renderfile --expect-source "$reader"
