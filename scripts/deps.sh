@@ -8,10 +8,10 @@ declare -A GROUPS_PKGS=(
     [build]="cmake make g++ clang libclang-rt-14-dev llvm googletest strace"
     [windows]="g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 wine64 wine"
     [bench]="libbenchmark-dev"
-    [media]="ffmpeg xvfb imagemagick gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav"
+    [media]="ffmpeg xvfb xauth imagemagick gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav"
 )
 declare -A COMMAND_GROUPS=(
-    [test]="build windows bench"
+    [test]="build windows bench media"
     [bench]="build windows bench"
     [demo]="build windows bench media"
 )

@@ -9,8 +9,14 @@
 //       appends the source file's bytes
 //
 // Each chunk is flushed before the next is due, so readers see the file grow
-// chunk by chunk. --rate 0 writes as fast as possible. --hold keeps the file
-// open for a while after the last byte. Exit code 0 on success.
+// chunk by chunk. --rate 0 writes as fast as possible. --rate auto (with
+// --copy of an MPEG program stream) writes at the stream's own rate: a chunk
+// is due when the clock reference of the last pack header in it has come,
+// counted from the first pack's (recorder/PackClock.h), so the copy takes
+// as long as the stream plays, variable bit rate included, and needs nothing
+// but the stream itself. --hold keeps the file open for a while after the
+// last byte. Exit code 0 on success, 2 for bad arguments (also --rate auto
+// on a source without pack headers in its first chunk).
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -20,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "PackClock.h"
 #include "RecorderContent.h"
 
 namespace {
@@ -31,6 +38,7 @@ struct Options {
     uint64_t seed = 0;
     uint64_t size = 0;
     double rate = 1 << 20;
+    bool streamRate = false;  // --rate auto
     size_t chunk = 64 * 1024;
     unsigned holdMs = 0;
 };
@@ -38,7 +46,8 @@ struct Options {
 int Usage() {
     fprintf(stderr,
             "usage: recorder <file> (--seed N --size BYTES | --copy SOURCE) [--rate BYTES_PER_SECOND] "
-            "[--chunk BYTES] [--hold MS]\n");
+            "[--chunk BYTES] [--hold MS]\n"
+            "       --rate auto: a copied MPEG program stream at its own rate\n");
     return 2;
 }
 
@@ -59,7 +68,8 @@ bool Parse(int argc, char** argv, Options& o) {
         } else if (a == "--copy") {
             o.copyFrom = v;
         } else if (a == "--rate") {
-            o.rate = strtod(v, nullptr);
+            o.streamRate = !strcmp(v, "auto");
+            o.rate = o.streamRate ? 0 : strtod(v, nullptr);
         } else if (a == "--chunk") {
             o.chunk = (size_t)strtoull(v, nullptr, 0);
         } else if (a == "--hold") {
@@ -68,10 +78,19 @@ bool Parse(int argc, char** argv, Options& o) {
             return false;
         }
     }
-    return o.chunk > 0 && o.rate >= 0 && (o.seeded != !o.copyFrom.empty());
+    return o.chunk > 0 && o.rate >= 0 && (o.seeded != !o.copyFrom.empty()) && (!o.streamRate || !o.seeded);
 }
 
 }  // namespace
+
+// True if the source's first chunk holds a pack header to pace by.
+bool StartsWithPacks(FILE* in, size_t chunk) {
+    std::vector<uint8_t> head(chunk);
+    const size_t n = fread(head.data(), 1, head.size(), in);
+    recorder::PackClock clock;
+    clock.Feed(head.data(), n);
+    return clock.Packs() > 0 && fseek(in, 0, SEEK_SET) == 0;
+}
 
 int main(int argc, char** argv) {
     Options o;
@@ -89,6 +108,14 @@ int main(int argc, char** argv) {
         fclose(out);
         return 1;
     }
+    if (o.streamRate && !StartsWithPacks(in, o.chunk)) {
+        fprintf(stderr, "recorder: --rate auto: %s does not begin as an MPEG program stream\n",
+                o.copyFrom.c_str());
+        fclose(in);
+        fclose(out);
+        return 2;
+    }
+    recorder::PackClock clock;
     // 64-bit offsets: recordings pass 2 GiB, and long is 32 bits on Windows.
 #ifdef _WIN32
     _fseeki64(out, 0, SEEK_END);
@@ -115,10 +142,18 @@ int main(int argc, char** argv) {
             if (n == 0)
                 break;
         }
-        if (o.rate > 0) {
+        double dueSeconds = -1;
+        if (o.streamRate) {
+            // The stream's own rate: due when the last pack in it is.
+            clock.Feed(buf.data(), n);
+            dueSeconds = clock.Seconds();
+        } else if (o.rate > 0) {
             // Steady rate: this chunk is due when the bytes before it have
             // had their time.
-            const auto due = start + std::chrono::duration<double>((double)written / o.rate);
+            dueSeconds = (double)written / o.rate;
+        }
+        if (dueSeconds > 0) {
+            const auto due = start + std::chrono::duration<double>(dueSeconds);
             std::this_thread::sleep_until(
                 std::chrono::time_point_cast<std::chrono::steady_clock::duration>(due));
         }
