@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include <benchmark/benchmark.h>
+
 namespace headlines {
 
 struct Options {
@@ -42,6 +44,15 @@ inline Options Parse(int* argc, char** argv) {
     *argc = out;
     argv[out] = nullptr;
     return o;
+}
+
+// Runs every registered benchmark once more. Each run gets a console
+// reporter of its own: the library's default one (Google Benchmark 1.7)
+// crashes on a second run when the output is not a terminal, as under
+// make bench.
+inline void RunBenchmarks() {
+    benchmark::ConsoleReporter reporter(benchmark::ConsoleReporter::OO_Tabular);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
 }
 
 inline double Median(std::vector<double> v) {

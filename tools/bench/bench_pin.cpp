@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "CoFileSourceOutput.h"
+#include "bench/Headlines.h"
 #include "recorder/RecorderContent.h"
 
 namespace {
@@ -124,6 +125,7 @@ bool MakeFile(const std::string& path) {
 
 int main(int argc, char** argv) {
     namespace fs = std::filesystem;
+    const headlines::Options options = headlines::Parse(&argc, argv);
     std::error_code ec;
     const fs::path dir =
         fs::temp_directory_path() / ("orvex-bench-pin-" + std::to_string(GetCurrentProcessId()));
@@ -135,13 +137,18 @@ int main(int argc, char** argv) {
         return 1;
     }
     benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
+    std::vector<double> ratios;
+    for (int rep = 0; rep < options.repetitions; ++rep) {
+        headlines::RunBenchmarks();
+        const double pin = g_mbps["pin"], reader = g_mbps["reader"], plain = g_mbps["plain"];
+        const double ratio = plain > 0 ? pin / plain : 0;
+        printf("pin, repetition %d: seq64k pin %.0f MB/s, reader alone %.0f MB/s, plain %.0f MB/s (%.2f)\n",
+               rep + 1, pin, reader, plain, ratio);
+        fflush(stdout);
+        ratios.push_back(ratio);
+    }
     benchmark::Shutdown();
     fs::remove_all(dir, ec);
-
-    const double pin = g_mbps["pin"], reader = g_mbps["reader"], plain = g_mbps["plain"];
-    printf("pin seq64k: pin %.0f MB/s, reader alone %.0f MB/s, plain %.0f MB/s\n", pin, reader, plain);
-    printf("pin.seq64k.ratio_vs_pread: %.2f\n", plain > 0 ? pin / plain : 0);
-    fflush(stdout);
+    headlines::Print(options, "pin.seq64k.ratio_vs_" + options.baseline, headlines::Median(ratios));
     return 0;
 }

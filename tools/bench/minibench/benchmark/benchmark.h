@@ -75,8 +75,22 @@ inline void DoNotOptimize(T const& value) {
     asm volatile("" : : "r,m"(value) : "memory");
 }
 
+// The reporters: this harness writes its own table whatever is passed.
+class BenchmarkReporter {
+public:
+    virtual ~BenchmarkReporter() {}
+};
+class ConsoleReporter : public BenchmarkReporter {
+public:
+    enum OutputOptions { OO_None = 0, OO_Color = 1, OO_Tabular = 2, OO_Defaults = OO_Color | OO_Tabular };
+    explicit ConsoleReporter(OutputOptions = OO_Defaults) {}
+};
+
 void Initialize(int* argc, char** argv);
 size_t RunSpecifiedBenchmarks();
+inline size_t RunSpecifiedBenchmarks(BenchmarkReporter*) {
+    return RunSpecifiedBenchmarks();
+}
 void Shutdown();
 
 }  // namespace benchmark
