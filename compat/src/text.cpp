@@ -264,28 +264,23 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteS
     return out;
 }
 
-// The ANSI code page is UTF-8 here, so CP_ACP follows Windows' rules for
-// CP_UTF8: flags other than WC_ERR_INVALID_CHARS are refused
-// (ERROR_INVALID_FLAGS), and so are a default character and its used flag
-// (ERROR_INVALID_PARAMETER). A value that is no Unicode scalar (a lone
-// surrogate) becomes U+FFFD, or fails the call with
+// The ANSI code page is UTF-8 here. As under Wine, the best-fit flag and a
+// default character are accepted and change nothing (UTF-8 needs neither); a
+// value that is no Unicode scalar (a lone surrogate) becomes U+FFFD and is
+// reported through lpUsedDefaultChar, or fails the call with
 // ERROR_NO_UNICODE_TRANSLATION under WC_ERR_INVALID_CHARS.
 int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharStr, int cchWideChar,
-                               LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar,
-                               LPBOOL lpUsedDefaultChar) {
+                               LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR, LPBOOL lpUsedDefaultChar) {
     if (CodePage != CP_ACP && CodePage != CP_UTF8 && CodePage != CP_OEMCP) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    if (dwFlags & ~(DWORD)WC_ERR_INVALID_CHARS) {
-        SetLastError(ERROR_INVALID_FLAGS);
-        return 0;
-    }
-    if (!lpWideCharStr || cchWideChar == 0 || cbMultiByte < 0 || (cbMultiByte > 0 && !lpMultiByteStr) ||
-        lpDefaultChar || lpUsedDefaultChar) {
+    if (!lpWideCharStr || cchWideChar == 0 || cbMultiByte < 0 || (cbMultiByte > 0 && !lpMultiByteStr)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
+    if (lpUsedDefaultChar)
+        *lpUsedDefaultChar = FALSE;
     int len = cchWideChar < 0 ? (int)wcslen(lpWideCharStr) + 1 : cchWideChar;
     int out = 0;
     for (int i = 0; i < len; ++i) {
@@ -295,6 +290,8 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWSTR lpWideCharS
                 SetLastError(ERROR_NO_UNICODE_TRANSLATION);
                 return 0;
             }
+            if (lpUsedDefaultChar)
+                *lpUsedDefaultChar = TRUE;
             cp = 0xFFFD;
         }
         char enc[4];
