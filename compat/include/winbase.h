@@ -253,6 +253,15 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 BOOL WINAPI FreeLibrary(HMODULE hLibModule);
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 #define GetModuleFileName GetModuleFileNameA
+// A module by the address of its code or data (FROM_ADDRESS), by its name
+// ("x.dll" names x.so; the base name is compared) or, for a null name, the
+// main program. Without UNCHANGED_REFCOUNT the module is loaded once more, as
+// on Windows: FreeLibrary gives that back.
+#define GET_MODULE_HANDLE_EX_FLAG_PIN 0x00000001
+#define GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT 0x00000002
+#define GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS 0x00000004
+BOOL WINAPI GetModuleHandleExA(DWORD dwFlags, LPCSTR lpModuleName, HMODULE* phModule);
+#define GetModuleHandleEx GetModuleHandleExA
 BOOL WINAPI DisableThreadLibraryCalls(HMODULE hLibModule);
 
 #define DLL_PROCESS_DETACH 0

@@ -4,6 +4,7 @@
 #include <windef.h>
 #include <winerror.h>
 #include <winbase.h>
+#include <winreg.h>
 #include <wingdi.h>
 #include <winuser.h>
 #include <objbase.h>

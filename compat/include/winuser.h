@@ -49,6 +49,13 @@ typedef struct tagMSG {
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 #define MessageBox MessageBoxA
 
+// Reads a string of the module's string table (compat/strings.h; a null
+// module is the main program) into the buffer, cut to cchBufferMax - 1
+// characters and terminated. Returns the characters copied, or 0 (and an
+// empty buffer) when the module has no such string.
+int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax);
+#define LoadString LoadStringA
+
 // Like Windows, output is limited to 1024 characters including the terminator.
 int WINAPIV wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...);
 int WINAPI wvsprintfA(LPSTR lpOut, LPCSTR lpFmt, va_list arglist);

@@ -255,7 +255,7 @@ DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL 
     KRef refs[MAXIMUM_WAIT_OBJECTS];
     for (DWORD i = 0; i < nCount; ++i) {
         refs[i] = LookupHandle(lpHandles[i]);
-        if (!refs[i] || refs[i]->kind() == KObject::kFile) {
+        if (!refs[i] || refs[i]->kind() == KObject::kFile || refs[i]->kind() == KObject::kKey) {
             SetLastError(ERROR_INVALID_HANDLE);
             return WAIT_FAILED;
         }

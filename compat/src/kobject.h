@@ -29,7 +29,7 @@ std::mutex& SyncLock();
 
 class KObject {
 public:
-    enum Kind { kEvent, kSemaphore, kTimer, kThread, kFile };
+    enum Kind { kEvent, kSemaphore, kTimer, kThread, kFile, kKey };
 
     explicit KObject(Kind kind) : m_kind(kind) {}
     virtual ~KObject() = default;

@@ -2,6 +2,7 @@
 #include "kobject.h"
 
 #include <compat/compat.h>
+#include <compat/strings.h>
 
 #include <dlfcn.h>
 #include <errno.h>
@@ -104,6 +105,83 @@ std::string ModulePath(LPCSTR name) {
     if (n >= 4 && strcasecmp(path.c_str() + n - 4, ".dll") == 0)
         path.replace(n - 4, 4, ".so");
     return path;
+}
+
+// The main program's link map, the first of the loader's list. A module
+// handle of this layer is the loader's handle, which is the module's map.
+struct link_map* MainMap() {
+    void* h = dlopen(NULL, RTLD_LAZY);
+    struct link_map* lm = nullptr;
+    if (h) {
+        dlinfo(h, RTLD_DI_LINKMAP, &lm);
+        dlclose(h);
+    }
+    return lm;
+}
+
+// The map of a module handle, or null when no loaded module has it: the
+// loader itself would take any pointer for a handle.
+struct link_map* LoadedMap(HMODULE h) {
+    for (struct link_map* lm = MainMap(); lm; lm = lm->l_next)
+        if (reinterpret_cast<HMODULE>(lm) == h)
+            return lm;
+    return nullptr;
+}
+
+// Looks for a string in the module's string-table note (compat/strings.h).
+struct StringSearch {
+    const struct link_map* module;
+    UINT id;
+    const char* text;  // found: its bytes and length
+    size_t cb;
+};
+
+uint32_t ReadLE32(const unsigned char* p) {
+    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+}
+
+void FindInNote(const unsigned char* desc, size_t cbDesc, StringSearch* search) {
+    for (size_t pos = 0; pos + 8 <= cbDesc;) {
+        const uint32_t id = ReadLE32(desc + pos), cb = ReadLE32(desc + pos + 4);
+        pos += 8;
+        if (cb > cbDesc - pos)
+            return;
+        if (id == search->id) {
+            search->text = reinterpret_cast<const char*>(desc + pos);
+            search->cb = cb;
+            return;
+        }
+        pos += cb;
+    }
+}
+
+int FindString(struct dl_phdr_info* info, size_t, void* context) {
+    StringSearch* search = static_cast<StringSearch*>(context);
+    const char* name = info->dlpi_name ? info->dlpi_name : "";
+    const char* want = search->module->l_name ? search->module->l_name : "";
+    if (info->dlpi_addr != search->module->l_addr || strcmp(name, want) != 0)
+        return 0;
+    for (int i = 0; i < info->dlpi_phnum && !search->text; ++i) {
+        const ElfW(Phdr)& ph = info->dlpi_phdr[i];
+        if (ph.p_type != PT_NOTE)
+            continue;
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(info->dlpi_addr + ph.p_vaddr);
+        const unsigned char* end = p + ph.p_memsz;
+        while (end - p >= 12 && !search->text) {
+            const size_t cbName = ReadLE32(p), cbDesc = ReadLE32(p + 4);
+            const uint32_t type = ReadLE32(p + 8);
+            const unsigned char* pName = p + 12;
+            const unsigned char* pDesc = pName + compat::NotePad(cbName);
+            if ((size_t)(end - pName) < compat::NotePad(cbName) ||
+                (size_t)(end - pDesc) < compat::NotePad(cbDesc))
+                break;
+            if (type == COMPAT_STRING_NOTE_TYPE && cbName == sizeof(COMPAT_STRING_NOTE_OWNER) &&
+                memcmp(pName, COMPAT_STRING_NOTE_OWNER, cbName) == 0)
+                FindInNote(pDesc, cbDesc, search);
+            p = pDesc + compat::NotePad(cbDesc);
+        }
+    }
+    return 1;  // the module's headers have been seen
 }
 
 }  // namespace
@@ -244,7 +322,13 @@ BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) {
     char buf[4096];
     const char* name = nullptr;
-    if (!hModule) {
+    struct link_map* lm = hModule ? LoadedMap(hModule) : nullptr;
+    if (hModule && !lm) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return 0;
+    }
+    // The main program's map has no name of its own.
+    if (!lm || !lm->l_name || !lm->l_name[0]) {
         ssize_t n = readlink("/proc/self/exe", buf, sizeof(buf) - 1);
         if (n < 0) {
             SetLastError(Win32ErrorFromErrno(errno));
@@ -253,11 +337,6 @@ DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) 
         buf[n] = 0;
         name = buf;
     } else {
-        struct link_map* lm = nullptr;
-        if (dlinfo(reinterpret_cast<void*>(hModule), RTLD_DI_LINKMAP, &lm) != 0 || !lm || !lm->l_name) {
-            SetLastError(ERROR_MOD_NOT_FOUND);
-            return 0;
-        }
         if (!realpath(lm->l_name, buf)) {
             strncpy(buf, lm->l_name, sizeof(buf) - 1);
             buf[sizeof(buf) - 1] = 0;
@@ -280,6 +359,69 @@ DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) 
     memcpy(lpFilename, name, len + 1);
     SetLastError(ERROR_SUCCESS);
     return len;
+}
+
+BOOL WINAPI GetModuleHandleExA(DWORD dwFlags, LPCSTR lpModuleName, HMODULE* phModule) {
+    const DWORD kKnown = GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT |
+                         GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS;
+    if (phModule)
+        *phModule = NULL;
+    if (!phModule || (dwFlags & ~kKnown) ||
+        ((dwFlags & GET_MODULE_HANDLE_EX_FLAG_PIN) &&
+         (dwFlags & GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT))) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    struct link_map* lm = nullptr;
+    if (dwFlags & GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS) {
+        Dl_info info;
+        void* extra = nullptr;
+        if (dladdr1(lpModuleName, &info, &extra, RTLD_DL_LINKMAP))
+            lm = static_cast<struct link_map*>(extra);
+    } else if (!lpModuleName) {
+        lm = MainMap();
+    } else {
+        const std::string path = ModulePath(lpModuleName);
+        const std::string want = path.substr(path.rfind('/') + 1);
+        for (struct link_map* m = MainMap(); m && !lm; m = m->l_next) {
+            const char* slash = m->l_name ? strrchr(m->l_name, '/') : nullptr;
+            if (slash && strcasecmp(slash + 1, want.c_str()) == 0)
+                lm = m;
+        }
+    }
+    if (!lm) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return FALSE;
+    }
+    if (!(dwFlags & GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT) && lm->l_name && lm->l_name[0]) {
+        const int pin = (dwFlags & GET_MODULE_HANDLE_EX_FLAG_PIN) ? RTLD_NODELETE : 0;
+        dlopen(lm->l_name, RTLD_LAZY | RTLD_NOLOAD | pin);
+    }
+    *phModule = reinterpret_cast<HMODULE>(lm);
+    return TRUE;
+}
+
+int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax) {
+    if (!lpBuffer || cchBufferMax <= 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    lpBuffer[0] = 0;
+    struct link_map* lm = hInstance ? LoadedMap(hInstance) : MainMap();
+    if (!lm) {
+        SetLastError(ERROR_RESOURCE_DATA_NOT_FOUND);
+        return 0;
+    }
+    StringSearch search = {lm, uID, nullptr, 0};
+    dl_iterate_phdr(FindString, &search);
+    if (!search.text) {
+        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+        return 0;
+    }
+    const size_t cch = search.cb < (size_t)cchBufferMax - 1 ? search.cb : (size_t)cchBufferMax - 1;
+    memcpy(lpBuffer, search.text, cch);
+    lpBuffer[cch] = 0;
+    return (int)cch;
 }
 
 BOOL WINAPI DisableThreadLibraryCalls(HMODULE) {

@@ -1,6 +1,7 @@
 #include "TestProcess.h"
 
 #include <signal.h>
+#include <stdlib.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -28,6 +29,22 @@ std::string HelperPath(const std::string& name) {
 
 std::string ModuleFile(const std::string& base) {
     return base + ".so";
+}
+
+bool HasMediaRuntime() {
+    return false;
+}
+
+std::string GetEnvVar(const std::string& name) {
+    const char* v = getenv(name.c_str());
+    return v ? v : "";
+}
+
+void SetEnvVar(const std::string& name, const std::string& value) {
+    if (value.empty())
+        unsetenv(name.c_str());
+    else
+        setenv(name.c_str(), value.c_str(), 1);
 }
 
 ChildProcess::~ChildProcess() {

@@ -19,6 +19,20 @@ std::string ModuleFile(const std::string& base) {
     return base + ".dll";
 }
 
+bool HasMediaRuntime() {
+    return true;
+}
+
+std::string GetEnvVar(const std::string& name) {
+    char buf[4096];
+    const DWORD n = GetEnvironmentVariableA(name.c_str(), buf, sizeof(buf));
+    return n > 0 && n < sizeof(buf) ? std::string(buf, n) : std::string();
+}
+
+void SetEnvVar(const std::string& name, const std::string& value) {
+    SetEnvironmentVariableA(name.c_str(), value.empty() ? NULL : value.c_str());
+}
+
 ChildProcess::~ChildProcess() {
     Kill();
 }

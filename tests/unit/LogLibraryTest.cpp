@@ -8,50 +8,16 @@
 
 #include "DShowX/DSTrace.h"
 #include "DebugCapture.h"
+#include "LogStub.h"
 #include "TempDir.h"
 #include "TestProcess.h"
 
 namespace {
 
 using testsupport::HelperPath;
+using testsupport::LogStub;
 using testsupport::ProgramDir;
 using testsupport::TempDir;
-
-// Keeps the stand-in loaded for the test, so its mode and its record survive
-// the holder's FreeLibrary.
-class LogStub {
-public:
-    LogStub() {
-        m_h = LoadLibraryA((ProgramDir() + "log.dll").c_str());
-        if (!m_h)
-            return;
-        m_setMode = reinterpret_cast<void(__cdecl*)(const char*)>(
-            reinterpret_cast<void (*)()>(GetProcAddress(m_h, "LogStub_SetMode")));
-        m_take = reinterpret_cast<int(__cdecl*)(char*, int)>(
-            reinterpret_cast<void (*)()>(GetProcAddress(m_h, "LogStub_TakeEvents")));
-        Take();
-    }
-    ~LogStub() {
-        if (m_setMode)
-            m_setMode("");
-        if (m_h)
-            FreeLibrary(m_h);
-    }
-    bool Loaded() const { return m_setMode && m_take; }
-    void SetMode(const char* mode) { m_setMode(mode); }
-    std::string Take() {
-        char buf[4096];
-        if (!m_take)
-            return "";
-        m_take(buf, sizeof(buf));
-        return buf;
-    }
-
-private:
-    HMODULE m_h = NULL;
-    void(__cdecl* m_setMode)(const char*) = nullptr;
-    int(__cdecl* m_take)(char*, int) = nullptr;
-};
 
 TEST(CLogLibrary, ConnectsWritesAndDisconnects) {
     LogStub stub;
