@@ -1,8 +1,10 @@
 // The component's entry points.
 #include <windows.h>
 
+#include "CoFileSourceRegister.h"
 #include "DShowX/DSComBase.h"
 #include "DShowX/DSTrace.h"
+#include "WinAPI/Functions.h"
 
 namespace {
 
@@ -40,10 +42,12 @@ STDAPI DllGetClassObject(REFCLSID /*rclsid*/, REFIID /*riid*/, LPVOID* ppv) {
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 
+// The module's path comes from the module itself, on Linux too, where no
+// DllMain runs.
 STDAPI DllRegisterServer() {
-    return E_NOTIMPL;
+    return UpdateFileSourceRegistry(GetCurrentModule(), TRUE);
 }
 
 STDAPI DllUnregisterServer() {
-    return E_NOTIMPL;
+    return UpdateFileSourceRegistry(GetCurrentModule(), FALSE);
 }

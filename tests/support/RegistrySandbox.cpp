@@ -1,5 +1,6 @@
 #include "RegistrySandbox.h"
 
+#include <algorithm>
 #include <atomic>
 #include <random>
 
@@ -85,6 +86,36 @@ std::string ReadText(HKEY hRoot, const std::string& path, const char* name) {
     while (!data.empty() && data.back() == '\0')
         data.pop_back();
     return data;
+}
+
+static void AppendTree(HKEY hRoot, const std::string& path, const std::string& indent, std::string* text) {
+    std::vector<std::string> values = ValueNames(hRoot, path);
+    std::sort(values.begin(), values.end());
+    for (const std::string& name : values) {
+        DWORD type = 0;
+        std::string data;
+        ReadValue(hRoot, path, name.c_str(), &type, &data);
+        if (type == REG_SZ || type == REG_EXPAND_SZ)
+            while (!data.empty() && data.back() == '\0')
+                data.pop_back();
+        *text += indent + (name.empty() ? "@" : name) + "=" + std::to_string(type) + ":" + data + "\n";
+    }
+    std::vector<std::string> subkeys = SubkeyNames(hRoot, path);
+    std::sort(subkeys.begin(), subkeys.end());
+    for (const std::string& name : subkeys) {
+        *text += indent + "[" + name + "]\n";
+        AppendTree(hRoot, path + "\\" + name, indent + "  ", text);
+    }
+}
+
+std::string KeyTreeText(HKEY hRoot, const std::string& path) {
+    HKEY hKey;
+    if (RegOpenKeyExA(hRoot, path.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+        return "";
+    RegCloseKey(hKey);
+    std::string text = "[.]\n";
+    AppendTree(hRoot, path, "  ", &text);
+    return text;
 }
 
 }  // namespace testsupport

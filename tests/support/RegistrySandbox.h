@@ -48,4 +48,9 @@ bool ReadValue(HKEY hRoot, const std::string& path, const char* name, DWORD* pTy
 // A REG_SZ value's text without its terminator, or "<missing>".
 std::string ReadText(HKEY hRoot, const std::string& path, const char* name);
 
+// A text picture of the key and everything under it, with names relative to
+// the key and in a fixed order, so that two trees compare as texts; "" when
+// the key is not there.
+std::string KeyTreeText(HKEY hRoot, const std::string& path);
+
 }  // namespace testsupport

@@ -41,6 +41,10 @@ private:
 int RunProcess(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv = {},
                const std::string& workingDir = std::string(), unsigned milliseconds = 60000);
 
+// True where the platform's media runtime exists (Windows, and Wine): the
+// filter graph and filter mapper. The Linux build has none.
+bool HasMediaRuntime();
+
 // The process's environment variable, or "" when it is not set.
 std::string GetEnvVar(const std::string& name);
 // Sets a variable of the process's environment; an empty value removes it.

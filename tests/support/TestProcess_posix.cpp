@@ -31,6 +31,10 @@ std::string ModuleFile(const std::string& base) {
     return base + ".so";
 }
 
+bool HasMediaRuntime() {
+    return false;
+}
+
 std::string GetEnvVar(const std::string& name) {
     const char* v = getenv(name.c_str());
     return v ? v : "";

@@ -19,6 +19,10 @@ std::string ModuleFile(const std::string& base) {
     return base + ".dll";
 }
 
+bool HasMediaRuntime() {
+    return true;
+}
+
 std::string GetEnvVar(const std::string& name) {
     char buf[4096];
     const DWORD n = GetEnvironmentVariableA(name.c_str(), buf, sizeof(buf));

@@ -4,9 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <string>
-#include <vector>
 
 #include "DShowX/DSGraphDump.h"
 #include "DShowX/DSTrace.h"
@@ -175,21 +173,6 @@ TEST_F(GraphDump, PeerFailuresAndTheGraphsOwnEnumeration) {
     EXPECT_EQ(
         kHeader + "###Err### CFilterChainParser::GetFiltersChain(): pGraph->EnumFilters()=0x80004002\r\n",
         Dump());
-}
-
-TEST_F(GraphDump, ADumpLargerThanTheFirstBlock) {
-    std::vector<std::unique_ptr<StubFilter>> many;
-    for (int i = 0; i < 250; ++i) {
-        many.emplace_back(new StubFilter(&m_graph, L"File Source (Async.)", CLSID_AsyncReader));
-        m_graph.m_filters.push_back(many.back().get());
-    }
-    const std::string text = Dump();
-    const std::string first = kHeader + kSourceLine + kOutputLine + kSplitterLine + kInputLine + kVideoLine;
-    EXPECT_GT(text.size(), 8192u);
-    EXPECT_EQ(first.size() + 251 * kReaderLine.size() + kClosing.size(), text.size());
-    EXPECT_EQ(first, text.substr(0, first.size()));
-    EXPECT_EQ(kReaderLine + kClosing, text.substr(text.size() - kReaderLine.size() - kClosing.size()));
-    m_graph.m_filters.resize(3);
 }
 
 TEST(CFilterChainParser, RefusesNullArguments) {

@@ -1,0 +1,73 @@
+// What registration writes for the component's classes, and the code that
+// writes and removes it.
+//
+// Each class has a registry script: a table of keys under one root
+// (HKEY_CLASSES_ROOT for the component), in order, parents first, each with
+// its values and a rule for its removal:
+//  - kept (REGKEY_KEEP): created when missing, never deleted;
+//  - replaced (REGKEY_REPLACE): deleted with its whole subtree before it is
+//    written, and deleted with its subtree on unregistration;
+//  - the others (REGKEY_NORMAL): deleted on unregistration, unless something
+//    else has put subkeys under them.
+// Values are REG_SZ; key paths and data may hold %CLSID% (the class's CLSID
+// in braces) and %MODULE% (the full path of the component's file).
+//
+// A replaced key that usually belongs to someone else before we register
+// (the "Media Type" entry through which the platform's file typing finds a
+// source filter, which the platform registers for its own reader) names its
+// owner value: the value whose data is ours when the entry is ours. If the
+// entry is someone else's when we register, registration keeps a copy of it
+// under the class's own key (CLSID\{clsid}\Replaced Keys\<the key's path>)
+// before replacing it; unregistration removes the entry only while it is
+// still ours, and then puts the copy back. Registering again keeps the copy
+// it already has, so the original is restored however often we register.
+// (A script with such a key also replaces CLSID\%CLSID%, so the copies go
+// with the class key.)
+#pragma once
+
+#include <windows.h>
+
+// The filter's class, CCoFileSource.
+EXTERN_C const CLSID CLSID_CoFileSource;
+
+enum ERegKeyRule { REGKEY_NORMAL, REGKEY_KEEP, REGKEY_REPLACE };
+
+struct RegScriptValue {
+    LPCSTR pszName;  // null: the key's default value
+    LPCSTR pszData;
+};
+
+struct RegScriptKey {
+    LPCSTR pszPath;
+    ERegKeyRule eRule;
+    RegScriptValue values[2];  // unused entries have null data
+    LPCSTR pszOwnerValue;      // for a replaced key that may be someone else's first
+};
+
+struct RegScript {
+    const RegScriptKey* pKeys;
+    UINT cKeys;
+};
+
+// The filter's script: the ProgID keys, the class key and the "Media Type"
+// check-bytes entry for MPEG-2 program streams.
+extern const RegScript g_scriptCoFileSource;
+
+// Writes or removes one script under hRoot for the class, with the module's
+// full path for %MODULE%. Both stop at the first failure and return it
+// (a Win32 error as an HRESULT); what was written before stays.
+HRESULT RegisterScript(HKEY hRoot, const RegScript& script, REFCLSID clsid, HMODULE hModule);
+HRESULT UnregisterScript(HKEY hRoot, const RegScript& script, REFCLSID clsid, HMODULE hModule);
+
+// Enters the filter in the platform's filter mapper, or removes it, through
+// IFilterMapper2: in the legacy filter category, under the name the class key
+// holds (registration writes the script first), merit MERIT_DO_NOT_USE, one
+// output pin "Output" of major type Stream. Removing an entry that is not
+// there succeeds. Fails with the mapper's creation error when there is no
+// filter mapper (REGDB_E_CLASSNOTREG on Linux).
+HRESULT RegisterFilterWithMapper(REFCLSID clsid, BOOL bRegister);
+
+// What DllRegisterServer and DllUnregisterServer do for the filter: its script
+// under HKEY_CLASSES_ROOT, then the filter-mapper step; the first failure is
+// returned.
+HRESULT UpdateFileSourceRegistry(HMODULE hModule, BOOL bRegister);
