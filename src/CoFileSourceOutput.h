@@ -10,10 +10,12 @@
 //
 // ---- Locks, in the order they may be taken (never the other way):
 //   filter object lock -> filter state lock -> pin lock -> m_csFile ->
-//   { m_csGate, m_csStats, m_csConn } -> the cache's own locks.
-// The three in braces are leaves: held only to read or change the fields
+//   one of { m_csGate, m_csStats, m_csConn, the cache's own locks }.
+// The locks in braces are leaves: held only to read or change the fields
 // they guard, never nested in each other, never while a trace is written,
-// and never across a call that can wait.
+// and never across a call that can wait (m_csConn only across a peer's
+// AddRef). The read path holds none of them while it waits, and takes the
+// filter state lock only while it holds no lock at all.
 //   pin lock   (object root, recursive) Connect, Disconnect, SetSink and
 //              the snapshot of EnumMediaTypes (see _PinBase). The read path
 //              never takes it: Wine's splitter reads from its own thread
@@ -39,7 +41,9 @@
 // in m_nActive; while it waits for growth it is not active.
 //   Read: EnterGate blocks while m_bClosing is set, then counts itself
 //     active and notes m_lGeneration. Before it waits for growth it leaves
-//     the gate; every poll that measures the file, and the copy after the
+//     the gate; every poll checks the generation before it asks whether the
+//     writer is gone (and clears m_lWriting only under m_csGate, for its own
+//     generation), every poll that measures the file, and the copy after the
 //     wait, re-enter with the noted generation, and a changed generation
 //     ends the read with ERROR_OPERATION_ABORTED (buffer zero-filled)
 //     instead of touching the new file. LeaveGate uncounts it and, when it
