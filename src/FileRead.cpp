@@ -102,7 +102,7 @@ HRESULT CCachedReadFile::Init(DWORD cbBlockSize, DWORD cbCacheSize) {
 
     // Counted in 64 bits: the slots of a large cache must not wrap to a
     // small allocation.
-    const ULONGLONG cbTotal = ((ULONGLONG)m_dwBlockSize + 12) * m_dwBlockNum;
+    const ULONGLONG cbTotal = ((ULONGLONG)m_dwBlockSize + SLOT_HEADER_SIZE) * m_dwBlockNum;
     HRESULT hr = cbTotal > 0xFFFFFFFFull ? E_OUTOFMEMORY : m_blobBuffer.AllocMem((DWORD)cbTotal, TRUE, 0);
     if (FAILED(hr)) {
         DSTrace(TRACE_APP2, 1,

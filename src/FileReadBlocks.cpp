@@ -19,7 +19,7 @@ const DWORD kYieldPolls = 200;
 
 LONG* CCachedReadFile::BlockAccessPtr(LONG _lIndex) const {
     const DWORD dwSlot = SlotNumber(_lIndex);
-    return (LONG*)m_blobBuffer.Offset(dwSlot * (m_dwBlockSize + 12));
+    return (LONG*)m_blobBuffer.Offset(dwSlot * (m_dwBlockSize + SLOT_HEADER_SIZE) + SLOT_HEADER_SIZE - 12);
 }
 
 // The position field is not 8-byte aligned in the slot: copied, not

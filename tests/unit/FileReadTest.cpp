@@ -48,7 +48,7 @@ TEST_F(FileReadTest, InitSizesTheCacheAndRefusesBadSizes) {
 
     ASSERT_EQ(S_OK, f.Init(0x60000, 0x1400000));
     EXPECT_EQ(54u, f.BlockNum());
-    EXPECT_EQ(21234312u, f.BlobSize());
+    EXPECT_EQ(21237120u, f.BlobSize());  // 54 slots of 64 + 393,216 bytes
     EXPECT_EQ(21237760u, f.BlobCapacity());
     EXPECT_EQ(13981012, f.ForwardReadSize());
     for (LONG i = 0; i < 54; ++i) {
