@@ -84,12 +84,13 @@ TEST(PinAdmission, NamesWithoutAnExactAnsiFormAreRefused) {
     EXPECT_NE(Widen(dir.File("A.mpg")), CurFile(pin).first);
 }
 
-// Starts the recorder on path and waits until it holds the file for writing.
+// Starts the recorder on path and waits until it holds the file for writing
+// (a Wine process can take seconds to start on a busy machine).
 void StartRecorder(ChildProcess& recorder, const std::string& path, const char* size, const char* rate) {
     ASSERT_TRUE(recorder.Start(
         {HelperPath("recorder"), path, "--seed", "7", "--size", size, "--rate", rate, "--chunk", "20000"}));
     ASSERT_TRUE(
-        readertest::WaitUntil([&] { return ProbeForWriter(path) == ERROR_SHARING_VIOLATION; }, 20000));
+        readertest::WaitUntil([&] { return ProbeForWriter(path) == ERROR_SHARING_VIOLATION; }, 30000));
 }
 
 TEST(PinAdmission, AWriterHoldsTheCallerUntilThresholdOrClose) {

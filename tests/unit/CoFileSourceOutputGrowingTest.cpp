@@ -39,7 +39,7 @@ TEST(PinGrowing, SequentialReadsFollowARecorderProcess) {
                                 "--size", std::to_string(kTotal), "--rate", std::to_string(3 << 20),
                                 "--chunk", "40000", "--hold", "2000"}));
     ASSERT_TRUE(
-        readertest::WaitUntil([&] { return ProbeForWriter(path) == ERROR_SHARING_VIOLATION; }, 20000));
+        readertest::WaitUntil([&] { return ProbeForWriter(path) == ERROR_SHARING_VIOLATION; }, 30000));
     // The size as another reader of the file sees it.
     HANDLE hSize = CreateFileA(path.c_str(), FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                                OPEN_EXISTING, 0, NULL);

@@ -93,7 +93,8 @@ TEST(PinRead, GrowingFileWaitsUntilFlushOrTheWriterCloses) {
     const std::string path = ContentFile(dir, "growing.bin", 1000000);
     ChildProcess writer;
     ASSERT_TRUE(writer.Start({HelperPath("holdwrite"), path, "60000"}));
-    ASSERT_TRUE(readertest::WaitUntil([&] { return ProbeForWriter(path) == ERROR_SHARING_VIOLATION; }));
+    ASSERT_TRUE(
+        readertest::WaitUntil([&] { return ProbeForWriter(path) == ERROR_SHARING_VIOLATION; }, 30000));
 
     PinUnderTest pin;
     ASSERT_EQ(S_OK, pin.Load(path));

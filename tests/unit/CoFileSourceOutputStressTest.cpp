@@ -50,8 +50,8 @@ TEST(PinStress, ReadsFlushesLengthStatisticsAndFileChanges) {
                                MakeFile(dir, "held.bin", 12, 1600000)};
     ChildProcess writer;
     ASSERT_TRUE(writer.Start({HelperPath("holdwrite"), files[1].path, "60000"}));
-    ASSERT_TRUE(
-        readertest::WaitUntil([&] { return ProbeForWriter(files[1].path) == ERROR_SHARING_VIOLATION; }));
+    ASSERT_TRUE(readertest::WaitUntil(
+        [&] { return ProbeForWriter(files[1].path) == ERROR_SHARING_VIOLATION; }, 30000));
 
     PinUnderTest pin;
     pin->SetBuffSize(256 * 1024);
