@@ -1,6 +1,7 @@
 // The component's entry points.
 #include <windows.h>
 
+#include "CoFileSource.h"
 #include "CoFileSourceRegister.h"
 #include "DShowX/DSComBase.h"
 #include "DShowX/DSTrace.h"
@@ -19,6 +20,10 @@ struct CLogLibraryLoader {
 
 HINSTANCE g_hInstance = NULL;
 
+// The component's classes.
+const DSObjectMapEntry g_objectMap[] = {OBJECT_ENTRY(CLSID_CoFileSource, CCoFileSource)  //
+                                        {NULL, NULL}};
+
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID /*lpReserved*/) {
@@ -35,11 +40,8 @@ STDAPI DllCanUnloadNow() {
     return CComModuleLock::GetLockCount() == 0 ? S_OK : S_FALSE;
 }
 
-STDAPI DllGetClassObject(REFCLSID /*rclsid*/, REFIID /*riid*/, LPVOID* ppv) {
-    if (!ppv)
-        return E_POINTER;
-    *ppv = NULL;
-    return CLASS_E_CLASSNOTAVAILABLE;
+STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
+    return DSGetClassObject(g_objectMap, rclsid, riid, ppv);
 }
 
 // The module's path comes from the module itself, on Linux too, where no

@@ -11,9 +11,6 @@
 #include "DShowX/DSTrace.h"
 #include "WinAPI/Wrappers.h"
 
-EXTERN_C const CLSID CLSID_CoFileSource = {
-    0x50838349, 0x7C4B, 0x4700, {0xAE, 0x28, 0x23, 0x94, 0x0A, 0x6B, 0xF6, 0xB6}};
-
 namespace {
 
 // The two GUIDs of the key are MEDIATYPE_Stream and MEDIASUBTYPE_MPEG2_PROGRAM.

@@ -27,8 +27,7 @@
 
 #include <windows.h>
 
-// The filter's class, CCoFileSource.
-EXTERN_C const CLSID CLSID_CoFileSource;
+#include "IOrvexFileSource.h"
 
 enum ERegKeyRule { REGKEY_NORMAL, REGKEY_KEEP, REGKEY_REPLACE };
 

@@ -43,3 +43,13 @@ HRESULT CComObjectRootBase::InternalQueryInterface(void* pThis, const DSInterfac
     }
     return E_NOINTERFACE;
 }
+
+HRESULT DSGetClassObject(const DSObjectMapEntry* pMap, REFCLSID rclsid, REFIID riid, void** ppv) {
+    if (!ppv)
+        return E_POINTER;
+    *ppv = NULL;
+    for (const DSObjectMapEntry* p = pMap; p && p->pclsid; ++p)
+        if (IsEqualCLSID(*p->pclsid, rclsid))
+            return p->pfnGetClassObject(riid, ppv);
+    return CLASS_E_CLASSNOTAVAILABLE;
+}

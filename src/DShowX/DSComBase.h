@@ -301,6 +301,44 @@ public:
     }
 };
 
+// ---------------------------------------------------------------- the object map
+
+// One class of the component: its CLSID and the function that hands out its
+// class object.
+struct DSObjectMapEntry {
+    const CLSID* pclsid;
+    HRESULT (*pfnGetClassObject)(REFIID riid, void** ppv);
+};
+
+// The class object of T, created on first use (the static's initialisation
+// is the module's lock for it) and cached for the life of the module; the
+// cache's own reference is given back when the module is unloaded.
+template <class T>
+HRESULT DSGetCachedClassObject(REFIID riid, void** ppv) {
+    typedef CComObjectCached<CComClassFactory<CComCreator<T>>> TFactory;
+    struct CHolder {
+        TFactory* p = NULL;
+        CHolder() { TFactory::CreateObject(&p); }
+        ~CHolder() {
+            if (p)
+                p->Release();
+        }
+    };
+    static CHolder s_holder;
+    if (!ppv)
+        return E_POINTER;
+    *ppv = NULL;
+    if (!s_holder.p)
+        return E_OUTOFMEMORY;
+    return s_holder.p->QueryInterface(riid, ppv);
+}
+
+#define OBJECT_ENTRY(clsid, cls) {&clsid, &DSGetCachedClassObject<cls>},
+
+// DllGetClassObject over a map that ends with a null entry:
+// CLASS_E_CLASSNOTAVAILABLE for a class not in it.
+HRESULT DSGetClassObject(const DSObjectMapEntry* pMap, REFCLSID rclsid, REFIID riid, void** ppv);
+
 // ---------------------------------------------------------------- counted interface pointer
 
 // Owns one reference to an interface (members named m_sp...).

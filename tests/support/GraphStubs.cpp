@@ -171,15 +171,21 @@ STDMETHODIMP StubFilter::QueryFilterInfo(FILTER_INFO* pInfo) {
 // ---------------------------------------------------------------- graph
 
 STDMETHODIMP StubGraph::QueryInterface(REFIID riid, void** ppv) {
-    return AnswerOwnInterface(this, riid, IID_IFilterGraph, ppv);
+    if (IsEqualIID(riid, IID_IMediaEventSink)) {
+        *ppv = static_cast<IMediaEventSink*>(this);
+        AddRef();
+        return S_OK;
+    }
+    return AnswerOwnInterface(static_cast<IFilterGraph*>(this), riid, IID_IFilterGraph, ppv);
 }
 
 STDMETHODIMP StubGraph::EnumFilters(IEnumFilters** ppEnum) {
     *ppEnum = NULL;
     if (FAILED(m_hrEnumFilters))
         return m_hrEnumFilters;
-    *ppEnum = new StubEnum<IEnumFilters, IBaseFilter, &IID_IEnumFilters>(
-        std::vector<IBaseFilter*>(m_filters.begin(), m_filters.end()), m_nFailNextAt);
+    std::vector<IBaseFilter*> filters(m_filters.begin(), m_filters.end());
+    filters.insert(filters.end(), m_joined.begin(), m_joined.end());
+    *ppEnum = new StubEnum<IEnumFilters, IBaseFilter, &IID_IEnumFilters>(std::move(filters), m_nFailNextAt);
     return S_OK;
 }
 

@@ -88,12 +88,20 @@ public:
     STDMETHOD(QueryVendorInfo)(LPWSTR*) override { return E_NOTIMPL; }
 };
 
-class StubGraph : public IFilterGraph {
+// A graph of stand-in filters; real filters that join it (JoinFilterGraph)
+// can be listed after them. It is also its own event sink, and counts the
+// reconnections filters ask of it.
+class StubGraph : public IFilterGraph, public IMediaEventSink {
 public:
     std::atomic<ULONG> m_nRef{1};
     std::vector<StubFilter*> m_filters;
+    std::vector<IBaseFilter*> m_joined;  // listed after m_filters, not counted
     HRESULT m_hrEnumFilters = S_OK;
     size_t m_nFailNextAt = (size_t)-1;  // the enumerator's Next fails here with E_FAIL
+    std::atomic<int> m_nReconnects{0};
+    HRESULT m_hrReconnect = S_OK;
+
+    STDMETHOD(Notify)(LONG, LONG_PTR, LONG_PTR) override { return S_OK; }
 
     STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override;
     STDMETHOD_(ULONG, AddRef)() override { return ++m_nRef; }
@@ -103,7 +111,10 @@ public:
     STDMETHOD(EnumFilters)(IEnumFilters** ppEnum) override;
     STDMETHOD(FindFilterByName)(LPCWSTR, IBaseFilter**) override { return E_NOTIMPL; }
     STDMETHOD(ConnectDirect)(IPin*, IPin*, const AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-    STDMETHOD(Reconnect)(IPin*) override { return E_NOTIMPL; }
+    STDMETHOD(Reconnect)(IPin*) override {
+        ++m_nReconnects;
+        return m_hrReconnect;
+    }
     STDMETHOD(Disconnect)(IPin*) override { return E_NOTIMPL; }
     STDMETHOD(SetDefaultSyncSource)() override { return E_NOTIMPL; }
 };

@@ -89,6 +89,16 @@ STDMETHODIMP CScriptedInputPin::Disconnect() {
     return S_OK;
 }
 
+STDMETHODIMP CScriptedInputPin::QueryPinInfo(PIN_INFO* pInfo) {
+    if (!m_pOwner)
+        return E_NOTIMPL;
+    pInfo->pFilter = m_pOwner;
+    m_pOwner->AddRef();
+    pInfo->dir = m_eDir;
+    wcscpy(pInfo->achName, L"In");
+    return S_OK;
+}
+
 STDMETHODIMP CScriptedInputPin::EnumMediaTypes(IEnumMediaTypes** ppEnum) {
     CComObject<CListEnum>* pEnum = NULL;
     const HRESULT hr = CComObject<CListEnum>::CreateObject(&pEnum);

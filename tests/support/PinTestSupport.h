@@ -73,7 +73,9 @@ public:
     STDMETHOD(Disconnect)() override;
     STDMETHOD(ConnectedTo)(IPin**) override { return E_NOTIMPL; }
     STDMETHOD(ConnectionMediaType)(AM_MEDIA_TYPE*) override { return E_NOTIMPL; }
-    STDMETHOD(QueryPinInfo)(PIN_INFO*) override { return E_NOTIMPL; }
+    // The owning filter, when a test gives it one (not counted).
+    IBaseFilter* m_pOwner = NULL;
+    STDMETHOD(QueryPinInfo)(PIN_INFO* pInfo) override;
     STDMETHOD(QueryDirection)(PIN_DIRECTION* pPinDir) override {
         *pPinDir = m_eDir;
         return S_OK;

@@ -76,8 +76,9 @@ protected:
     // Every reference the walk took was given back.
     void TearDown() override {
         EXPECT_EQ(0, testsupport::LiveStubEnumerators());
-        for (IUnknown* p : std::initializer_list<IUnknown*>{&m_graph, &m_source, &m_splitter, &m_reader,
-                                                            &m_out, &m_in, &m_video}) {
+        for (IUnknown* p :
+             std::initializer_list<IUnknown*>{static_cast<IFilterGraph*>(&m_graph), &m_source, &m_splitter,
+                                              &m_reader, &m_out, &m_in, &m_video}) {
             p->AddRef();
             EXPECT_EQ(1u, p->Release());
         }

@@ -1,0 +1,89 @@
+// CCoFileSource's control interface, IOrvexFileSource: the pin's live figures
+// and its two run-time settings. Every figure is a single value the pin keeps
+// atomic (the read position is copied under the pin's statistics lock), so
+// any thread may ask at any time.
+#include "CoFileSource.h"
+
+#include "DShowX/DSTrace.h"
+
+STDMETHODIMP CCoFileSource::SetBuffSize(DWORD dwBuffSize) {
+    CFileSourceOutput* pPin = Pin();
+    if (!pPin)
+        return E_UNEXPECTED;
+    pPin->SetBuffSize(dwBuffSize < ORVEX_MAX_WAIT_MARGIN ? dwBuffSize : ORVEX_MAX_WAIT_MARGIN);
+    return S_OK;
+}
+
+STDMETHODIMP CCoFileSource::GetBuffSize(DWORD* _pdwBuffSizeKb) {
+    CFileSourceOutput* pPin = Pin();
+    if (!pPin)
+        return E_UNEXPECTED;
+    ASSERT(_pdwBuffSizeKb);
+    if (!_pdwBuffSizeKb)
+        return E_POINTER;
+    *_pdwBuffSizeKb = pPin->GetBuffSize();
+    return S_OK;
+}
+
+STDMETHODIMP CCoFileSource::GetFileSize(LONGLONG* _pn64FileSize, LONG* _plWriteSpeed) {
+    CFileSourceOutput* pPin = Pin();
+    if (!pPin)
+        return E_UNEXPECTED;
+    ASSERT(_pn64FileSize);
+    if (!_pn64FileSize)
+        return E_POINTER;
+    // The size the cache last saw: the file is not measured for a figure.
+    const LONGLONG llSize = pPin->GetFileLength(FALSE);
+    *_pn64FileSize = llSize < 0 ? 0 : llSize;
+    if (_plWriteSpeed)
+        *_plWriteSpeed = pPin->GetWriteSpeed();
+    return S_OK;
+}
+
+STDMETHODIMP CCoFileSource::GetReadPos(LONGLONG* _pn64ReadPos, LONG* _plReadSpeed) {
+    CFileSourceOutput* pPin = Pin();
+    if (!pPin)
+        return E_UNEXPECTED;
+    ASSERT(_pn64ReadPos);
+    if (!_pn64ReadPos)
+        return E_POINTER;
+    return pPin->GetReadPos(_pn64ReadPos, _plReadSpeed);
+}
+
+STDMETHODIMP CCoFileSource::GetWaitSize(DWORD* _pdwWaitSize) {
+    CFileSourceOutput* pPin = Pin();
+    if (!pPin)
+        return E_UNEXPECTED;
+    ASSERT(_pdwWaitSize);
+    if (!_pdwWaitSize)
+        return E_POINTER;
+    *_pdwWaitSize = pPin->GetWaitSize();
+    return S_OK;
+}
+
+STDMETHODIMP CCoFileSource::IsSeekingSupported() {
+    CFileSourceOutput* pPin = Pin();
+    if (!pPin)
+        return E_UNEXPECTED;
+    return pPin->IsSeekingAllowed() ? S_OK : S_FALSE;
+}
+
+STDMETHODIMP CCoFileSource::SetSeekingSupported(BOOL bAllow) {
+    CFileSourceOutput* pPin = Pin();
+    if (!pPin)
+        return E_UNEXPECTED;
+    if (PeekState() != State_Stopped)
+        return VFW_E_NOT_STOPPED;
+    if (!pPin->SetSeekingAllowed(bAllow != FALSE))
+        return S_FALSE;
+    if (!pPin->IsConnected())
+        return S_OK;
+    // The length the pin reports for a growing file depends on the setting:
+    // the downstream filter must connect again to see it.
+    CComPtr<IPin> spPin(static_cast<IPin*>(pPin));
+    const HRESULT hr = ReconnectPin(spPin);
+    if (FAILED(hr))
+        DSTrace(TRACE_APP2, 1,
+                "###Err### CCoFileSource::SetSeekingSupported - ReconnectPin() FAILED hr = 0x%08X\n", hr);
+    return hr;
+}

@@ -1,0 +1,301 @@
+#include "DShowX/VEZizuradFilter.h"
+
+#include <string.h>
+#include <wchar.h>
+
+#include "DShowX/DSEnums.h"
+#include "DShowX/DSGraphDump.h"
+#include "DShowX/DSParsers.h"
+#include "DShowX/DSTrace.h"
+
+// ---------------------------------------------------------------- _FilterBase
+
+_FilterBase::_FilterBase() : m_pFilterGraphJoin(NULL), m_pEventSink(NULL) {
+    m_szName[0] = 0;
+}
+
+_FilterBase::~_FilterBase() {
+    ASSERT(m_eState == State_Stopped);
+}
+
+void _FilterBase::ParseGraphToLogFile() {
+    DumpGraphToLog(m_pFilterGraphJoin);
+}
+
+void _FilterBase::ResetFilterBase() {
+    ASSERT(m_eState == State_Stopped);
+    StoreState(State_Stopped);
+    m_szName[0] = 0;
+    m_pFilterGraphJoin = NULL;
+    m_pEventSink = NULL;
+    m_spClock.Release();
+}
+
+void _FilterBase::SetFilterName(LPCWSTR pszName) {
+    m_szName[0] = 0;
+    if (!pszName)
+        return;
+    // Whole characters only: a name cut inside a multi-byte character would
+    // not convert back.
+    int cch = (int)wcslen(pszName);
+    if (cch > FILTER_NAME_SIZE - 1)
+        cch = FILTER_NAME_SIZE - 1;
+    for (; cch > 0; --cch) {
+        const int cb =
+            WideCharToMultiByte(CP_ACP, 0, pszName, cch, m_szName, FILTER_NAME_SIZE - 1, NULL, NULL);
+        if (cb > 0) {
+            m_szName[cb] = 0;
+            return;
+        }
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+            break;
+    }
+    m_szName[0] = 0;
+}
+
+// ---------------------------------------------------------------- _SourceFilterBase
+
+bool _SourceFilterBase::IsPinConnected() {
+    _PinBase* pPin = GetOutputPinBase();
+    return pPin && pPin->IsConnected();
+}
+
+void _SourceFilterBase::DetachPin() {
+    _PinBase* pPin = GetOutputPinBase();
+    if (!pPin)
+        return;
+    ASSERT(!pPin->IsConnected());
+    pPin->SetFilter(NULL, NULL);
+}
+
+HRESULT _SourceFilterBase::AttachPin() {
+    _PinBase* pPin = GetOutputPinBase();
+    ASSERT(pPin != NULL);
+    if (!pPin)
+        return E_FAIL;
+    IBaseFilter* pFilter = GetFilterInterface();
+    ASSERT(pFilter != NULL);
+    pPin->SetFilter(this, pFilter);
+    return S_OK;
+}
+
+void _SourceFilterBase::ResetSourceFilter() {
+    ResetFilterBase();
+    m_tStart = 0;
+    m_bDumpGraph = true;
+}
+
+HRESULT _SourceFilterBase::SetState(FILTER_STATE eState, REFERENCE_TIME tStart) {
+    if (eState != State_Stopped && !IsPinConnected()) {
+        StoreState(State_Stopped);
+        m_bDumpGraph = true;
+        const HRESULT hr = VFW_E_NOT_CONNECTED;
+        DSTrace(TRACE_APP1, 8,
+                "CCoFileSource::SetState(%s) - _SourceFilterBase::SetState() FAILED hr = 0x%08X",
+                eState == State_Paused ? "State_Paused" : "State_Running", hr);
+        return hr;
+    }
+    // Once each time the filter leaves the stopped state.
+    if (eState != State_Stopped && m_bDumpGraph)
+        ParseGraphToLogFile();
+    m_bDumpGraph = eState == State_Stopped;
+    if (eState == State_Running)
+        m_tStart = tStart;
+    StoreState(eState);
+    return S_OK;
+}
+
+// ---------------------------------------------------------------- CFilterBase
+
+HRESULT CFilterBase::ReconnectPin(IPin* pPin) {
+    DSTrace(TRACE_COM, 4, "%sCFilterBase::ReconnectPin\n", GetDebugPrefix());
+    CComPtr<IFilterGraph> spGraph;
+    {
+        CObjectLock<_FilterBase> lock(this);
+        spGraph = m_pFilterGraphJoin;
+    }
+    ASSERT(spGraph != NULL);
+    if (!spGraph)
+        return VFW_E_NOT_IN_GRAPH;
+    // The graph is called with no lock held: it calls back into the filter.
+    CComPtr<IFilterGraph2> spGraph2;
+    if (SUCCEEDED(spGraph->QueryInterface(IID_IFilterGraph2, reinterpret_cast<void**>(&spGraph2))) &&
+        spGraph2)
+        return spGraph2->ReconnectEx(pPin, NULL);
+    return spGraph->Reconnect(pPin);
+}
+
+STDMETHODIMP CFilterBase::GetClassID(CLSID* pClassID) {
+    DSTrace(TRACE_COM, 8, "%sIBaseFilterImpl::GetClassID\n", GetDebugPrefix());
+    ASSERT(pClassID != NULL);
+    if (!pClassID)
+        return E_INVALIDARG;
+    *pClassID = GetFilterClassID();
+    return S_OK;
+}
+
+HRESULT CFilterBase::ChangeState(FILTER_STATE eState, REFERENCE_TIME tStart) {
+    CObjectLock<_FilterBase> lock(this);
+    LockState();
+    const HRESULT hr = SetState(eState, tStart);
+    UnlockState();
+    return hr;
+}
+
+STDMETHODIMP CFilterBase::Stop() {
+    DSTrace(TRACE_COM, 8, "%sIBaseFilterImpl::Stop\n", GetDebugPrefix());
+    ChangeState(State_Stopped, 0);
+    return S_OK;
+}
+
+STDMETHODIMP CFilterBase::Pause() {
+    DSTrace(TRACE_COM, 8, "%sIBaseFilterImpl::Pause\n", GetDebugPrefix());
+    return ChangeState(State_Paused, 0);
+}
+
+STDMETHODIMP CFilterBase::Run(REFERENCE_TIME tStart) {
+    CHAR sz[CONV_BUFFER_SIZE];
+    DSTrace(TRACE_COM, 8, "%sIBaseFilterImpl::Run( %s )\n", GetDebugPrefix(), RefTime2Str(tStart, sz));
+    return ChangeState(State_Running, tStart);
+}
+
+STDMETHODIMP CFilterBase::GetState(DWORD /*dwMilliSecsTimeout*/, FILTER_STATE* State) {
+    DSTrace(TRACE_COM, 10, "%sIBaseFilterImpl::GetState\n", GetDebugPrefix());
+    ASSERT(State != NULL);
+    if (!State)
+        return E_POINTER;
+    *State = PeekState();
+    return S_OK;
+}
+
+STDMETHODIMP CFilterBase::SetSyncSource(IReferenceClock* pClock) {
+    DSTrace(TRACE_COM, 8, "%sIBaseFilterImpl::SetSyncSource\n", GetDebugPrefix());
+    CObjectLock<_FilterBase> lock(this);
+    m_spClock = pClock;
+    return S_OK;
+}
+
+STDMETHODIMP CFilterBase::GetSyncSource(IReferenceClock** ppT) {
+    DSTrace(TRACE_COM, 8, "%sIBaseFilterImpl::GetSyncSource\n", GetDebugPrefix());
+    CObjectLock<_FilterBase> lock(this);
+    ASSERT(ppT != NULL);
+    if (!ppT)
+        return E_POINTER;
+    return m_spClock.CopyTo(ppT);
+}
+
+STDMETHODIMP CFilterBase::EnumPins(IEnumPins** ppEnum) {
+    DSTrace(TRACE_COM, 10, "%sIBaseFilterImpl::EnumPins\n", GetDebugPrefix());
+    CObjectLock<_FilterBase> lock(this);
+    ASSERT(ppEnum != NULL);
+    if (!ppEnum)
+        return E_POINTER;
+    return CPinEnum<_SourceFilterBase>::Create(this, 0, ppEnum);
+}
+
+STDMETHODIMP CFilterBase::FindPin(LPCWSTR Id, IPin** ppPin) {
+    DSTrace(TRACE_COM, 8, "%sIBaseFilterImpl::FindPin\n", GetDebugPrefix());
+    ASSERT(ppPin != NULL && Id != NULL);
+    if (!ppPin || !Id)
+        return E_POINTER;
+    *ppPin = NULL;
+    CComPtr<IEnumPins> spEnum;
+    HRESULT hr = EnumPins(&spEnum);
+    if (FAILED(hr))
+        return hr;
+    spEnum->Reset();
+    for (;;) {
+        CComPtr<IPin> spPin;
+        ULONG cFetched = 0;
+        hr = spEnum->Next(1, &spPin, &cFetched);
+        if (hr == S_FALSE)
+            return VFW_E_NOT_FOUND;
+        if (hr != S_OK)
+            return FAILED(hr) ? hr : E_FAIL;
+        ASSERT(cFetched == 1);
+        ASSERT(spPin);
+        if (!spPin)
+            return E_FAIL;
+        LPWSTR pszId = NULL;
+        hr = spPin->QueryId(&pszId);
+        if (FAILED(hr))
+            return hr;
+        const bool bMatch = pszId && wcscmp(pszId, Id) == 0;
+        CoTaskMemFree(pszId);
+        if (bMatch) {
+            *ppPin = spPin.Detach();
+            return S_OK;
+        }
+    }
+}
+
+STDMETHODIMP CFilterBase::QueryFilterInfo(FILTER_INFO* pInfo) {
+    DSTrace(TRACE_COM, 8, "%sIBaseFilterImpl::QueryFilterInfo\n", GetDebugPrefix());
+    ASSERT(pInfo != NULL);
+    if (!pInfo)
+        return E_INVALIDARG;
+    pInfo->achName[0] = 0;
+    const int cch = MultiByteToWideChar(CP_ACP, 0, m_szName, -1, pInfo->achName, MAX_FILTER_NAME);
+    if (cch <= 0)
+        pInfo->achName[0] = 0;
+    pInfo->achName[MAX_FILTER_NAME - 1] = 0;
+    pInfo->pGraph = m_pFilterGraphJoin;
+    if (pInfo->pGraph)
+        pInfo->pGraph->AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP CFilterBase::JoinFilterGraph(IFilterGraph* pGraph, LPCWSTR pName) {
+    DSTrace(TRACE_COM, 8, "%sIBaseFilterImpl::JoinFilterGraph\n", GetDebugPrefix());
+    CObjectLock<_FilterBase> lock(this);
+    m_pFilterGraphJoin = NULL;
+    m_pEventSink = NULL;
+    HRESULT hr = Filter_Activate(pGraph != NULL);
+    if (FAILED(hr))
+        return hr;
+    SetFilterName(pName);
+    m_pFilterGraphJoin = pGraph;
+    if (!pGraph)
+        return hr;
+    // The sink is held without a reference, like the graph: the graph holds
+    // the filter.
+    IMediaEventSink* pSink = NULL;
+    hr = pGraph->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&pSink));
+    if (SUCCEEDED(hr) && pSink) {
+        m_pEventSink = pSink;
+        pSink->Release();
+    }
+    return hr;
+}
+
+// ---------------------------------------------------------------- property pages
+
+HRESULT GetPropertyPages(const DSPropertyMapEntry* pMap, CAUUID* pPages) {
+    DSTrace(TRACE_COM, 0, "ISpecifyPropertyPagesImpl::GetPages\n");
+    if (!pPages)
+        return E_POINTER;
+    pPages->cElems = 0;
+    pPages->pElems = NULL;
+    ULONG nPages = 0;
+    for (const DSPropertyMapEntry* p = pMap; p && p->pclsid; ++p)
+        if (!IsEqualCLSID(*p->pclsid, CLSID_NULL))
+            ++nPages;
+    if (nPages == 0)
+        return S_OK;
+    GUID* pElems = static_cast<GUID*>(CoTaskMemAlloc(nPages * sizeof(GUID)));
+    if (!pElems)
+        return E_OUTOFMEMORY;
+    ULONG nFilled = 0;
+    for (const DSPropertyMapEntry* p = pMap; p->pclsid; ++p) {
+        if (IsEqualCLSID(*p->pclsid, CLSID_NULL))
+            continue;
+        bool bDuplicate = false;
+        for (ULONG i = 0; i < nFilled && !bDuplicate; ++i)
+            bDuplicate = IsEqualCLSID(pElems[i], *p->pclsid) != FALSE;
+        if (!bDuplicate)
+            pElems[nFilled++] = *p->pclsid;
+    }
+    pPages->cElems = nFilled;
+    pPages->pElems = pElems;
+    return S_OK;
+}

@@ -1,0 +1,46 @@
+// IOrvexFileSource: the file source filter's own interface, for its property
+// page and for applications. It reads the output pin's live figures and sets
+// the two run-time settings: the wait margin of a read near the end of a
+// growing file, and whether seeking is allowed while the file grows.
+//
+// All byte quantities are bytes (the margin too, although its getter's
+// parameter carries "Kb" in its name); rates are bytes per second, measured
+// once a second. Every method returns E_UNEXPECTED when the filter has no
+// pin and E_POINTER for a null out pointer that must be given.
+#pragma once
+
+#include <windows.h>
+
+// The filter, CCoFileSource.
+inline const CLSID CLSID_CoFileSource = {
+    0x50838349, 0x7C4B, 0x4700, {0xAE, 0x28, 0x23, 0x94, 0x0A, 0x6B, 0xF6, 0xB6}};
+// Its property page, FileSourcePage.
+inline const CLSID CLSID_FileSourcePage = {
+    0x5083834A, 0x7C4B, 0x4700, {0xAE, 0x28, 0x23, 0x94, 0x0A, 0x6B, 0xF6, 0xB6}};
+inline const IID IID_IOrvexFileSource = {
+    0x80AFCD1D, 0x4315, 0x4611, {0x9A, 0x54, 0x5C, 0x40, 0x80, 0x56, 0x77, 0x08}};
+
+// The largest wait margin SetBuffSize stores.
+#define ORVEX_MAX_WAIT_MARGIN 10485760
+
+struct IOrvexFileSource : public IUnknown {
+    // The wait margin: a read near the end of a growing file waits until the
+    // file holds this many bytes past the read's end. Capped at
+    // ORVEX_MAX_WAIT_MARGIN; 0 is allowed.
+    virtual HRESULT STDMETHODCALLTYPE SetBuffSize(DWORD dwBuffSize) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetBuffSize(DWORD* _pdwBuffSizeKb) = 0;
+    // The file's size as last measured (0 without a file) and, when asked
+    // for, how fast it grows.
+    virtual HRESULT STDMETHODCALLTYPE GetFileSize(LONGLONG* _pn64FileSize, LONG* _plWriteSpeed) = 0;
+    // Where the last read began and, when asked for, how fast the file is read.
+    virtual HRESULT STDMETHODCALLTYPE GetReadPos(LONGLONG* _pn64ReadPos, LONG* _plReadSpeed) = 0;
+    // The bytes a waiting read still misses; 0 when no read waits.
+    virtual HRESULT STDMETHODCALLTYPE GetWaitSize(DWORD* _pdwWaitSize) = 0;
+    // S_OK when seeking is allowed while the file grows, S_FALSE when not.
+    virtual HRESULT STDMETHODCALLTYPE IsSeekingSupported() = 0;
+    // Only while the filter is stopped (VFW_E_NOT_STOPPED otherwise). S_OK
+    // when the setting changed (a connected pin is then reconnected, and a
+    // failed reconnection's error is returned), S_FALSE when it had that
+    // value already. The setting is saved when the filter is released.
+    virtual HRESULT STDMETHODCALLTYPE SetSeekingSupported(BOOL bAllow) = 0;
+};
