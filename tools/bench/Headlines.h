@@ -9,6 +9,8 @@
 //                        figures move with the core the Wine server lands on).
 #pragma once
 
+#include <benchmark/benchmark.h>
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -42,6 +44,14 @@ inline Options Parse(int* argc, char** argv) {
     *argc = out;
     argv[out] = nullptr;
     return o;
+}
+
+// Runs the registered benchmarks once (once per repetition). The program
+// keeps its own reporter: Google Benchmark 1.7.1 (Debian 12) frees its
+// default one at the end of a run, and the next run would use it.
+inline size_t RunBenchmarks() {
+    static benchmark::ConsoleReporter s_reporter(benchmark::ConsoleReporter::OO_None);
+    return benchmark::RunSpecifiedBenchmarks(&s_reporter);
 }
 
 inline double Median(std::vector<double> v) {

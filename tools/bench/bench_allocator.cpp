@@ -143,7 +143,7 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     std::vector<double> one;
     for (int rep = 0; rep < options.repetitions; ++rep) {
-        benchmark::RunSpecifiedBenchmarks();
+        headlines::RunBenchmarks();
         printf("allocator cycle: one thread %.1f ns, two threads %.1f ns per cycle (wall clock)\n",
                g_nsPerCycle["one"], g_nsPerCycle["two"]);
         one.push_back(g_nsPerCycle["one"]);

@@ -176,7 +176,7 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     std::vector<double> seq, rnd;
     for (int rep = 0; rep < options.repetitions; ++rep) {
-        benchmark::RunSpecifiedBenchmarks();
+        headlines::RunBenchmarks();
         const double s = g_mbps["plain_seq"] > 0 ? g_mbps["cached_seq"] / g_mbps["plain_seq"] : 0;
         const double r = g_mbps["plain_rand"] > 0 ? g_mbps["cached_rand"] / g_mbps["plain_rand"] : 0;
         printf(

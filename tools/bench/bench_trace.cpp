@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
     }
     std::vector<double> ns;
     for (int rep = 0; rep < options.repetitions; ++rep) {
-        benchmark::RunSpecifiedBenchmarks();
+        headlines::RunBenchmarks();
         ns.push_back(g_nsDropped);
     }
     benchmark::Shutdown();

@@ -79,6 +79,21 @@ void Initialize(int* argc, char** argv);
 size_t RunSpecifiedBenchmarks();
 void Shutdown();
 
+// The reporter classes, as far as the programs name them: this harness
+// always prints its own plain table.
+class BenchmarkReporter {
+public:
+    virtual ~BenchmarkReporter() {}
+};
+class ConsoleReporter : public BenchmarkReporter {
+public:
+    enum OutputOptions { OO_None = 0 };
+    explicit ConsoleReporter(OutputOptions = OO_None) {}
+};
+inline size_t RunSpecifiedBenchmarks(BenchmarkReporter*) {
+    return RunSpecifiedBenchmarks();
+}
+
 }  // namespace benchmark
 
 #define BENCHMARK_CONCAT2(a, b) a##b
