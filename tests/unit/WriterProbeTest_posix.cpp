@@ -13,9 +13,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "TempDir.h"
 #include "TestProcess.h"
@@ -191,6 +193,29 @@ TEST(SharingRule, AnInheritedWriterHoldsTheFileUntilItsLastHolderCloses) {
         answer = ProbeForWriter(path);
     }
     EXPECT_EQ((unsigned long)ERROR_SUCCESS, answer);
+}
+
+// Threads of one process share what the probe has learnt of a file.
+TEST(SharingRule, ThreadsProbeTogether) {
+    TempDir dir;
+    const std::string path = dir.Write("rec.mpg", "x");
+    std::atomic<int> wrong{0};
+    auto probeAll = [&](unsigned long expected) {
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&] {
+                for (int i = 0; i < 25; ++i)
+                    wrong += ProbeForWriter(path) != expected;
+            });
+        for (std::thread& t : threads)
+            t.join();
+    };
+    const int fd = open(path.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(fd, 0);
+    probeAll(ERROR_SHARING_VIOLATION);
+    close(fd);
+    probeAll(ERROR_SUCCESS);
+    EXPECT_EQ(0, wrong.load());
 }
 
 }  // namespace
