@@ -9,8 +9,6 @@
 //                        figures move with the core the Wine server lands on).
 #pragma once
 
-#include <benchmark/benchmark.h>
-
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -18,6 +16,8 @@
 #include <algorithm>
 #include <string>
 #include <vector>
+
+#include <benchmark/benchmark.h>
 
 namespace headlines {
 
@@ -46,12 +46,13 @@ inline Options Parse(int* argc, char** argv) {
     return o;
 }
 
-// Runs the registered benchmarks once (once per repetition). The program
-// keeps its own reporter: Google Benchmark 1.7.1 (Debian 12) frees its
-// default one at the end of a run, and the next run would use it.
-inline size_t RunBenchmarks() {
-    static benchmark::ConsoleReporter s_reporter(benchmark::ConsoleReporter::OO_None);
-    return benchmark::RunSpecifiedBenchmarks(&s_reporter);
+// Runs every registered benchmark once more. Each run gets a console
+// reporter of its own: the library's default one (Google Benchmark 1.7)
+// crashes on a second run when the output is not a terminal, as under
+// make bench.
+inline void RunBenchmarks() {
+    benchmark::ConsoleReporter reporter(benchmark::ConsoleReporter::OO_Tabular);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
 }
 
 inline double Median(std::vector<double> v) {

@@ -75,24 +75,23 @@ inline void DoNotOptimize(T const& value) {
     asm volatile("" : : "r,m"(value) : "memory");
 }
 
-void Initialize(int* argc, char** argv);
-size_t RunSpecifiedBenchmarks();
-void Shutdown();
-
-// The reporter classes, as far as the programs name them: this harness
-// always prints its own plain table.
+// The reporters: this harness writes its own table whatever is passed.
 class BenchmarkReporter {
 public:
     virtual ~BenchmarkReporter() {}
 };
 class ConsoleReporter : public BenchmarkReporter {
 public:
-    enum OutputOptions { OO_None = 0 };
-    explicit ConsoleReporter(OutputOptions = OO_None) {}
+    enum OutputOptions { OO_None = 0, OO_Color = 1, OO_Tabular = 2, OO_Defaults = OO_Color | OO_Tabular };
+    explicit ConsoleReporter(OutputOptions = OO_Defaults) {}
 };
+
+void Initialize(int* argc, char** argv);
+size_t RunSpecifiedBenchmarks();
 inline size_t RunSpecifiedBenchmarks(BenchmarkReporter*) {
     return RunSpecifiedBenchmarks();
 }
+void Shutdown();
 
 }  // namespace benchmark
 
