@@ -5,7 +5,7 @@
 set -euo pipefail
 
 declare -A GROUPS_PKGS=(
-    [build]="cmake make g++ clang libclang-rt-14-dev llvm googletest strace"
+    [build]="cmake make g++ clang libclang-rt-14-dev llvm googletest strace util-linux"
     [windows]="g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 wine64 wine"
     [bench]="libbenchmark-dev"
     [media]="ffmpeg xvfb xauth imagemagick gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav"

@@ -1,7 +1,7 @@
 // Files and the Windows sharing rule.
 #include "kobject.h"
+#include "writers.h"
 
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -36,58 +36,6 @@ bool ParentExists(const std::string& path) {
     return stat(slash == 0 ? "/" : path.substr(0, slash).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// True when any process, this one included, holds the file (device and inode)
-// open for writing. Each /proc/<pid>/fdinfo/<fd> tells the open flags. Only
-// processes whose descriptors this process may inspect are seen.
-bool AnyWriterOpen(dev_t dev, ino_t ino) {
-    DIR* proc = opendir("/proc");
-    if (!proc)
-        return false;
-    bool found = false;
-    char path[600];
-    while (!found) {
-        struct dirent* pe = readdir(proc);
-        if (!pe)
-            break;
-        const char* pid = pe->d_name;
-        if (pid[0] < '0' || pid[0] > '9')
-            continue;
-        snprintf(path, sizeof(path), "/proc/%s/fd", pid);
-        DIR* fds = opendir(path);
-        if (!fds)
-            continue;
-        while (!found) {
-            struct dirent* fe = readdir(fds);
-            if (!fe)
-                break;
-            if (fe->d_name[0] < '0' || fe->d_name[0] > '9')
-                continue;
-            snprintf(path, sizeof(path), "/proc/%s/fd/%s", pid, fe->d_name);
-            struct stat st;
-            if (stat(path, &st) != 0 || st.st_dev != dev || st.st_ino != ino)
-                continue;
-            snprintf(path, sizeof(path), "/proc/%s/fdinfo/%s", pid, fe->d_name);
-            FILE* info = fopen(path, "re");
-            if (!info)
-                continue;
-            char line[128];
-            while (fgets(line, sizeof(line), info)) {
-                if (strncmp(line, "flags:", 6) == 0) {
-                    unsigned long flags = strtoul(line + 6, nullptr, 8);
-                    int mode = (int)(flags & O_ACCMODE);
-                    if (mode == O_WRONLY || mode == O_RDWR)
-                        found = true;
-                    break;
-                }
-            }
-            fclose(info);
-        }
-        closedir(fds);
-    }
-    closedir(proc);
-    return found;
-}
-
 KFile* FileOf(const KRef& r) {
     return static_cast<KFile*>(r.get());
 }
@@ -117,23 +65,55 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     const bool wantsWrite =
         (dwDesiredAccess & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA)) != 0;
 
-    // O_NONBLOCK keeps a FIFO from blocking the open; it is refused below.
+    // The file is looked at before it is opened: a probe that meets a writer
+    // leaves no open behind, which the writer probe's watch would take for a
+    // new writer. Directories, FIFOs and devices are refused unopened.
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        int err = errno;
+        SetLastError(err == ENOENT && !ParentExists(path) ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(err));
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    // The sharing rule comes before the access check, unlike on Windows: a
+    // reader that may not write a recording (another user's, the usual case
+    // for a recorder running as a service) still learns that it is being
+    // written, instead of an access denial that tells nothing.
+    const bool refusesWriters = !(dwShareMode & FILE_SHARE_WRITE);
+    if (refusesWriters && WriterMayBeActive(path.c_str(), st)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+    }
+
+    // O_NONBLOCK keeps a FIFO that replaced the file meanwhile from blocking
+    // the open; it is refused below.
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         int err = errno;
         SetLastError(err == ENOENT && !ParentExists(path) ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(err));
         return INVALID_HANDLE_VALUE;
     }
-    struct stat st;
-    if (fstat(fd, &st) != 0) {
+    struct stat opened;
+    if (fstat(fd, &opened) != 0) {
         int err = errno;
         close(fd);
         SetLastError(Win32ErrorFromErrno(err));
         return INVALID_HANDLE_VALUE;
     }
-    if (!S_ISREG(st.st_mode)) {
+    if (!S_ISREG(opened.st_mode)) {
         close(fd);
         SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    // The name was given to another file between the look and the open: the
+    // rule holds for the file opened.
+    if (refusesWriters && (opened.st_dev != st.st_dev || opened.st_ino != st.st_ino) &&
+        WriterMayBeActive(path.c_str(), opened)) {
+        close(fd);
+        SetLastError(ERROR_SHARING_VIOLATION);
         return INVALID_HANDLE_VALUE;
     }
     int fl = fcntl(fd, F_GETFL);
@@ -145,11 +125,6 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     if (wantsWrite && access(path.c_str(), W_OK) != 0) {
         close(fd);
         SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (!(dwShareMode & FILE_SHARE_WRITE) && AnyWriterOpen(st.st_dev, st.st_ino)) {
-        close(fd);
-        SetLastError(ERROR_SHARING_VIOLATION);
         return INVALID_HANDLE_VALUE;
     }
     SetLastError(ERROR_SUCCESS);

@@ -22,6 +22,15 @@ void CompatSetMessageBoxAnswer(int answer);
 typedef int (*COMPAT_MESSAGEBOX_HANDLER)(void* context, const char* text, const char* caption);
 void CompatSetMessageBoxHandler(COMPAT_MESSAGEBOX_HANDLER handler, void* context);
 
+// The sharing rule's writer probe (an open that refuses write sharing fails
+// while the file may be being written) sees exactly the writers among the
+// processes it may inspect. When others exist (another user's, or outside
+// the PID namespace), a file also counts as being written while it has
+// changed within this idle time, until a close-after-write is seen; INFINITE
+// waits for the close alone. Default COMPAT_WRITER_IDLE_DEFAULT.
+#define COMPAT_WRITER_IDLE_DEFAULT 10000
+void CompatSetWriterIdleTime(DWORD milliseconds);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,221 @@
+// The writer probe behind the sharing rule on Linux: writers the probe may
+// inspect are seen exactly; a writer of another user is judged from the file
+// (close-after-write notifications and the modification time).
+#include <windows.h>
+#include <compat/compat.h>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TempDir.h"
+#include "TestProcess.h"
+
+extern char** environ;
+
+namespace {
+
+using testsupport::ProbeForWriter;
+using testsupport::TempDir;
+using Clock = std::chrono::steady_clock;
+
+const unsigned long kAnswerLost = 99999;
+
+void SleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// A file last changed an hour ago.
+std::string OldFile(const TempDir& dir, const char* name, mode_t mode) {
+    const std::string path = dir.Write(name, std::string(1000, 'x'));
+    chmod(path.c_str(), mode);
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {time(nullptr) - 3600, 0}};
+    utimensat(AT_FDCWD, path.c_str(), times, 0);
+    return path;
+}
+
+// The probe in a process of user nobody, which may not inspect this root
+// process's descriptors; it answers requests through pipes.
+class ProbeAsNobody {
+public:
+    ProbeAsNobody(const TempDir& dir, const std::string& file) {
+        // A copy in the temporary folder: the build tree may be closed to nobody.
+        const std::string exe = dir.File("writerprobe");
+        chmod(dir.Path().c_str(), 0755);
+        if (!testsupport::CopyFileTo(testsupport::HelperPath("writerprobe"), exe) || chmod(exe.c_str(), 0755))
+            return;
+        int in[2], out[2];
+        if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC))
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        const char* argv[] = {"setpriv",   "--reuid=65534", "--regid=65534", "--clear-groups",
+                              exe.c_str(), file.c_str(),    nullptr};
+        if (posix_spawnp(&m_pid, argv[0], &actions, nullptr, const_cast<char**>(argv), environ) != 0)
+            m_pid = 0;
+        posix_spawn_file_actions_destroy(&actions);
+        close(in[0]);
+        close(out[1]);
+        m_to = fdopen(in[1], "w");
+        m_from = fdopen(out[0], "r");
+    }
+    ~ProbeAsNobody() {
+        if (m_to)
+            fclose(m_to);  // the helper ends at the end of its input
+        if (m_from)
+            fclose(m_from);
+        if (m_pid)
+            waitpid(m_pid, nullptr, 0);
+    }
+    std::string Ask(const std::string& request) {
+        char line[64];
+        if (!m_to || !m_from || fprintf(m_to, "%s\n", request.c_str()) < 0 || fflush(m_to) ||
+            !fgets(line, sizeof(line), m_from))
+            return "";
+        return std::string(line, strcspn(line, "\n"));
+    }
+    unsigned long Probe() {
+        const std::string answer = Ask("probe");
+        return answer.empty() ? kAnswerLost : strtoul(answer.c_str(), nullptr, 10);
+    }
+
+private:
+    pid_t m_pid = 0;
+    FILE* m_to = nullptr;
+    FILE* m_from = nullptr;
+};
+
+#define SKIP_UNLESS_ROOT() \
+    if (geteuid() != 0)    \
+    GTEST_SKIP() << "needs root, to run the probe as another user"
+
+// A recorder of another user appends to the file; it is followed through a
+// pause shorter than the idle time and ends with its close. The reader may
+// not write the file: finished reads as an access denial, as on Windows, but
+// an active writer as a sharing violation.
+TEST(UnseenWriter, IsFollowedThroughPausesUntilItClosesTheFile) {
+    SKIP_UNLESS_ROOT();
+    TempDir dir;
+    const std::string path = OldFile(dir, "rec.mpg", 0644);
+    ProbeAsNobody probe(dir, path);
+    EXPECT_EQ((unsigned long)ERROR_ACCESS_DENIED, probe.Probe());
+
+    const int fd = open(path.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(fd, 0);
+    const std::string chunk(2048, 'r');
+    ASSERT_EQ((ssize_t)chunk.size(), write(fd, chunk.data(), chunk.size()));
+    EXPECT_EQ((unsigned long)ERROR_SHARING_VIOLATION, probe.Probe());
+    SleepMs(3000);  // the default idle time is longer
+    EXPECT_EQ((unsigned long)ERROR_SHARING_VIOLATION, probe.Probe());
+    ASSERT_EQ((ssize_t)chunk.size(), write(fd, chunk.data(), chunk.size()));
+    EXPECT_EQ((unsigned long)ERROR_SHARING_VIOLATION, probe.Probe());
+    close(fd);
+    EXPECT_EQ((unsigned long)ERROR_ACCESS_DENIED, probe.Probe());
+}
+
+// A file the reader may not even read can carry no watch: only its
+// modification time tells, and the writing ends after the idle time. A
+// writer the reader may inspect counts whatever the idle time.
+TEST(UnseenWriter, WithoutNotificationsEndsAfterTheIdleTime) {
+    SKIP_UNLESS_ROOT();
+    TempDir dir;
+    const std::string path = OldFile(dir, "rec.mpg", 0600);
+    ProbeAsNobody probe(dir, path);
+    ASSERT_EQ("ok", probe.Ask("idle 1000"));
+    EXPECT_EQ((unsigned long)ERROR_ACCESS_DENIED, probe.Probe());
+
+    const int fd = open(path.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(fd, 0);
+    Clock::time_point lastWrite;
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_EQ(100, write(fd, std::string(100, 'r').data(), 100));
+        lastWrite = Clock::now();
+        EXPECT_EQ((unsigned long)ERROR_SHARING_VIOLATION, probe.Probe()) << "write " << i;
+        SleepMs(300);
+    }
+    unsigned long answer = ERROR_SHARING_VIOLATION;
+    while (answer == ERROR_SHARING_VIOLATION && Clock::now() - lastWrite < std::chrono::seconds(5)) {
+        SleepMs(50);
+        answer = probe.Probe();
+    }
+    const auto still = Clock::now() - lastWrite;
+    EXPECT_EQ((unsigned long)ERROR_ACCESS_DENIED, answer);
+    EXPECT_GE(still, std::chrono::milliseconds(1000));
+    EXPECT_LT(still, std::chrono::milliseconds(2500));
+    close(fd);
+
+    // A writer of nobody's own, idle far longer than the idle time.
+    ASSERT_EQ(0, chown(path.c_str(), 65534, 65534));
+    ASSERT_EQ("ok", probe.Ask("idle 1"));
+    testsupport::ChildProcess holder;
+    ASSERT_TRUE(holder.Start({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                              "/bin/sh", "-c", "exec 3>>\"$0\"; exec sleep 1.5", path}));
+    answer = ERROR_SUCCESS;
+    for (int i = 0; i < 200 && answer != ERROR_SHARING_VIOLATION; ++i) {
+        SleepMs(10);
+        answer = probe.Probe();
+    }
+    EXPECT_EQ((unsigned long)ERROR_SHARING_VIOLATION, answer);
+    EXPECT_EQ(0, holder.Wait(5000));
+    EXPECT_EQ((unsigned long)ERROR_SUCCESS, probe.Probe());
+}
+
+// The open file a writer found holds may pass to a child; the file is being
+// written until its last holder closes it, whoever that is.
+TEST(SharingRule, AnInheritedWriterHoldsTheFileUntilItsLastHolderCloses) {
+    TempDir dir;
+    const std::string path = dir.Write("rec.mpg", "x");
+    testsupport::ChildProcess sh;
+    ASSERT_TRUE(sh.Start({"/bin/sh", "-c", "exec 3>>\"$0\"; sleep 1.5 & sleep 0.5", path}));
+    unsigned long answer = ERROR_SUCCESS;
+    for (int i = 0; i < 100 && answer == ERROR_SUCCESS; ++i) {
+        SleepMs(10);
+        answer = ProbeForWriter(path);
+    }
+    EXPECT_EQ((unsigned long)ERROR_SHARING_VIOLATION, answer);
+    EXPECT_EQ(0, sh.Wait(5000));
+    EXPECT_EQ((unsigned long)ERROR_SHARING_VIOLATION, ProbeForWriter(path));
+    for (int i = 0; i < 100 && answer == ERROR_SHARING_VIOLATION; ++i) {
+        SleepMs(50);
+        answer = ProbeForWriter(path);
+    }
+    EXPECT_EQ((unsigned long)ERROR_SUCCESS, answer);
+}
+
+// Threads of one process share what the probe has learnt of a file.
+TEST(SharingRule, ThreadsProbeTogether) {
+    TempDir dir;
+    const std::string path = dir.Write("rec.mpg", "x");
+    std::atomic<int> wrong{0};
+    auto probeAll = [&](unsigned long expected) {
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t)
+            threads.emplace_back([&] {
+                for (int i = 0; i < 25; ++i)
+                    wrong += ProbeForWriter(path) != expected;
+            });
+        for (std::thread& t : threads)
+            t.join();
+    };
+    const int fd = open(path.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(fd, 0);
+    probeAll(ERROR_SHARING_VIOLATION);
+    close(fd);
+    probeAll(ERROR_SUCCESS);
+    EXPECT_EQ(0, wrong.load());
+}
+
+}  // namespace
