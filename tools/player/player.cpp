@@ -43,26 +43,13 @@
 #include <vector>
 
 #include "FrameTimes.h"
+#include "IOrvexFileSource.h"
 
 // qedit's classes: mingw-w64's libstrmiids defines them, its headers do not.
 EXTERN_C const CLSID CLSID_SampleGrabber;
 EXTERN_C const CLSID CLSID_NullRenderer;
 
 namespace {
-
-// The component's control interface, as far as the player reads it (the
-// slots after IUnknown, in order).
-const GUID IID_IOrvexFileSource = {
-    0x80AFCD1D, 0x4315, 0x4611, {0x9A, 0x54, 0x5C, 0x40, 0x80, 0x56, 0x77, 0x08}};
-struct IOrvexFileSource : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE SetBuffSize(DWORD dwBuffSize) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetBuffSize(DWORD* pdwBuffSize) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetFileSize(LONGLONG* pllFileSize, LONG* plWriteSpeed) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetReadPos(LONGLONG* pllReadPos, LONG* plReadSpeed) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetWaitSize(DWORD* pdwWaitSize) = 0;
-    virtual HRESULT STDMETHODCALLTYPE IsSeekingSupported() = 0;
-    virtual HRESULT STDMETHODCALLTYPE SetSeekingSupported(BOOL bAllow) = 0;
-};
 
 enum ExitCode { kOk = 0, kCheckFailed = 1, kUsage = 2, kGraphFailed = 3, kTimedOut = 4 };
 
