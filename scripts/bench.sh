@@ -25,6 +25,25 @@ for exe in build/bench/bin/bench_*; do
     [ -x "$exe" ] || continue
     run "$(basename "$exe")" "$exe" --repetitions=3
 done
+# tfs-cat against cat on a complete, page-cached file of 512 MiB, each the
+# median of three runs into /dev/null.
+tfs_cat_bench() {
+    local dir file
+    dir=$(mktemp -d)
+    file="$dir/complete.bin"
+    head -c 536870912 /dev/urandom >"$file"
+    cat "$file" >/dev/null
+    median() { sort -n | sed -n 2p; }
+    run3() { for _ in 1 2 3; do local t0 t1; t0=$(date +%s%N); "$@" >/dev/null; t1=$(date +%s%N); echo $(( t1 - t0 )); done | median; }
+    local t_cat t_tfs
+    t_cat=$(run3 cat "$file")
+    t_tfs=$(run3 build/bench/bin/tfs-cat "$file")
+    rm -rf "$dir"
+    echo "tfs-cat: $(( 536870912 * 1000 / t_tfs )) MB/s, cat: $(( 536870912 * 1000 / t_cat )) MB/s"
+    headlines+=("tfs_cat.ratio_vs_cat: $(awk -v a="$t_cat" -v b="$t_tfs" 'BEGIN { printf "%.2f", a / b }')")
+}
+echo "=== tfs-cat ==="
+tfs_cat_bench
 bash scripts/build.sh windows || exit 1
 for exe in build/windows/bin/bench_*.exe; do
     run "$(basename "$exe") under Wine" sh scripts/wine-run.sh "$exe" --headline-prefix=wine. --baseline=readfile \
