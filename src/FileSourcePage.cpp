@@ -144,7 +144,7 @@ void FileSourcePage::Refresh() {
     SetItemText(IDC_READ_POS, FigureText(llReadPos, "  ", szText));
     SetItemText(IDC_READ_RATE, FigureText(KilobitsPerSecond(lReadSpeed), " kb/sec", szText));
     SetItemText(IDC_DELTA, FigureText(llFileSize - llReadPos, " bytes", szText));
-    SetItemText(IDC_WAIT, FigureText(dwWaitSize, " bytes", szText));
+    SetItemText(IDC_WAIT_BYTES, FigureText(dwWaitSize, " bytes", szText));
 }
 
 LRESULT FileSourcePage::OnChange(WORD, WORD, HWND, BOOL&) {

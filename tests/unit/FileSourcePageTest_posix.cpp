@@ -121,7 +121,7 @@ TEST_F(PageTest, ShowsTheFiguresAsGroupedTexts) {
     EXPECT_EQ("  0  ", Text(IDC_READ_POS));
     EXPECT_EQ("  0 kb/sec", Text(IDC_READ_RATE));
     EXPECT_EQ("  0 bytes", Text(IDC_DELTA));
-    EXPECT_EQ("  0 bytes", Text(IDC_WAIT));
+    EXPECT_EQ("  0 bytes", Text(IDC_WAIT_BYTES));
     EXPECT_EQ((UINT_PTR)FILESOURCEPAGE_TIMER_ID, m_pPage->m_nTimer);
 
     // 1,234,567 bytes, growing and read at 131,072 bytes per second as the
@@ -140,7 +140,7 @@ TEST_F(PageTest, ShowsTheFiguresAsGroupedTexts) {
     EXPECT_EQ("  1 236 067  ", Text(IDC_READ_POS));
     EXPECT_EQ("  1 024 kb/sec", Text(IDC_READ_RATE));
     EXPECT_EQ("   -1 500 bytes", Text(IDC_DELTA));
-    EXPECT_EQ("  0 bytes", Text(IDC_WAIT));
+    EXPECT_EQ("  0 bytes", Text(IDC_WAIT_BYTES));
 
     // The name shows when the dialog opens.
     ASSERT_EQ(S_OK, pPage->Deactivate());
