@@ -301,7 +301,7 @@ HRESULT BuildGraph(IGraphBuilder* graph, IBaseFilter* source) {
 
 // ---------------------------------------------------------------- checks
 
-struct ControlSpec {
+struct ControlLayout {
     int id;  // -1: none
     const char* cls;
     const char* text;  // null: not compared (the page writes it)
@@ -315,7 +315,7 @@ struct ControlSpec {
 const DWORD kStaticEdge = WS_EX_STATICEDGE, kFigure = SS_CENTERIMAGE | WS_GROUP;
 
 // The template, in its order.
-const ControlSpec kTemplate[] = {
+const ControlLayout kTemplate[] = {
     {-1, "Button", "Target File Name", true, BS_GROUPBOX, 0, 0, {7, 7, 257, 33}},
     {IDC_FILE_NAME,
      "Edit",
@@ -362,7 +362,7 @@ void CheckTemplate(HWND hPage, const SIZE& pageInfo) {
             problems += Format(" extra control %d;", GetDlgCtrlID(h));
             continue;
         }
-        const ControlSpec& c = kTemplate[n];
+        const ControlLayout& c = kTemplate[n];
         const DWORD style = (DWORD)GetWindowLongA(h, GWL_STYLE), ex = (DWORD)GetWindowLongA(h, GWL_EXSTYLE);
         const DWORD typeMask = strcmp(c.cls, "Button") == 0   ? 0xF
                                : strcmp(c.cls, "Static") == 0 ? SS_TYPEMASK
@@ -486,6 +486,7 @@ bool ChangeTo(DWORD tid, HWND hFrame, HWND hPage, const std::string* file, std::
             PostMessageA(hOpen, WM_COMMAND, IDCANCEL, 0);
             return false;
         }
+        *detail += Format(", name box %s 0x%X", ClassOf(hName).c_str(), GetDlgCtrlID(hName));
         SendMessageA(hName, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(file->c_str()));
         PostMessageA(hOpen, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                      reinterpret_cast<LPARAM>(GetDlgItem(hOpen, IDOK)));

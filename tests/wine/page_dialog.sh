@@ -1,16 +1,18 @@
 #!/bin/sh
 # The property page in the platform's property frame, on a virtual display
-# (Xvfb): registers the component with regsvr32 in a prefix of its own, runs
-# page_dialog.exe (see page_dialog.cpp for what it checks) on the short test
-# recording and a shorter copy of it, takes the screenshot of the frame the
-# program asks for, and unregisters again. Prints the program's check lines
-# when one fails, and always its summary line "wine page dialog: ..." and
-# "wine page dialog: screenshot ...".
+# of its own (Xvfb): registers the component with regsvr32 in a prefix of
+# its own, runs page_dialog.exe (see page_dialog.cpp for what it checks) on
+# the short test recording and a shorter copy of it, takes the screenshot of
+# the frame the program asks for, and unregisters again. Prints the
+# program's check lines when one fails, and always its summary line
+# "wine page dialog: ..." and "wine page dialog: screenshot ...".
 #
 # Usage: page_dialog.sh BIN_DIR WORK_DIR MEDIA_DIR SHOT.png
 set -u
-if [ -z "${DISPLAY:-}" ]; then
-    # A display number of this process's own (see scripts/play-window.sh).
+if [ -z "${ORVEX_PAGE_XVFB:-}" ]; then
+    # Always a virtual display of its own, so that nothing else is in the
+    # picture; numbered from this process's own (see scripts/play-window.sh).
+    export ORVEX_PAGE_XVFB=1
     exec xvfb-run -a -n $((300 + $$ % 500)) -s "-screen 0 1024x768x24" sh "$0" "$@"
 fi
 mkdir -p "$2" "$(dirname "$4")"
