@@ -11,6 +11,7 @@
 // runs its message loop until the frame closes. The main thread finds the
 // page's controls and checks through the window system what a user sees and
 // what a click does:
+//   registry  the page's keys as regsvr32 wrote them
 //   frame     one page, the tab titled by it
 //   template  the controls as the dialog template lays them out, and the
 //             page's size as it tells the frame
@@ -273,6 +274,47 @@ std::string CurrentFile(IFileSourceFilter* fs) {
     return a;
 }
 
+// ---------------------------------------------------------------- registration
+
+// The page's keys under HKEY_CLASSES_ROOT as regsvr32 left them ("%C": the
+// page's CLSID in braces, "%M": the component's path).
+void CheckRegistry() {
+    static const char* const kValues[][3] = {
+        {"OrvexFileSource.FileSourcePage.1", nullptr, "FileSourcePage Class"},
+        {"OrvexFileSource.FileSourcePage.1\\CLSID", nullptr, "%C"},
+        {"OrvexFileSource.FileSourcePage", nullptr, "FileSourcePage Class"},
+        {"OrvexFileSource.FileSourcePage\\CLSID", nullptr, "%C"},
+        {"OrvexFileSource.FileSourcePage\\CurVer", nullptr, "OrvexFileSource.FileSourcePage.1"},
+        {"CLSID\\%C", nullptr, "FileSourcePage Class"},
+        {"CLSID\\%C\\ProgID", nullptr, "OrvexFileSource.FileSourcePage.1"},
+        {"CLSID\\%C\\VersionIndependentProgID", nullptr, "OrvexFileSource.FileSourcePage"},
+        {"CLSID\\%C\\InprocServer32", nullptr, "%M"},
+        {"CLSID\\%C\\InprocServer32", "ThreadingModel", "Apartment"},
+    };
+    WCHAR wszClsid[40];
+    char clsid[40], module[MAX_PATH] = "";
+    StringFromGUID2(CLSID_FileSourcePage, wszClsid, 40);
+    WideCharToMultiByte(CP_ACP, 0, wszClsid, -1, clsid, sizeof(clsid), nullptr, nullptr);
+    GetModuleFileNameA(GetModuleHandleA("OrvexFileSource.dll"), module, MAX_PATH);
+    std::string problems;
+    for (const auto& v : kValues) {
+        std::string key = v[0], want = v[2];
+        if (key.find("%C") != std::string::npos)
+            key.replace(key.find("%C"), 2, clsid);
+        want = want == "%C" ? clsid : want == "%M" ? module : want;
+        char data[MAX_PATH * 2] = "";
+        DWORD type = 0, cb = sizeof(data) - 1;
+        HKEY hKey;
+        if (RegOpenKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, KEY_READ, &hKey) == ERROR_SUCCESS) {
+            RegQueryValueExA(hKey, v[1], nullptr, &type, reinterpret_cast<BYTE*>(data), &cb);
+            RegCloseKey(hKey);
+        }
+        if (type != REG_SZ || _stricmp(data, want.c_str()) != 0)
+            problems += Format(" %s[%s]=\"%s\";", key.c_str(), v[1] ? v[1] : "", data);
+    }
+    Report("registry", problems.empty(), Format("10 values%s", problems.c_str()));
+}
+
 // ---------------------------------------------------------------- the template
 
 struct ControlLayout {
@@ -444,6 +486,7 @@ int main(int argc, char** argv) {
         return 3;
     }
     orvex->SetSeekingSupported(FALSE);
+    CheckRegistry();  // the component is loaded now
 
     // The pages the filter names, in the frame on its own thread.
     FrameThread frame;
