@@ -1,9 +1,9 @@
 #!/bin/bash
 # The benchmarks: every bench_* program natively (release tree), then the
-# Windows build of each under Wine, the product's own figures. Each program
-# measures against its baseline in the same run; Wine figures are the median
-# of several repetitions. Ends with one line per headline figure
-# ("name: value").
+# Windows build of each under Wine, the product's own figures, and the x86
+# build's reader benchmark under 32-bit Wine. Each program measures against
+# its baseline in the same run; Wine figures are the median of several
+# repetitions. Ends with one line per headline figure ("name: value").
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -49,5 +49,9 @@ for exe in build/windows/bin/bench_*.exe; do
     run "$(basename "$exe") under Wine" sh scripts/wine-run.sh "$exe" --headline-prefix=wine. --baseline=readfile \
         --repetitions=5
 done
+# The 32-bit build's block cache against plain ReadFile, under 32-bit Wine.
+bash scripts/build.sh windows-x86 bench_reader || exit 1
+run "bench_reader.exe (x86) under Wine" sh scripts/wine-run.sh build/windows-x86/bin/bench_reader.exe \
+    --headline-prefix=wine.x86. --baseline=readfile --repetitions=5
 echo "=== headline figures ==="
 [ ${#headlines[@]} -gt 0 ] && printf '%s\n' "${headlines[@]}" || echo "(no benchmarks yet)"
