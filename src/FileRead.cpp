@@ -280,14 +280,14 @@ void CCachedReadFile::SteerReadAhead(LONGLONG _llBlockStart, BOOL bNextIndexed, 
     CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE];
     const LONGLONG llBlockSize = m_dwBlockSize;
     const LONGLONG llNext = _llBlockStart + llBlockSize;
-    // EVENT (2), BOOST: the thread keeps its place while its run covers the
-    // block after this one; behind this read, too far ahead of it (the read
-    // moved back), or with a gap after this block (the read moved, or a block
-    // was dropped), it starts again from the block after this one. Sent back
-    // on every read, it would spend its time walking blocks it has cached.
+    // EVENT (2), BOOST: the thread keeps its place unless it is behind this
+    // read, or the block after this one is missing while the thread is past
+    // it (the read moved, or a block was dropped): then it starts again from
+    // the block after this one. A read among cached blocks leaves it alone:
+    // sent back on every read, it would spend its time (and the reader a
+    // wake-up) walking blocks that are cached already.
     const LONGLONG llCachePos = m_llCacheReadPos.load();
-    const bool bMove = llCachePos < llNext || llCachePos > llNext + m_llForwardReadSize + llBlockSize ||
-                       (llCachePos > llNext && !bNextIndexed);
+    const bool bMove = llCachePos < llNext || (llCachePos > llNext && !bNextIndexed);
     if (bMove) {
         m_llCacheReadPos.store(llNext);
         DSTrace(TRACE_APP2, 1,
