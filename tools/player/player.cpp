@@ -6,6 +6,7 @@
 //   player FILE [--source CLSID|auto] [--renderfile] [--video null|window]
 //               [--timeout S] [--idle MS] [--expect-frames N] [--expect-source CLSID]
 //               [--progress] [--graph] [--log-frames]
+//               [--stop-when-waiting MS] [--switch FILE --switch-after N [--expect-switch-frames N]]
 //
 // The graph is built explicitly by default: the source filter (CLSID, by
 // default the platform's "File Source (Async.)") is created, added and loaded,
@@ -25,6 +26,15 @@
 // tells) and no frame has arrived for --idle milliseconds. Once done it prints
 // one line of figures beginning "player:". Exit codes: 0 success, 1 a check
 // failed, 2 usage, 3 the graph could not be built or run, 4 time-out.
+//
+// Two checks of the source's control interface ride on a playback:
+// --stop-when-waiting stops the graph as soon as a read of the source waits
+// for the file to grow, and checks that Stop returns, and the waiting read
+// ends, within MS milliseconds. --switch pauses the graph once --switch-after
+// frames have arrived, loads FILE into the source, runs again and plays to the
+// end: the frames that arrive after the new file was loaded, and the stream
+// time of the first of them, say whether it played from its start; stalls
+// then count from the second run on.
 //
 // Threads: the main thread builds and runs the graph and waits on the graph's
 // event handle with a 100 ms time-out (woken by graph events or the time-out).
@@ -53,6 +63,9 @@ namespace {
 
 enum ExitCode { kOk = 0, kCheckFailed = 1, kUsage = 2, kGraphFailed = 3, kTimedOut = 4 };
 
+// How far before the end of a finished file the source's last read may begin.
+const LONGLONG kLastReadAllowance = 256 * 1024;
+
 struct Options {
     std::wstring file;
     CLSID source = CLSID_AsyncReader;
@@ -67,6 +80,10 @@ struct Options {
     bool progress = false;
     bool printGraph = false;
     bool logFrames = false;
+    double stopLimitSeconds = -1;  // --stop-when-waiting; < 0 without
+    std::wstring switchFile;
+    long switchAfter = 0;
+    long expectSwitchFrames = -1;
 };
 
 // A COM pointer that releases what it holds.
@@ -157,6 +174,7 @@ public:
             fprintf(stderr, "frame: arrival=%.3f stream_time=%.3f\n", t, sampleTime);
         EnterCriticalSection(&m_cs);
         m_times.Add(t);
+        m_streamTimes.push_back(sampleTime);
         LeaveCriticalSection(&m_cs);
         return S_OK;
     }
@@ -169,10 +187,36 @@ public:
         LeaveCriticalSection(&m_cs);
         return s;
     }
+    size_t Count() {
+        EnterCriticalSection(&m_cs);
+        const size_t n = m_times.Count();
+        LeaveCriticalSection(&m_cs);
+        return n;
+    }
+    // The stream time of frame i; -1 if it has not arrived.
+    double StreamTime(size_t i) {
+        EnterCriticalSection(&m_cs);
+        const double t = i < m_streamTimes.size() ? m_streamTimes[i] : -1;
+        LeaveCriticalSection(&m_cs);
+        return t;
+    }
+    // The first frame from `from` on whose stream time goes back (a stream
+    // started again), or `from` when none does.
+    size_t RestartFrom(size_t from) {
+        EnterCriticalSection(&m_cs);
+        size_t i = from;
+        while (i < m_streamTimes.size() && (i == 0 || m_streamTimes[i] >= m_streamTimes[i - 1]))
+            ++i;
+        if (i >= m_streamTimes.size())
+            i = from;
+        LeaveCriticalSection(&m_cs);
+        return i;
+    }
 
 private:
     CRITICAL_SECTION m_cs;
     player::FrameTimes m_times;
+    std::vector<double> m_streamTimes;
     bool m_log = false;
 };
 
@@ -236,7 +280,7 @@ GUID MajorTypeOf(IPin* pin) {
 
 class Player {
 public:
-    explicit Player(const Options& o) : m_o(o) {
+    explicit Player(const Options& o) : m_o(o), m_file(o.file) {
         if (o.logFrames)
             m_clock.LogFrames();
     }
@@ -257,8 +301,11 @@ private:
     void PrintGraph();
     double FrameInterval();
     void Sample();
+    bool StopWhileWaiting();
+    bool SwitchFile();
 
     const Options& m_o;
+    std::wstring m_file;  // the file the source plays: --switch changes it
     Ptr<IGraphBuilder> m_graph;
     Ptr<IMediaControl> m_control;
     Ptr<IMediaEventEx> m_events;
@@ -275,6 +322,13 @@ private:
     DWORD m_waitSize = 0;
     LONG m_writeRate = 0, m_readRate = 0;  // bytes per second, as the source measures them
     double m_cueSeconds = 0;
+
+    // --switch: when the new file was loaded and the graph ran again, the
+    // frames that had arrived before, and Load's result.
+    bool m_switched = false;
+    double m_switchRunning = 0;
+    size_t m_framesBeforeSwitch = 0;
+    HRESULT m_switchResult = S_OK;
 };
 
 HRESULT Player::AddNew(REFCLSID clsid, const WCHAR* name, IBaseFilter** out) {
@@ -544,6 +598,59 @@ void Player::Sample() {
         m_waitSize = wait;
 }
 
+// Stops the graph while a read of the source waits for the file to grow, and
+// times Stop and the end of that read's wait (the source's missing byte count
+// returns to 0 when the read goes on).
+bool Player::StopWhileWaiting() {
+    const DWORD missing = m_waitSize;
+    const double t0 = Now();
+    const HRESULT hr = m_control->Stop();
+    const double stopped = Now();
+    DWORD wait = missing;
+    while (wait && Now() - t0 < 5 && SUCCEEDED(m_orvex->GetWaitSize(&wait)) && wait)
+        Sleep(5);
+    const double stopMs = (stopped - t0) * 1000, readMs = (Now() - t0) * 1000;
+    printf(
+        "player: stopped while a read waited for growth: missing=%lu stop=0x%08lX stop_ms=%.0f "
+        "read_end_ms=%.0f\n",
+        (unsigned long)missing, (unsigned long)hr, stopMs, wait ? -1.0 : readMs);
+    const double limit = m_o.stopLimitSeconds * 1000;
+    if (FAILED(hr) || wait || stopMs > limit || readMs > limit) {
+        printf("player: Stop and the waiting read must end within %.0f ms\n", limit);
+        return false;
+    }
+    return true;
+}
+
+// Pauses, loads the second file into the source and runs again.
+bool Player::SwitchFile() {
+    OAFilterState state;
+    HRESULT hr = m_control->Pause();
+    if (SUCCEEDED(hr))
+        hr = m_control->GetState(5000, &state);
+    if (FAILED(hr) || hr == VFW_S_STATE_INTERMEDIATE) {
+        printf("player: Pause before the switch failed: 0x%08lX\n", (unsigned long)hr);
+        return false;
+    }
+    Ptr<IFileSourceFilter> load;
+    m_framesBeforeSwitch = m_clock.Count();
+    const double t0 = Now();
+    m_switchResult = load.QueryFrom(m_source.Get(), IID_IFileSourceFilter);
+    if (SUCCEEDED(m_switchResult))
+        m_switchResult = load->Load(m_o.switchFile.c_str(), nullptr);
+    printf("player: switched to the second file in %.0f ms: 0x%08lX\n", (Now() - t0) * 1000,
+           (unsigned long)m_switchResult);
+    m_switched = true;
+    m_file = m_o.switchFile;
+    m_switchRunning = Now();
+    hr = m_control->Run();
+    if (FAILED(hr)) {
+        printf("player: Run after the switch failed: 0x%08lX\n", (unsigned long)hr);
+        return false;
+    }
+    return true;
+}
+
 int Player::Play() {
     const double interval = FrameInterval();
     HANDLE event = nullptr;
@@ -567,6 +674,7 @@ int Player::Play() {
         return kGraphFailed;
     }
     const char* end = "timeout";
+    bool stopFailed = false;
     long errorCode = 0;
     double nextProgress = 1.0;
     LONGLONG finalSize = -1;
@@ -588,12 +696,26 @@ int Player::Play() {
         const double now = Now(), elapsed = now - start;
         Sample();
         const player::FrameSummary s = m_clock.Summary(interval, start);
-        if (!done && s.lastSeconds >= 0 && now - s.lastSeconds >= m_o.idleSeconds &&
-            !WriterActive(m_o.file)) {
+        if (!done && m_o.stopLimitSeconds >= 0 && s.frames > 0 && m_waitSize > 0) {
+            if (!StopWhileWaiting())
+                stopFailed = true;
+            end = "stopped";
+            done = true;
+        }
+        if (!done && !m_o.switchFile.empty() && !m_switched && (long)s.frames >= m_o.switchAfter) {
+            if (!SwitchFile()) {
+                end = "error";
+                done = true;
+            }
+        }
+        if (!done && s.lastSeconds >= 0 && now - s.lastSeconds >= m_o.idleSeconds && !WriterActive(m_file)) {
             // A growing file's end: the writer is gone, the source has read
-            // all of it, and nothing more arrives.
-            finalSize = FileSizeOf(m_o.file);
-            if (!m_orvex || (m_readPos >= 0 && m_readPos >= finalSize)) {
+            // all of it, and nothing more arrives. The source tells where its
+            // last read began; the splitter reads in blocks (Wine's are at
+            // most 131,077 bytes), so the last one begins within a block of
+            // the end.
+            finalSize = FileSizeOf(m_file);
+            if (!m_orvex || (m_readPos >= 0 && m_readPos + kLastReadAllowance >= finalSize)) {
                 end = "idle";
                 done = true;
             }
@@ -613,9 +735,10 @@ int Player::Play() {
     }
     const double elapsed = Now() - start;
     m_control->Stop();
-    const player::FrameSummary s = m_clock.Summary(interval, start);
+    // After a switch, stalls count from the second run on.
+    const player::FrameSummary s = m_clock.Summary(interval, m_switched ? m_switchRunning : start);
     if (finalSize < 0)
-        finalSize = FileSizeOf(m_o.file);
+        finalSize = FileSizeOf(m_file);
 
     CLSID sourceClsid = GUID_NULL;
     m_source->GetClassID(&sourceClsid);
@@ -631,9 +754,31 @@ int Player::Play() {
                (long long)m_maxLagBytes,
                (double)m_maxLagBytes * (double)s.frames * interval / (double)finalSize);
     printf(" source=%s\n", GuidText(sourceClsid).c_str());
+    long switchFrames = -1;
+    if (m_switched) {
+        // The second file's frames begin where the stream times start again;
+        // frames of the first file may still arrive after Load.
+        const size_t first = m_clock.RestartFrom(m_framesBeforeSwitch);
+        switchFrames = (long)(s.frames - first);
+        printf(
+            "player: switch: load=0x%08lX first_file_frames=%zu second_file_frames=%ld "
+            "first_stream_time=%.3f\n",
+            (unsigned long)m_switchResult, first, switchFrames, m_clock.StreamTime(first));
+    }
     fflush(stdout);
 
     int rc = kOk;
+    if (stopFailed)
+        rc = kCheckFailed;
+    if (!m_o.switchFile.empty() && (!m_switched || FAILED(m_switchResult))) {
+        printf("player: the source did not take the second file\n");
+        rc = kCheckFailed;
+    }
+    if (m_o.expectSwitchFrames >= 0 && switchFrames != m_o.expectSwitchFrames) {
+        printf("player: expected %ld frames of the second file, %ld reached the sink\n",
+               m_o.expectSwitchFrames, switchFrames);
+        rc = kCheckFailed;
+    }
     if (m_o.expectFrames >= 0 && (long)s.frames != m_o.expectFrames) {
         printf("player: expected %ld frames, %zu reached the sink\n", m_o.expectFrames, s.frames);
         rc = kCheckFailed;
@@ -648,7 +793,7 @@ int Player::Play() {
                GuidText(m_o.expectedSource).c_str());
         rc = kCheckFailed;
     }
-    if (!strcmp(end, "error"))
+    if (!strcmp(end, "error") && rc == kOk)
         rc = kGraphFailed;
     if (!strcmp(end, "timeout"))
         rc = kTimedOut;
@@ -660,8 +805,21 @@ int Usage() {
         stderr,
         "usage: player FILE [--source CLSID|auto] [--renderfile] [--video null|window] [--timeout S] [--idle "
         "MS]\n"
-        "              [--expect-frames N] [--expect-source CLSID] [--progress] [--graph] [--log-frames]\n");
+        "              [--expect-frames N] [--expect-source CLSID] [--progress] [--graph] [--log-frames]\n"
+        "              [--stop-when-waiting MS] [--switch FILE --switch-after N [--expect-switch-frames "
+        "N]]\n");
     return kUsage;
+}
+
+// A full path: a Unix path given under Wine names the same file on the
+// current (Unix root) drive.
+bool FullPath(const char* arg, std::wstring& out) {
+    WCHAR w[MAX_PATH], full[MAX_PATH];
+    if (!MultiByteToWideChar(CP_ACP, 0, arg, -1, w, MAX_PATH) ||
+        !GetFullPathNameW(w, MAX_PATH, full, nullptr))
+        return false;
+    out = full;
+    return true;
 }
 
 bool Parse(int argc, char** argv, Options& o) {
@@ -698,17 +856,21 @@ bool Parse(int argc, char** argv, Options& o) {
                 o.idleSeconds = strtod(v, nullptr) / 1000;
             } else if (a == "--expect-frames") {
                 o.expectFrames = strtol(v, nullptr, 0);
+            } else if (a == "--stop-when-waiting") {
+                o.stopLimitSeconds = strtod(v, nullptr) / 1000;
+            } else if (a == "--switch") {
+                if (!FullPath(v, o.switchFile))
+                    return false;
+            } else if (a == "--switch-after") {
+                o.switchAfter = strtol(v, nullptr, 0);
+            } else if (a == "--expect-switch-frames") {
+                o.expectSwitchFrames = strtol(v, nullptr, 0);
             } else {
                 return false;
             }
         } else if (o.file.empty()) {
-            // A full path: a Unix path given under Wine names the same file
-            // on the current (Unix root) drive.
-            WCHAR w[MAX_PATH], full[MAX_PATH];
-            if (!MultiByteToWideChar(CP_ACP, 0, argv[i], -1, w, MAX_PATH) ||
-                !GetFullPathNameW(w, MAX_PATH, full, nullptr))
+            if (!FullPath(argv[i], o.file))
                 return false;
-            o.file = full;
         } else {
             return false;
         }
