@@ -7,6 +7,7 @@
 //               [--timeout S] [--idle MS] [--expect-frames N] [--expect-source CLSID]
 //               [--progress] [--graph] [--log-frames]
 //               [--stop-when-waiting MS] [--switch FILE --switch-after N [--expect-switch-frames N]]
+//               [--wait-margin BYTES]
 //
 // The graph is built explicitly by default: the source filter (CLSID, by
 // default the platform's "File Source (Async.)") is created, added and loaded,
@@ -34,12 +35,17 @@
 // frames have arrived, loads FILE into the source, runs again and plays to the
 // end: the frames that arrive after the new file was loaded, and the stream
 // time of the first of them, say whether it played from its start; stalls
-// then count from the second run on.
+// then count from the second run on. --wait-margin sets the source's wait
+// margin (IOrvexFileSource::SetBuffSize) before Load.
 //
 // Threads: the main thread builds and runs the graph and waits on the graph's
 // event handle with a 100 ms time-out (woken by graph events or the time-out).
 // The sample grabber's callback runs on the graph's streaming thread (woken
-// by the upstream filter delivering a sample); it only records a time.
+// by the upstream filter delivering a sample); it only records a time. Where
+// the source offers its control interface, a sampling thread reads its
+// figures every 100 ms from before Load on (woken by its time-out, or by the
+// main thread's stop event), so that the waits of Load and of connecting are
+// seen too.
 #include <windows.h>
 #include <dshow.h>
 #include <dvdmedia.h>
@@ -84,6 +90,7 @@ struct Options {
     std::wstring switchFile;
     long switchAfter = 0;
     long expectSwitchFrames = -1;
+    long waitMargin = -1;
 };
 
 // A COM pointer that releases what it holds.
@@ -283,10 +290,13 @@ public:
     explicit Player(const Options& o) : m_o(o), m_file(o.file) {
         if (o.logFrames)
             m_clock.LogFrames();
+        InitializeCriticalSection(&m_figuresLock);
     }
     ~Player() {
+        StopSampling();
         if (m_control)
             m_control->Stop();
+        DeleteCriticalSection(&m_figuresLock);
     }
 
     HRESULT Build();
@@ -300,7 +310,19 @@ private:
     void FindSource();
     void PrintGraph();
     double FrameInterval();
+    // The source's own figures, sampled every 100 ms.
+    struct Figures {
+        LONGLONG fileSize = -1, readPos = -1;
+        LONGLONG maxLagBytes = 0;  // while the graph runs
+        DWORD waitSize = 0;
+        LONG writeRate = 0, readRate = 0;                   // bytes per second, as the source measures them
+        unsigned waitingBeforeRun = 0, waitingRunning = 0;  // samples that saw a read waiting
+    };
+    void StartSampling();
+    void StopSampling();
+    static DWORD WINAPI SamplingThread(void* player);
     void Sample();
+    Figures Snapshot();
     bool StopWhileWaiting();
     bool SwitchFile();
 
@@ -317,10 +339,10 @@ private:
     bool m_videoEnded = false;  // the grabber and the video sink are connected
     int m_nullRenderers = 0;
 
-    // Figures sampled while playing.
-    LONGLONG m_fileSize = -1, m_readPos = -1, m_maxLagBytes = 0;
-    DWORD m_waitSize = 0;
-    LONG m_writeRate = 0, m_readRate = 0;  // bytes per second, as the source measures them
+    CRITICAL_SECTION m_figuresLock;  // guards m_figures and m_running
+    Figures m_figures;
+    bool m_running = false;
+    HANDLE m_samplingStop = nullptr, m_sampling = nullptr;
     double m_cueSeconds = 0;
 
     // --switch: when the new file was loaded and the graph ran again, the
@@ -541,8 +563,12 @@ HRESULT Player::Build() {
         } else {
             Ptr<IFileSourceFilter> load;
             if (FAILED(hr = AddNew(m_o.source, L"Source", &m_source)) ||
-                FAILED(hr = load.QueryFrom(m_source.Get(), IID_IFileSourceFilter)) ||
-                FAILED(hr = load->Load(m_o.file.c_str(), nullptr)))
+                FAILED(hr = load.QueryFrom(m_source.Get(), IID_IFileSourceFilter)))
+                return hr;
+            StartSampling();
+            if (m_o.waitMargin >= 0 && (!m_orvex || FAILED(hr = m_orvex->SetBuffSize((DWORD)m_o.waitMargin))))
+                return m_orvex ? hr : E_NOINTERFACE;
+            if (FAILED(hr = load->Load(m_o.file.c_str(), nullptr)))
                 return hr;
         }
         // The source's pin straight to the grabber: the graph manager puts
@@ -555,7 +581,7 @@ HRESULT Player::Build() {
             FAILED(hr = m_graph->Connect(out.Get(), in.Get())))
             return hr;
     }
-    m_orvex.QueryFrom(m_source.Get(), IID_IOrvexFileSource);
+    StartSampling();
     if (FAILED(hr = EndAllBranches()))
         return hr;
     if (m_o.printGraph)
@@ -581,28 +607,73 @@ double Player::FrameInterval() {
     return interval > 0 ? interval : 0.04;
 }
 
-// Reads the source's own figures, where it offers them.
-void Player::Sample() {
-    if (!m_orvex)
+// Starts the sampling thread once, where the source offers its figures.
+void Player::StartSampling() {
+    if (m_sampling || FAILED(m_orvex.QueryFrom(m_source.Get(), IID_IOrvexFileSource)))
         return;
-    LONGLONG size = 0, pos = 0;
-    DWORD wait = 0;
-    if (SUCCEEDED(m_orvex->GetFileSize(&size, &m_writeRate)) &&
-        SUCCEEDED(m_orvex->GetReadPos(&pos, &m_readRate))) {
-        m_fileSize = size;
-        m_readPos = pos;
-        if (size - pos > m_maxLagBytes)
-            m_maxLagBytes = size - pos;
+    m_samplingStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (m_samplingStop)
+        m_sampling = CreateThread(nullptr, 0, SamplingThread, this, 0, nullptr);
+}
+
+void Player::StopSampling() {
+    if (m_sampling) {
+        SetEvent(m_samplingStop);
+        WaitForSingleObject(m_sampling, INFINITE);
+        CloseHandle(m_sampling);
+        m_sampling = nullptr;
     }
-    if (SUCCEEDED(m_orvex->GetWaitSize(&wait)))
-        m_waitSize = wait;
+    if (m_samplingStop)
+        CloseHandle(m_samplingStop);
+    m_samplingStop = nullptr;
+}
+
+DWORD WINAPI Player::SamplingThread(void* player) {
+    Player* p = static_cast<Player*>(player);
+    do
+        p->Sample();
+    while (WaitForSingleObject(p->m_samplingStop, 100) == WAIT_TIMEOUT);
+    return 0;
+}
+
+// Reads the source's own figures.
+void Player::Sample() {
+    LONGLONG size = 0, pos = 0;
+    LONG writeRate = 0, readRate = 0;
+    DWORD wait = 0;
+    const bool sized =
+        SUCCEEDED(m_orvex->GetFileSize(&size, &writeRate)) && SUCCEEDED(m_orvex->GetReadPos(&pos, &readRate));
+    const bool waited = SUCCEEDED(m_orvex->GetWaitSize(&wait));
+    EnterCriticalSection(&m_figuresLock);
+    Figures& f = m_figures;
+    if (sized) {
+        f.fileSize = size;
+        f.readPos = pos;
+        f.writeRate = writeRate;
+        f.readRate = readRate;
+        if (m_running && size - pos > f.maxLagBytes)
+            f.maxLagBytes = size - pos;
+    }
+    if (waited) {
+        f.waitSize = wait;
+        if (wait)
+            ++(m_running ? f.waitingRunning : f.waitingBeforeRun);
+    }
+    LeaveCriticalSection(&m_figuresLock);
+}
+
+Player::Figures Player::Snapshot() {
+    EnterCriticalSection(&m_figuresLock);
+    const Figures f = m_figures;
+    LeaveCriticalSection(&m_figuresLock);
+    return f;
 }
 
 // Stops the graph while a read of the source waits for the file to grow, and
 // times Stop and the end of that read's wait (the source's missing byte count
 // returns to 0 when the read goes on).
 bool Player::StopWhileWaiting() {
-    const DWORD missing = m_waitSize;
+    const DWORD missing = Snapshot().waitSize;
     const double t0 = Now();
     const HRESULT hr = m_control->Stop();
     const double stopped = Now();
@@ -668,6 +739,9 @@ int Player::Play() {
         return kGraphFailed;
     }
     const double start = Now();
+    EnterCriticalSection(&m_figuresLock);
+    m_running = true;
+    LeaveCriticalSection(&m_figuresLock);
     hr = m_control->Run();
     if (FAILED(hr)) {
         printf("player: Run failed: 0x%08lX\n", (unsigned long)hr);
@@ -694,9 +768,9 @@ int Player::Play() {
             }
         }
         const double now = Now(), elapsed = now - start;
-        Sample();
+        const Figures f = Snapshot();
         const player::FrameSummary s = m_clock.Summary(interval, start);
-        if (!done && m_o.stopLimitSeconds >= 0 && s.frames > 0 && m_waitSize > 0) {
+        if (!done && m_o.stopLimitSeconds >= 0 && s.frames > 0 && f.waitSize > 0) {
             if (!StopWhileWaiting())
                 stopFailed = true;
             end = "stopped";
@@ -715,7 +789,7 @@ int Player::Play() {
             // most 131,077 bytes), so the last one begins within a block of
             // the end.
             finalSize = FileSizeOf(m_file);
-            if (!m_orvex || (m_readPos >= 0 && m_readPos + kLastReadAllowance >= finalSize)) {
+            if (!m_orvex || (f.readPos >= 0 && f.readPos + kLastReadAllowance >= finalSize)) {
                 end = "idle";
                 done = true;
             }
@@ -727,14 +801,16 @@ int Player::Play() {
             printf("progress: t=%.1fs frames=%zu stalls=%zu", elapsed, s.frames, s.stalls);
             if (m_orvex)
                 printf(" size=%lld growth=%ld readpos=%lld readrate=%ld lag=%lld wait=%lu",
-                       (long long)m_fileSize, (long)m_writeRate, (long long)m_readPos, (long)m_readRate,
-                       (long long)(m_fileSize - m_readPos), (unsigned long)m_waitSize);
+                       (long long)f.fileSize, (long)f.writeRate, (long long)f.readPos, (long)f.readRate,
+                       (long long)(f.fileSize - f.readPos), (unsigned long)f.waitSize);
             printf("\n");
             fflush(stdout);
         }
     }
     const double elapsed = Now() - start;
     m_control->Stop();
+    StopSampling();
+    const Figures f = Snapshot();
     // After a switch, stalls count from the second run on.
     const player::FrameSummary s = m_clock.Summary(interval, m_switched ? m_switchRunning : start);
     if (finalSize < 0)
@@ -749,10 +825,14 @@ int Player::Play() {
     printf(" first_frame_ms=%.0f largest_gap_ms=%.0f frame_interval_ms=%.1f play_s=%.2f size=%lld",
            s.firstSeconds >= 0 ? (s.firstSeconds - start) * 1000 : -1.0, s.largestGap * 1000, interval * 1000,
            elapsed, (long long)finalSize);
+    // The lag in seconds at the recording's average rate; the waits as the
+    // samples saw them, before the graph ran (Load, connecting, cueing) and
+    // while it ran.
     if (m_orvex && finalSize > 0 && s.frames > 0)
-        printf(" read_pos=%lld max_lag_bytes=%lld max_lag_s=%.2f", (long long)m_readPos,
-               (long long)m_maxLagBytes,
-               (double)m_maxLagBytes * (double)s.frames * interval / (double)finalSize);
+        printf(" read_pos=%lld max_lag_bytes=%lld max_lag_s=%.2f waiting_s=%.1f/%.1f", (long long)f.readPos,
+               (long long)f.maxLagBytes,
+               (double)f.maxLagBytes * (double)s.frames * interval / (double)finalSize,
+               f.waitingBeforeRun * 0.1, f.waitingRunning * 0.1);
     printf(" source=%s\n", GuidText(sourceClsid).c_str());
     long switchFrames = -1;
     if (m_switched) {
@@ -801,13 +881,11 @@ int Player::Play() {
 }
 
 int Usage() {
-    fprintf(
-        stderr,
-        "usage: player FILE [--source CLSID|auto] [--renderfile] [--video null|window] [--timeout S] [--idle "
-        "MS]\n"
-        "              [--expect-frames N] [--expect-source CLSID] [--progress] [--graph] [--log-frames]\n"
-        "              [--stop-when-waiting MS] [--switch FILE --switch-after N [--expect-switch-frames "
-        "N]]\n");
+    fprintf(stderr,
+            "usage: player FILE [--source CLSID|auto] [--renderfile] [--video null|window] [--timeout S]\n"
+            "              [--idle MS] [--expect-frames N] [--expect-source CLSID] [--progress] [--graph]\n"
+            "              [--log-frames] [--stop-when-waiting MS] [--wait-margin BYTES]\n"
+            "              [--switch FILE --switch-after N [--expect-switch-frames N]]\n");
     return kUsage;
 }
 
@@ -865,6 +943,8 @@ bool Parse(int argc, char** argv, Options& o) {
                 o.switchAfter = strtol(v, nullptr, 0);
             } else if (a == "--expect-switch-frames") {
                 o.expectSwitchFrames = strtol(v, nullptr, 0);
+            } else if (a == "--wait-margin") {
+                o.waitMargin = strtol(v, nullptr, 0);
             } else {
                 return false;
             }
