@@ -1,8 +1,10 @@
 // CFileSourceOutput: the source filter's output pin. It offers the bytes of
 // one file, unparsed, through the pull interface IAsyncReader. A read near
 // the end of a file that another process is still writing waits until the
-// file has grown a margin past it, until the writer closes the file, or until
-// the pin is flushed.
+// file has grown a margin past it, until the writer closes the file, until
+// the pin is flushed or until the filter stops. Past the end of a finished
+// file a read fails (ERROR_HANDLE_EOF), which ends a pull-mode splitter's
+// stream.
 //
 // Sources: CoFileSourceOutputAdmission.cpp (file name, admission, the file
 // swap), CoFileSourceOutputRead.cpp (IAsyncReader and the read path),
