@@ -1,6 +1,6 @@
 #!/bin/bash
 # Configures (once) and builds one build tree.
-# Usage: scripts/build.sh native|asan|tsan|windows|bench [targets...]
+# Usage: scripts/build.sh native|asan|tsan|windows|windows-x86|bench [targets...]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 tree=$1; shift
@@ -13,6 +13,7 @@ case "$tree" in
     tsan)    args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
                    -DORVEX_SANITIZE=thread -DORVEX_BENCH=OFF) ;;
     windows) args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake") ;;
+    windows-x86) args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake") ;;
     *) echo "unknown build tree: $tree" >&2; exit 2 ;;
 esac
 mkdir -p "$root/build"

@@ -1,6 +1,7 @@
 #!/bin/bash
 # Every test tier: native unit tests (g++), ASan+UBSan and bounded fuzz runs
-# (clang), TSan (clang), and the Windows build's tests under Wine. Prints each
+# (clang), TSan (clang), and the Windows builds' tests under Wine, x86_64 and
+# then x86 (whose integration test also uses the x86_64 build). Prints each
 # runner's summary; exits non-zero on any failure.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,8 +16,9 @@ failed=()
 summary=()
 run_tier() {
     local tree=$1 title=$2
+    shift 2
     echo "=== $title ($tree) ==="
-    if ! bash scripts/build.sh "$tree"; then
+    if ! bash scripts/build.sh "$tree" "$@"; then
         failed+=("$tree: build")
         return
     fi
@@ -24,7 +26,7 @@ run_tier() {
     (cd "build/$tree" && ctest -V --timeout 1800) >"$log" 2>&1
     local rc=$?
     # The runners' summaries: GoogleTest's totals and CTest's line.
-    grep -E '^[0-9]+: \[(==========|  PASSED  |  FAILED  |  SKIPPED )\]|^[0-9]+: (dll image|Done [0-9]+ runs|\[ growing  \]|wine playback|wine registry|wine prefix)|tests passed, ' "$log" |
+    grep -E '^[0-9]+: \[(==========|  PASSED  |  FAILED  |  SKIPPED )\]|^[0-9]+: (dll image|Done [0-9]+ runs|\[ growing  \]|wine playback|wine registry|wine page dialog|wine prefix|tfs-cat)|tests passed, ' "$log" |
         sed 's/^[0-9]*: /  /'
     summary+=("$title: $(grep -E 'tests passed, ' "$log" | tail -n 1)")
     if [ $rc -ne 0 ]; then
@@ -39,6 +41,9 @@ run_tier native "native unit tests (g++)"
 run_tier asan "ASan+UBSan unit tests and fuzz runs (clang)"
 run_tier tsan "TSan unit tests (clang)"
 run_tier windows "Windows build under Wine"
+# Only what its tests run: the unit tests (with the DLL and the helpers) and
+# the player.
+run_tier windows-x86 "Windows x86 build under Wine" unit_tests player
 
 echo "=== summary ($(( $(date +%s) - start )) s) ==="
 printf '  %s\n' "${summary[@]}"

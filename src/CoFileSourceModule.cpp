@@ -5,6 +5,7 @@
 #include "CoFileSourceRegister.h"
 #include "DShowX/DSComBase.h"
 #include "DShowX/DSTrace.h"
+#include "FileSourcePage.h"
 #include "WinAPI/Functions.h"
 
 namespace {
@@ -20,8 +21,9 @@ struct CLogLibraryLoader {
 
 HINSTANCE g_hInstance = NULL;
 
-// The component's classes.
-const DSObjectMapEntry g_objectMap[] = {OBJECT_ENTRY(CLSID_CoFileSource, CCoFileSource)  //
+// The component's classes, in the order registration handles them.
+const DSObjectMapEntry g_objectMap[] = {OBJECT_ENTRY(CLSID_CoFileSource, CCoFileSource)     //
+                                        OBJECT_ENTRY(CLSID_FileSourcePage, FileSourcePage)  //
                                         {NULL, NULL}};
 
 }  // namespace

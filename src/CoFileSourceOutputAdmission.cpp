@@ -269,6 +269,13 @@ bool CFileSourceOutput::IsMPEGFile(HANDLE _hFile) {
 
 bool CFileSourceOutput::ProbeWriteComplete(LPCSTR pszName) {
     HANDLE hFile = CreateFileA(pszName, GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    if (hFile == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+        // Whoever may not write the recording (a recorder running as a
+        // service owns it) is refused before the system looks at who else
+        // has it open. Asking to read without sharing writes meets a writer
+        // all the same, and needs only read access.
+        hFile = CreateFileA(pszName, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    }
     if (hFile != INVALID_HANDLE_VALUE) {
         CloseHandle(hFile);
         DSTrace(TRACE_APP1, 8, "CFileSourceOutput::IsWriteComplete() - ::CreateFile() SUCCEEDED\n");

@@ -40,6 +40,28 @@ const RegScriptKey s_arrFilterKeys[] = {
      "Source Filter"},
 };
 
+const RegScriptKey s_arrPageKeys[] = {
+    {"OrvexFileSource.FileSourcePage.1", REGKEY_NORMAL, {{NULL, "FileSourcePage Class"}}, NULL},
+    {"OrvexFileSource.FileSourcePage.1\\CLSID", REGKEY_NORMAL, {{NULL, "%CLSID%"}}, NULL},
+    {"OrvexFileSource.FileSourcePage", REGKEY_NORMAL, {{NULL, "FileSourcePage Class"}}, NULL},
+    {"OrvexFileSource.FileSourcePage\\CLSID", REGKEY_NORMAL, {{NULL, "%CLSID%"}}, NULL},
+    {"OrvexFileSource.FileSourcePage\\CurVer",
+     REGKEY_NORMAL,
+     {{NULL, "OrvexFileSource.FileSourcePage.1"}},
+     NULL},
+    {"CLSID", REGKEY_KEEP, {}, NULL},
+    {"CLSID\\%CLSID%", REGKEY_REPLACE, {{NULL, "FileSourcePage Class"}}, NULL},
+    {"CLSID\\%CLSID%\\ProgID", REGKEY_NORMAL, {{NULL, "OrvexFileSource.FileSourcePage.1"}}, NULL},
+    {"CLSID\\%CLSID%\\VersionIndependentProgID",
+     REGKEY_NORMAL,
+     {{NULL, "OrvexFileSource.FileSourcePage"}},
+     NULL},
+    {"CLSID\\%CLSID%\\InprocServer32",
+     REGKEY_NORMAL,
+     {{NULL, "%MODULE%"}, {"ThreadingModel", "Apartment"}},
+     NULL},
+};
+
 // Where registration keeps the entries it replaced that were someone else's.
 const char s_szReplacedKeys[] = "CLSID\\%CLSID%\\Replaced Keys";
 
@@ -329,6 +351,7 @@ std::string KeptPath(const RegScriptKey& row, const ScriptArgs& args) {
 
 const RegScript g_scriptCoFileSource = {s_arrFilterKeys,
                                         sizeof(s_arrFilterKeys) / sizeof(s_arrFilterKeys[0])};
+const RegScript g_scriptFileSourcePage = {s_arrPageKeys, sizeof(s_arrPageKeys) / sizeof(s_arrPageKeys[0])};
 
 HRESULT RegisterScript(HKEY hRoot, const RegScript& script, REFCLSID clsid, HMODULE hModule) {
     ScriptArgs args;
@@ -459,10 +482,18 @@ HRESULT RegisterFilterWithMapper(REFCLSID clsid, BOOL bRegister) {
 
 HRESULT UpdateFileSourceRegistry(HMODULE hModule, BOOL bRegister) {
     DSTrace(TRACE_GENERAL, 8, "UpdateFileSourceRegistry(%d)\n", bRegister);
-    const HRESULT hr =
-        bRegister ? RegisterScript(HKEY_CLASSES_ROOT, g_scriptCoFileSource, CLSID_CoFileSource, hModule)
-                  : UnregisterScript(HKEY_CLASSES_ROOT, g_scriptCoFileSource, CLSID_CoFileSource, hModule);
-    if (FAILED(hr))
+    if (bRegister) {
+        HRESULT hr = RegisterScript(HKEY_CLASSES_ROOT, g_scriptCoFileSource, CLSID_CoFileSource, hModule);
+        if (SUCCEEDED(hr))
+            hr = RegisterFilterWithMapper(CLSID_CoFileSource, TRUE);
+        if (SUCCEEDED(hr))
+            hr = RegisterScript(HKEY_CLASSES_ROOT, g_scriptFileSourcePage, CLSID_FileSourcePage, hModule);
         return hr;
-    return RegisterFilterWithMapper(CLSID_CoFileSource, bRegister);
+    }
+    const HRESULT hrFilter =
+        UnregisterScript(HKEY_CLASSES_ROOT, g_scriptCoFileSource, CLSID_CoFileSource, hModule);
+    const HRESULT hrMapper = RegisterFilterWithMapper(CLSID_CoFileSource, FALSE);
+    const HRESULT hrPage =
+        UnregisterScript(HKEY_CLASSES_ROOT, g_scriptFileSourcePage, CLSID_FileSourcePage, hModule);
+    return FAILED(hrFilter) ? hrFilter : FAILED(hrMapper) ? hrMapper : hrPage;
 }

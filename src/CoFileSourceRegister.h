@@ -51,6 +51,9 @@ struct RegScript {
 // The filter's script: the ProgID keys, the class key and the "Media Type"
 // check-bytes entry for MPEG-2 program streams.
 extern const RegScript g_scriptCoFileSource;
+// The property page's script: its ProgID keys and its class key
+// (apartment-threaded).
+extern const RegScript g_scriptFileSourcePage;
 
 // Writes or removes one script under hRoot for the class, with the module's
 // full path for %MODULE%. Both stop at the first failure and return it
@@ -66,7 +69,10 @@ HRESULT UnregisterScript(HKEY hRoot, const RegScript& script, REFCLSID clsid, HM
 // filter mapper (REGDB_E_CLASSNOTREG on Linux).
 HRESULT RegisterFilterWithMapper(REFCLSID clsid, BOOL bRegister);
 
-// What DllRegisterServer and DllUnregisterServer do for the filter: its script
-// under HKEY_CLASSES_ROOT, then the filter-mapper step; the first failure is
-// returned.
+// What DllRegisterServer and DllUnregisterServer do, class by class in the
+// order of the object map, under HKEY_CLASSES_ROOT: the filter's script and
+// its filter-mapper step, then the page's script. Registration stops at the
+// first failure and returns it. Unregistration removes all it can and
+// returns the first failure, so that a missing filter mapper (Linux) does
+// not leave the page's keys behind.
 HRESULT UpdateFileSourceRegistry(HMODULE hModule, BOOL bRegister);

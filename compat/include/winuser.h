@@ -25,6 +25,35 @@ extern "C" {
 #define MB_TASKMODAL 0x00002000L
 #define MB_SETFOREGROUND 0x00010000L
 
+// Window messages and notifications the system's dialogs handle. On Linux
+// no window system sends them: the library's dialogs deliver them to their
+// message maps themselves (DShowX/DSDialog.h).
+#define WM_DESTROY 0x0002
+#define WM_SETTEXT 0x000C
+#define WM_GETTEXT 0x000D
+#define WM_NCDESTROY 0x0082
+#define WM_INITDIALOG 0x0110
+#define WM_COMMAND 0x0111
+#define WM_TIMER 0x0113
+#define WM_HSCROLL 0x0114
+#define WM_USER 0x0400
+
+#define BM_GETCHECK 0x00F0
+#define BM_SETCHECK 0x00F1
+#define BST_UNCHECKED 0x0000
+#define BST_CHECKED 0x0001
+#define BN_CLICKED 0
+
+#define SB_THUMBPOSITION 4
+#define SB_ENDSCROLL 8
+
+#define SW_HIDE 0
+#define SW_SHOWNORMAL 1
+#define SW_SHOW 5
+
+#define MAKEWPARAM(l, h) ((WPARAM)(DWORD)MAKELONG(l, h))
+#define MAKELPARAM(l, h) ((LPARAM)(DWORD)MAKELONG(l, h))
+
 typedef struct tagMSG {
     HWND hwnd;
     UINT message;

@@ -562,6 +562,20 @@ LONG Access(const KeyRef& ref, REGSAM needed) {
     return (ref.access & needed) == needed ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
+// The key a handle names, from the store read afresh, once the handle's
+// access allows what the caller is about to do.
+LONG ReadOpenKey(HKEY hKey, REGSAM access, Store* pStore, const Key** ppKey) {
+    KeyRef ref;
+    LONG r = ResolveHandle(hKey, &ref);
+    if (r == ERROR_SUCCESS)
+        r = Access(ref, access);
+    if (r != ERROR_SUCCESS)
+        return r;
+    ReadStore(pStore);
+    *ppKey = FindKey(*pStore, ref);
+    return *ppKey ? ERROR_SUCCESS : ERROR_KEY_DELETED;
+}
+
 }  // namespace
 
 extern "C" {
@@ -657,17 +671,11 @@ LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpT
                              LPDWORD lpcbData) {
     if (lpData && !lpcbData)
         return ERROR_INVALID_PARAMETER;
-    KeyRef ref;
-    LONG r = ResolveHandle(hKey, &ref);
-    if (r == ERROR_SUCCESS)
-        r = Access(ref, KEY_QUERY_VALUE);
+    Store store;
+    const Key* key = nullptr;
+    const LONG r = ReadOpenKey(hKey, KEY_QUERY_VALUE, &store, &key);
     if (r != ERROR_SUCCESS)
         return r;
-    Store store;
-    ReadStore(&store);
-    const Key* key = FindKey(store, ref);
-    if (!key)
-        return ERROR_KEY_DELETED;
     auto it = key->values.find(lpValueName ? lpValueName : "");
     if (it == key->values.end())
         return ERROR_FILE_NOT_FOUND;
@@ -781,17 +789,11 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchN
                           LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
     if (!lpName || !lpcchName)
         return ERROR_INVALID_PARAMETER;
-    KeyRef ref;
-    LONG r = ResolveHandle(hKey, &ref);
-    if (r == ERROR_SUCCESS)
-        r = Access(ref, KEY_ENUMERATE_SUB_KEYS);
+    Store store;
+    const Key* key = nullptr;
+    const LONG r = ReadOpenKey(hKey, KEY_ENUMERATE_SUB_KEYS, &store, &key);
     if (r != ERROR_SUCCESS)
         return r;
-    Store store;
-    ReadStore(&store);
-    const Key* key = FindKey(store, ref);
-    if (!key)
-        return ERROR_KEY_DELETED;
     if (dwIndex >= key->subkeys.size())
         return ERROR_NO_MORE_ITEMS;
     auto it = key->subkeys.begin();
@@ -814,17 +816,11 @@ LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD l
                           LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
     if (!lpValueName || !lpcchValueName || (lpData && !lpcbData))
         return ERROR_INVALID_PARAMETER;
-    KeyRef ref;
-    LONG r = ResolveHandle(hKey, &ref);
-    if (r == ERROR_SUCCESS)
-        r = Access(ref, KEY_QUERY_VALUE);
+    Store store;
+    const Key* key = nullptr;
+    const LONG r = ReadOpenKey(hKey, KEY_QUERY_VALUE, &store, &key);
     if (r != ERROR_SUCCESS)
         return r;
-    Store store;
-    ReadStore(&store);
-    const Key* key = FindKey(store, ref);
-    if (!key)
-        return ERROR_KEY_DELETED;
     if (dwIndex >= key->values.size())
         return ERROR_NO_MORE_ITEMS;
     auto it = key->values.begin();

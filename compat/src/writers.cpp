@@ -57,7 +57,19 @@ constexpr int64_t kForgetNs = 600 * 1000000000LL;        // a file not probed fo
 constexpr unsigned long kKernelThreadFlag = 0x00200000;  // PF_KTHREAD, in /proc/<pid>/stat
 constexpr ino_t kInitialPidNamespace = 0xEFFFFFFCu;      // the first PID namespace's inode number
 
-std::atomic<DWORD> g_idleMs{COMPAT_WRITER_IDLE_DEFAULT};
+// The idle time a process starts with: COMPAT_WRITER_IDLE_MS from the
+// environment (a program that loads the component can set it before the
+// component's copy of this layer starts), else the default.
+DWORD IdleFromEnvironment() {
+    const char* v = getenv("COMPAT_WRITER_IDLE_MS");
+    if (!v || !*v)
+        return COMPAT_WRITER_IDLE_DEFAULT;
+    char* end = nullptr;
+    const unsigned long ms = strtoul(v, &end, 10);
+    return end && *end == 0 && ms < INFINITE ? (DWORD)ms : COMPAT_WRITER_IDLE_DEFAULT;
+}
+
+std::atomic<DWORD> g_idleMs{IdleFromEnvironment()};
 
 int64_t MonotonicNs() {
     struct timespec ts;

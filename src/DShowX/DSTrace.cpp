@@ -223,7 +223,10 @@ CLogLibrary::CLogLibrary() : m_pfnGetLogObject(NULL), m_hModule(NULL), m_plog(NU
     }
 
     // The library is foreign code: whatever it throws must not escape into
-    // the host's module initialisation.
+    // the host's module initialisation. On 32-bit Windows nothing it throws
+    // gets here: each module with a static run-time unwinds through its own
+    // DWARF tables, so an exception leaving the library ends the process in
+    // the library's run-time, as a fault inside it does on both targets.
     try {
         if (m_pfnGetLogObject(&m_plog) == 0) {
             if (m_plog)

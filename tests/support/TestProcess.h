@@ -45,6 +45,11 @@ int RunProcess(const std::vector<std::string>& args, const std::vector<std::stri
 // filter graph and filter mapper. The Linux build has none.
 bool HasMediaRuntime();
 
+// True when a C++ exception thrown in one module can be caught in another.
+// Not on 32-bit Windows: there each module built with a static run-time
+// unwinds through its own DWARF tables and cannot see the other's frames.
+bool ExceptionsCrossModules();
+
 // The process's environment variable, or "" when it is not set.
 std::string GetEnvVar(const std::string& name);
 // Sets a variable of the process's environment; an empty value removes it.

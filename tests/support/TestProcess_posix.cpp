@@ -35,6 +35,10 @@ bool HasMediaRuntime() {
     return false;
 }
 
+bool ExceptionsCrossModules() {
+    return true;
+}
+
 std::string GetEnvVar(const std::string& name) {
     const char* v = getenv(name.c_str());
     return v ? v : "";

@@ -23,6 +23,11 @@ bool HasMediaRuntime() {
     return true;
 }
 
+bool ExceptionsCrossModules() {
+    // x86_64 unwinds through the system's tables of every module.
+    return sizeof(void*) == 8;
+}
+
 std::string GetEnvVar(const std::string& name) {
     char buf[4096];
     const DWORD n = GetEnvironmentVariableA(name.c_str(), buf, sizeof(buf));

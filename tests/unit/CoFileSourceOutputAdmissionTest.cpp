@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 
 #include "DebugCapture.h"
 #include "FileReadProbe.h"
@@ -105,7 +106,14 @@ TEST(PinAdmission, AWriterHoldsTheCallerUntilThresholdOrClose) {
         EXPECT_GE(pin->GetFileLength(FALSE), GROWTH_THRESHOLD);
         EXPECT_TRUE(pin->IsWriting());
         EXPECT_EQ(ERROR_SHARING_VIOLATION, ProbeForWriter(path));
+        // A reader who may not write the recording (it belongs to a recorder
+        // running as a service) still sees the writer.
+        std::filesystem::permissions(path, std::filesystem::perms::owner_read |
+                                               std::filesystem::perms::group_read |
+                                               std::filesystem::perms::others_read);
+        EXPECT_FALSE(pin->IsWriteComplete());
         EXPECT_EQ(0, recorder.Wait(20000));
+        EXPECT_TRUE(pin->IsWriteComplete());
     }
     {
         // A writer that stops short of the threshold ends the wait when it

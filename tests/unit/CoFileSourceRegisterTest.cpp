@@ -1,5 +1,5 @@
 // Registration: the script rules on a test script in a scratch key, and the
-// filter's own registration through the component's exports, on both targets
+// component's own registration (filter and page) through its exports, on both targets
 // (natively into the platform layer's store, under Wine into Wine's registry
 // with its real filter mapper).
 #include <windows.h>
@@ -61,6 +61,13 @@ protected:
     RegistrySandbox m_reg;
     HKEY m_hRoot = NULL;
 };
+
+size_t CountLines(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t pos = text.find(what); pos != std::string::npos; pos = text.find(what, pos + 1))
+        ++n;
+    return n;
+}
 
 std::string ProgramFile() {
     char path[MAX_PATH];
@@ -124,6 +131,7 @@ TEST_F(ScriptRules, SomeoneElsesEntryIsKeptAsideAndPutBack) {
 // ---------------------------------------------------------------- the filter
 
 const char kFilterClsid[] = "{50838349-7C4B-4700-AE28-23940A6BF6B6}";
+const char kPageClsid[] = "{5083834A-7C4B-4700-AE28-23940A6BF6B6}";
 const char kMpeg2Entry[] =
     "Media Type\\{e436eb83-524f-11ce-9f53-0020af0ba770}\\{e06d8022-db46-11cf-b4d1-00805f6cbbea}";
 const char kMapperEntry[] =
@@ -176,8 +184,13 @@ protected:
     static std::string Text(const std::string& path, const char* name) {
         return ReadText(HKEY_CLASSES_ROOT, path, name);
     }
+    static std::string PageKeys() {
+        return KeyTreeText(HKEY_CLASSES_ROOT, "OrvexFileSource.FileSourcePage.1") +
+               KeyTreeText(HKEY_CLASSES_ROOT, "OrvexFileSource.FileSourcePage") +
+               KeyTreeText(HKEY_CLASSES_ROOT, std::string("CLSID\\") + kPageClsid);
+    }
     static std::string OurKeys() {
-        return KeyTreeText(HKEY_CLASSES_ROOT, "OrvexFileSource.CoFileSource.1") +
+        return PageKeys() + KeyTreeText(HKEY_CLASSES_ROOT, "OrvexFileSource.CoFileSource.1") +
                KeyTreeText(HKEY_CLASSES_ROOT, "OrvexFileSource.CoFileSource") +
                KeyTreeText(HKEY_CLASSES_ROOT, std::string("CLSID\\") + kFilterClsid) +
                KeyTreeText(HKEY_CLASSES_ROOT, kMpeg2Entry) + KeyTreeText(HKEY_CLASSES_ROOT, kMapperEntry);
@@ -213,6 +226,25 @@ TEST_F(FilterRegistration, WritesTheTabledKeysAndRestoresTheReaderEntry) {
     EXPECT_EQ(testsupport::HasMediaRuntime() ? "TallowFileSource" : "<missing>",
               Text(kMapperEntry, "FriendlyName"));
 
+    // The page's script runs after the filter's mapper step: natively, where
+    // that step fails, registration stops before it.
+    const std::string pageKey = std::string("CLSID\\") + kPageClsid;
+    if (testsupport::HasMediaRuntime()) {
+        EXPECT_EQ("FileSourcePage Class", Text("OrvexFileSource.FileSourcePage.1", NULL));
+        EXPECT_EQ(kPageClsid, Text("OrvexFileSource.FileSourcePage.1\\CLSID", NULL));
+        EXPECT_EQ("FileSourcePage Class", Text("OrvexFileSource.FileSourcePage", NULL));
+        EXPECT_EQ(kPageClsid, Text("OrvexFileSource.FileSourcePage\\CLSID", NULL));
+        EXPECT_EQ("OrvexFileSource.FileSourcePage.1", Text("OrvexFileSource.FileSourcePage\\CurVer", NULL));
+        EXPECT_EQ("FileSourcePage Class", Text(pageKey, NULL));
+        EXPECT_EQ("OrvexFileSource.FileSourcePage.1", Text(pageKey + "\\ProgID", NULL));
+        EXPECT_EQ("OrvexFileSource.FileSourcePage", Text(pageKey + "\\VersionIndependentProgID", NULL));
+        EXPECT_EQ(m_module, Text(pageKey + "\\InprocServer32", NULL));
+        EXPECT_EQ("Apartment", Text(pageKey + "\\InprocServer32", "ThreadingModel"));
+        EXPECT_EQ(10u, CountLines(PageKeys(), "=1:"));  // nothing else
+    } else {
+        EXPECT_EQ("", PageKeys());
+    }
+
     // COM finds the class through the keys: the component's DllGetClassObject answers.
     IUnknown* pUnk = NULL;
     const HRESULT hr = CoCreateInstance(CLSID_CoFileSource, NULL, CLSCTX_INPROC_SERVER, IID_IUnknown,
@@ -232,6 +264,7 @@ TEST_F(FilterRegistration, WritesTheTabledKeysAndRestoresTheReaderEntry) {
     EXPECT_EQ("", KeyTreeText(HKEY_CLASSES_ROOT, "OrvexFileSource.CoFileSource"));
     EXPECT_EQ("", KeyTreeText(HKEY_CLASSES_ROOT, clsidKey));
     EXPECT_EQ("", KeyTreeText(HKEY_CLASSES_ROOT, kMapperEntry));
+    EXPECT_EQ("", PageKeys());
     EXPECT_EQ(m_original, KeyTreeText(HKEY_CLASSES_ROOT, kMpeg2Entry));
     EXPECT_NE("", KeyTreeText(HKEY_CLASSES_ROOT, "Media Type\\Extensions"));
 }

@@ -108,8 +108,9 @@ protected:
         for (IUnknown* p : {(IUnknown*)m_pOut, (IUnknown*)m_pLoad, (IUnknown*)m_pControl})
             if (p)
                 p->Release();
-        if (m_pFilter)
+        if (m_pFilter) {
             EXPECT_EQ(0u, m_pFilter->Release());
+        }
         EXPECT_EQ(1u, m_graph.m_nRef.load());
     }
     // Joins the stand-in graph and connects the pin to a scripted splitter

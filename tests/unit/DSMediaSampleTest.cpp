@@ -150,6 +150,19 @@ TEST_F(MediaSample, AttachedMediaTypeIsOwnedAndCopied) {
     EXPECT_EQ(0u, Props().dwSampleFlags & AM_SAMPLE_TYPECHANGED);
 }
 
+// The record as the platform's components lay it out: 48 bytes on 32-bit
+// Windows, 64 on 64-bit, the two pointers where their size puts them. The
+// sample reads and writes it by these offsets.
+TEST(SampleProperties, RecordHasThePlatformsLayout) {
+    const bool b32 = sizeof(void*) == 4;
+    EXPECT_EQ(b32 ? 48u : 64u, sizeof(AM_SAMPLE2_PROPERTIES));
+    EXPECT_EQ(16u, offsetof(AM_SAMPLE2_PROPERTIES, tStart));
+    EXPECT_EQ(32u, offsetof(AM_SAMPLE2_PROPERTIES, dwStreamId));
+    EXPECT_EQ(b32 ? 36u : 40u, offsetof(AM_SAMPLE2_PROPERTIES, pMediaType));
+    EXPECT_EQ(b32 ? 40u : 48u, offsetof(AM_SAMPLE2_PROPERTIES, pbBuffer));
+    EXPECT_EQ(b32 ? 44u : 56u, offsetof(AM_SAMPLE2_PROPERTIES, cbBuffer));
+}
+
 TEST_F(MediaSample, GetPropertiesCopiesAsMuchAsAsked) {
     BYTE buf[sizeof(AM_SAMPLE2_PROPERTIES) + 36];
     memset(buf, 0xAB, sizeof(buf));

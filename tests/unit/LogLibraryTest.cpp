@@ -38,6 +38,10 @@ TEST(CLogLibrary, FailingOrThrowingLibraryGivesNoLogObject) {
     LogStub stub;
     ASSERT_TRUE(stub.Loaded());
     for (const char* mode : {"fail", "throw"}) {
+        // Where the exception cannot reach us it ends the process inside the
+        // library's own run-time, as an access violation there would.
+        if (std::string(mode) == "throw" && !testsupport::ExceptionsCrossModules())
+            continue;
         stub.SetMode(mode);
         CLogLibrary lib;
         EXPECT_EQ(nullptr, lib.GetLog()) << mode;

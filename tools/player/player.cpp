@@ -5,7 +5,7 @@
 //
 //   player FILE [--source CLSID|auto] [--renderfile] [--video null|window]
 //               [--timeout S] [--idle MS] [--expect-frames N] [--expect-source CLSID]
-//               [--progress] [--graph] [--log-frames]
+//               [--progress] [--graph] [--log-frames] [--page]
 //               [--stop-when-waiting MS] [--switch FILE --switch-after N [--expect-switch-frames N]]
 //               [--wait-margin BYTES]
 //
@@ -21,6 +21,8 @@
 // real video renderer (it needs a display); every other branch ends in a null
 // renderer. Playback runs at normal speed against the graph clock. --graph
 // prints the graph, --log-frames every frame's arrival and stream time.
+// --page opens the source's property pages in the platform's property frame
+// while the graph runs (it needs a display) and closes it at the end.
 //
 // It stops at EC_COMPLETE, or, for a file that was growing, once its writer
 // has closed it, the source has read up to its final size (when the source
@@ -49,6 +51,7 @@
 #include <windows.h>
 #include <dshow.h>
 #include <dvdmedia.h>
+#include <olectl.h>
 #include <qedit.h>
 
 #include <stdio.h>
@@ -86,6 +89,7 @@ struct Options {
     bool progress = false;
     bool printGraph = false;
     bool logFrames = false;
+    bool page = false;
     double stopLimitSeconds = -1;  // --stop-when-waiting; < 0 without
     std::wstring switchFile;
     long switchAfter = 0;
@@ -285,6 +289,61 @@ GUID MajorTypeOf(IPin* pin) {
     return major;
 }
 
+// The source's property pages in the platform's property frame. The frame
+// is modal on a thread of its own (woken by the window system; ended by the
+// WM_CLOSE that Close posts to its windows).
+class PageFrame {
+public:
+    ~PageFrame() { Close(); }
+    void Open(IBaseFilter* source) {
+        ISpecifyPropertyPages* pages = nullptr;
+        if (FAILED(source->QueryInterface(IID_ISpecifyPropertyPages, (void**)&pages)))
+            return;
+        const HRESULT hr = pages->GetPages(&m_pages);
+        pages->Release();
+        if (FAILED(hr) || !m_pages.cElems)
+            return;
+        m_source = source;
+        m_source->AddRef();
+        m_thread = CreateThread(nullptr, 0, Run, this, 0, &m_tid);
+    }
+    void Close() {
+        if (!m_thread)
+            return;
+        // The frame may still be opening: close what is there until the
+        // thread ends.
+        for (int i = 0; i < 50 && WaitForSingleObject(m_thread, 100) == WAIT_TIMEOUT; ++i)
+            EnumWindows(
+                [](HWND h, LPARAM tid) -> BOOL {
+                    if (GetWindowThreadProcessId(h, nullptr) == (DWORD)tid)
+                        PostMessageW(h, WM_CLOSE, 0, 0);
+                    return TRUE;
+                },
+                (LPARAM)m_tid);
+        CloseHandle(m_thread);
+        m_thread = nullptr;
+        m_source->Release();
+        CoTaskMemFree(m_pages.pElems);
+        m_pages = {};
+    }
+
+private:
+    static DWORD WINAPI Run(LPVOID pv) {
+        PageFrame* p = static_cast<PageFrame*>(pv);
+        OleInitialize(nullptr);
+        IUnknown* object = p->m_source;
+        OleCreatePropertyFrame(nullptr, 660, 20, L"TallowFileSource", 1, &object, p->m_pages.cElems,
+                               p->m_pages.pElems, 0, 0, nullptr);
+        OleUninitialize();
+        return 0;
+    }
+
+    IBaseFilter* m_source = nullptr;
+    CAUUID m_pages = {};
+    HANDLE m_thread = nullptr;
+    DWORD m_tid = 0;
+};
+
 class Player {
 public:
     explicit Player(const Options& o) : m_o(o), m_file(o.file) {
@@ -336,6 +395,7 @@ private:
     Ptr<ISampleGrabber> m_grabber;
     Ptr<IOrvexFileSource> m_orvex;
     FrameClock m_clock;
+    PageFrame m_pageFrame;
     bool m_videoEnded = false;  // the grabber and the video sink are connected
     int m_nullRenderers = 0;
 
@@ -747,6 +807,13 @@ int Player::Play() {
         printf("player: Run failed: 0x%08lX\n", (unsigned long)hr);
         return kGraphFailed;
     }
+    if (m_o.page) {
+        m_pageFrame.Open(m_source.Get());
+        // The frame opens at the screen's corner: the video goes beside it.
+        Ptr<IVideoWindow> video;
+        if (m_o.videoWindow && SUCCEEDED(video.QueryFrom(m_graph.Get(), IID_IVideoWindow)))
+            video->put_Left(520);
+    }
     const char* end = "timeout";
     bool stopFailed = false;
     long errorCode = 0;
@@ -808,6 +875,7 @@ int Player::Play() {
         }
     }
     const double elapsed = Now() - start;
+    m_pageFrame.Close();
     m_control->Stop();
     StopSampling();
     const Figures f = Snapshot();
@@ -884,7 +952,7 @@ int Usage() {
     fprintf(stderr,
             "usage: player FILE [--source CLSID|auto] [--renderfile] [--video null|window] [--timeout S]\n"
             "              [--idle MS] [--expect-frames N] [--expect-source CLSID] [--progress] [--graph]\n"
-            "              [--log-frames] [--stop-when-waiting MS] [--wait-margin BYTES]\n"
+            "              [--log-frames] [--page] [--stop-when-waiting MS] [--wait-margin BYTES]\n"
             "              [--switch FILE --switch-after N [--expect-switch-frames N]]\n");
     return kUsage;
 }
@@ -910,6 +978,8 @@ bool Parse(int argc, char** argv, Options& o) {
             o.progress = true;
         } else if (a == "--log-frames") {
             o.logFrames = true;
+        } else if (a == "--page") {
+            o.page = true;
         } else if (a == "--graph") {
             o.printGraph = true;
         } else if (a.compare(0, 2, "--") == 0) {

@@ -15,7 +15,9 @@
 // counted from the first pack's (recorder/PackClock.h), so the copy takes
 // as long as the stream plays, variable bit rate included, and needs nothing
 // but the stream itself. --hold keeps the file open for a while after the
-// last byte. Exit code 0 on success, 2 for bad arguments (also --rate auto
+// last byte. --pause BYTES:MS stops writing for MS once BYTES have been
+// written (the file stays open), as a recorder does that loses its signal;
+// the pace afterwards is shifted by the pause. Exit code 0 on success, 2 for bad arguments (also --rate auto
 // on a source without pack headers in its first chunk).
 #include <stdio.h>
 #include <stdlib.h>
@@ -41,12 +43,14 @@ struct Options {
     bool streamRate = false;  // --rate auto
     size_t chunk = 64 * 1024;
     unsigned holdMs = 0;
+    uint64_t pauseAt = 0;  // --pause BYTES:MS
+    unsigned pauseMs = 0;
 };
 
 int Usage() {
     fprintf(stderr,
             "usage: recorder <file> (--seed N --size BYTES | --copy SOURCE) [--rate BYTES_PER_SECOND] "
-            "[--chunk BYTES] [--hold MS]\n"
+            "[--chunk BYTES] [--hold MS] [--pause BYTES:MS]\n"
             "       --rate auto: a copied MPEG program stream at its own rate\n");
     return 2;
 }
@@ -74,6 +78,12 @@ bool Parse(int argc, char** argv, Options& o) {
             o.chunk = (size_t)strtoull(v, nullptr, 0);
         } else if (a == "--hold") {
             o.holdMs = (unsigned)strtoul(v, nullptr, 0);
+        } else if (a == "--pause") {
+            char* end = nullptr;
+            o.pauseAt = strtoull(v, &end, 0);
+            if (!end || *end != ':')
+                return false;
+            o.pauseMs = (unsigned)strtoul(end + 1, nullptr, 0);
         } else {
             return false;
         }
@@ -126,7 +136,8 @@ int main(int argc, char** argv) {
 #endif
 
     std::vector<uint8_t> buf(o.chunk);
-    const auto start = std::chrono::steady_clock::now();
+    auto start = std::chrono::steady_clock::now();
+    bool bPaused = false;
     uint64_t written = 0;
     int rc = 0;
     for (;;) {
@@ -164,6 +175,11 @@ int main(int argc, char** argv) {
         }
         pos += n;
         written += n;
+        if (o.pauseMs && !bPaused && written >= o.pauseAt) {
+            bPaused = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(o.pauseMs));
+            start += std::chrono::milliseconds(o.pauseMs);
+        }
     }
     if (o.holdMs)
         std::this_thread::sleep_for(std::chrono::milliseconds(o.holdMs));

@@ -22,6 +22,16 @@ void CompatSetMessageBoxAnswer(int answer);
 typedef int (*COMPAT_MESSAGEBOX_HANDLER)(void* context, const char* text, const char* caption);
 void CompatSetMessageBoxHandler(COMPAT_MESSAGEBOX_HANDLER handler, void* context);
 
+// Stands in for the person in front of the file-open dialog: every later
+// GetOpenFileNameA chooses this file (an ANSI full name), or cancels when it
+// is null (the default). The dialog's filter, owner and flags of the last
+// call are kept for tests (CompatLastOpenFileName).
+void CompatSetOpenFileNameAnswer(const char* path);
+// A copy of the last OPENFILENAMEA passed to GetOpenFileNameA (its pointers
+// as given), and the number of calls so far.
+struct tagOFNA;
+unsigned CompatLastOpenFileName(struct tagOFNA* pofn);
+
 // The sharing rule's writer probe (an open that refuses write sharing fails
 // while the file may be being written) sees exactly the writers among the
 // processes it may inspect. When others exist (another user's, or outside
