@@ -397,6 +397,7 @@ private:
     FrameClock m_clock;
     PageFrame m_pageFrame;
     bool m_videoEnded = false;  // the grabber and the video sink are connected
+    bool m_growing = false;     // a writer held the file when the graph was built
     int m_nullRenderers = 0;
 
     CRITICAL_SECTION m_figuresLock;  // guards m_figures and m_running
@@ -586,6 +587,7 @@ void Player::PrintGraph() {
 }
 
 HRESULT Player::Build() {
+    m_growing = WriterActive(m_file);
     HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                   (void**)&m_graph);
     if (FAILED(hr))
@@ -893,14 +895,16 @@ int Player::Play() {
     printf(" first_frame_ms=%.0f largest_gap_ms=%.0f frame_interval_ms=%.1f play_s=%.2f size=%lld",
            s.firstSeconds >= 0 ? (s.firstSeconds - start) * 1000 : -1.0, s.largestGap * 1000, interval * 1000,
            elapsed, (long long)finalSize);
-    // The lag in seconds at the recording's average rate; the waits as the
-    // samples saw them, before the graph ran (Load, connecting, cueing) and
-    // while it ran.
-    if (m_orvex && finalSize > 0 && s.frames > 0)
-        printf(" read_pos=%lld max_lag_bytes=%lld max_lag_s=%.2f waiting_s=%.1f/%.1f", (long long)f.readPos,
-               (long long)f.maxLagBytes,
-               (double)f.maxLagBytes * (double)s.frames * interval / (double)finalSize,
-               f.waitingBeforeRun * 0.1, f.waitingRunning * 0.1);
+    // For a file that was growing, the lag in seconds at the recording's
+    // average rate; the waits as the samples saw them, before the graph ran
+    // (Load, connecting, cueing) and while it ran.
+    if (m_orvex && finalSize > 0 && s.frames > 0) {
+        printf(" read_pos=%lld", (long long)f.readPos);
+        if (m_growing)
+            printf(" max_lag_bytes=%lld max_lag_s=%.2f", (long long)f.maxLagBytes,
+                   (double)f.maxLagBytes * (double)s.frames * interval / (double)finalSize);
+        printf(" waiting_s=%.1f/%.1f", f.waitingBeforeRun * 0.1, f.waitingRunning * 0.1);
+    }
     printf(" source=%s\n", GuidText(sourceClsid).c_str());
     long switchFrames = -1;
     if (m_switched) {
