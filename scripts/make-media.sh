@@ -4,7 +4,13 @@
 # counter and clock, and a tone. Beside it, OUT.frames holds the video frame
 # count ffprobe decodes.
 #
-#   make-media.sh OUT SECONDS [WIDTHxHEIGHT] [VIDEO_BITRATE]
+#   make-media.sh OUT SECONDS [WIDTHxHEIGHT] [VIDEO_BITRATE] [cbr] [video-only]
+#
+# With cbr the video holds its bit rate exactly (the encoder pads what the
+# picture does not need): the file grows by the same number of bytes every
+# second, as a broadcast recording does. Without it the rate is an upper
+# bound, and a test picture needs a small part of it. video-only leaves the
+# tone out.
 #
 # The tone runs one second longer than the picture. Wine's GStreamer splitter
 # ends every stream at the file's duration counted from the first pack's
@@ -16,6 +22,16 @@ out=$1
 seconds=$2
 size=${3:-320x240}
 vrate=${4:-1500k}
+shift $(( $# < 4 ? $# : 4 ))
+minrate=
+tone=yes
+for flag in "$@"; do
+    case "$flag" in
+        cbr) minrate="-minrate $vrate" ;;
+        video-only) tone= ;;
+        *) echo "make-media.sh: unknown option $flag" >&2; exit 2 ;;
+    esac
+done
 if [ -s "$out" ] && [ -s "$out.frames" ]; then
     exit 0
 fi
@@ -23,12 +39,18 @@ mkdir -p "$(dirname "$out")"
 tmp="$out.tmp.$$"
 trap 'rm -f "$tmp" "$tmp.frames"' EXIT
 audio=$((seconds + 1))
+if [ -n "$tone" ]; then
+    toneinput="-f lavfi -i sine=frequency=440:beep_factor=4:sample_rate=48000:duration=$audio"
+    tonecodec="-c:a mp2 -b:a 128k -ac 2"
+else
+    toneinput=
+    tonecodec=-an
+fi
 make() {
     ffmpeg -nostdin -hide_banner -loglevel error -y \
-        -f lavfi -i "testsrc=size=$size:rate=25:duration=$seconds" \
-        -f lavfi -i "sine=frequency=440:beep_factor=4:sample_rate=48000:duration=$audio" \
-        "$@" -c:v mpeg2video -b:v "$vrate" -maxrate "$vrate" -bufsize 1835k -g 12 \
-        -c:a mp2 -b:a 128k -ac 2 -f vob "$tmp"
+        -f lavfi -i "testsrc=size=$size:rate=25:duration=$seconds" $toneinput \
+        "$@" -c:v mpeg2video -b:v "$vrate" $minrate -maxrate "$vrate" -bufsize 1835k -g 12 \
+        $tonecodec -f vob "$tmp"
 }
 # The frame number and the clock drawn large; testsrc's own counter remains
 # if no font is at hand.

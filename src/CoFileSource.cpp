@@ -65,6 +65,17 @@ HRESULT CCoFileSource::Filter_Activate(BOOL bJoin) {
     return AttachPin();
 }
 
+HRESULT CCoFileSource::SetState(FILTER_STATE eState, REFERENCE_TIME tStart) {
+    const FILTER_STATE eOld = PeekState();
+    CFileSourceOutput* pPin = m_apOut;
+    if (pPin && eOld == State_Stopped && eState != State_Stopped)
+        pPin->FilterStarting();
+    const HRESULT hr = _SourceFilterBase::SetState(eState, tStart);
+    if (pPin && eState == State_Stopped)
+        pPin->FilterStopped(eOld != State_Stopped);
+    return hr;
+}
+
 STDMETHODIMP CCoFileSource::Load(LPCOLESTR pszFileName, const AM_MEDIA_TYPE* pmt) {
     CHAR szName[MAX_PATH * 2];
     DSTrace(TRACE_APP2, 8, "CCoFileSource::Load( %s )\n", NameForTrace(pszFileName, szName, sizeof(szName)));

@@ -52,6 +52,8 @@ public:
     _PinBase* GetOutputPinBase() override { return m_apOut; }
     IPin* GetOutputPin() override { return m_apOut; }
     HRESULT Filter_Activate(BOOL bJoin) override;
+    // The base's state change, and the pin told of a stop or a start.
+    HRESULT SetState(FILTER_STATE eState, REFERENCE_TIME tStart) override;
 
     // IFileSourceFilter
     STDMETHOD(Load)(LPCOLESTR pszFileName, const AM_MEDIA_TYPE* pmt) override;

@@ -1,8 +1,10 @@
 // CFileSourceOutput: the source filter's output pin. It offers the bytes of
 // one file, unparsed, through the pull interface IAsyncReader. A read near
 // the end of a file that another process is still writing waits until the
-// file has grown a margin past it, until the writer closes the file, or until
-// the pin is flushed.
+// file has grown a margin past it, until the writer closes the file, until
+// the pin is flushed or until the filter stops. Past the end of a finished
+// file a read fails (ERROR_HANDLE_EOF), which ends a pull-mode splitter's
+// stream.
 //
 // Sources: CoFileSourceOutputAdmission.cpp (file name, admission, the file
 // swap), CoFileSourceOutputRead.cpp (IAsyncReader and the read path),
@@ -31,8 +33,8 @@
 //              by GetReadPos.
 //   m_csConn   (pin base) m_mt, m_spConnected, m_spFilter.
 // Atomic, read without a lock: m_lWriting, m_bAllowSeeking, m_dwBuffSize,
-// m_dwWaitSize, m_lReadSpeed, m_lWriteSpeed, m_lAlign, m_lFlushCount, and
-// the process-wide time stamp of Length.
+// m_dwWaitSize, m_lReadSpeed, m_lWriteSpeed, m_lAlign, m_lFlushCount,
+// m_lStopped, m_lStopSignalled, and the process-wide time stamp of Length.
 //
 // ---- The file swap (SetFileName while reads are in flight or waiting)
 // CachedRead must never run against a cache that is being closed or opened,
@@ -59,8 +61,9 @@
 //   waits for a swap only during its closed phase (close, probe, open).
 //
 // ---- Threads and who wakes them
-//   Reads wait for growth on m_shFlash (auto-reset), set by BeginFlush, with
-//     a 500 ms poll; a flush also advances m_lFlushCount, so that every read
+//   Reads wait for growth on m_shFlash (auto-reset), set by BeginFlush and
+//     by the filter's stop (FilterStopped), with a 500 ms poll; a flush also
+//     advances m_lFlushCount and a stop sets m_lStopped, so that every read
 //     waiting at that time ends at its next poll, not only the one that
 //     consumed the event.
 //   Reads blocked in EnterGate wait on m_shGateOpen (manual reset), set by
@@ -118,6 +121,22 @@ public:
     STDMETHOD(Length)(LONGLONG* pTotal, LONGLONG* pAvailable) override;
     STDMETHOD(BeginFlush)() override;
     STDMETHOD(EndFlush)() override;
+
+    // IPin: a new connection reads as a connecting splitter does (below).
+    STDMETHOD(Connect)(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt) override;
+
+    // ---- the filter's state changes (the filter calls them under its state
+    // lock; they take no lock)
+    // The filter stops. From Paused or Running this ends every read waiting
+    // for growth, as a flush does, and reads made while the filter stays
+    // stopped do not wait: nothing plays, and a graph that does not flush its
+    // source on Stop (Wine's) reads on while it stops and tears down, joining
+    // its read thread. Reads of a filter that has not streamed since the pin
+    // connected (a splitter connecting) still wait.
+    void FilterStopped(bool bWasStreaming);
+    // The filter leaves the stopped state: reads wait again.
+    void FilterStarting();
+    bool IsStoppedAfterStreaming() const;
 
     // ---- the file (CoFileSourceOutputAdmission.cpp)
     // Opens the file, first closing the one open before. The name must
@@ -189,8 +208,6 @@ private:
     // The wait of a read for growth. Returns S_OK when the read may go on,
     // or ERROR_OPERATION_ABORTED when a swap ended it.
     HRESULT WaitForGrowth(LONGLONG llPosition, LONG lLength, LONGLONG llSize, LONG lGeneration);
-    // Sends end of stream to the connected pin, if any.
-    void SignalEndOfStream();
 
     // ---- members, in the order of their destruction's reverse
     BYTE m_bFlushing;
@@ -223,6 +240,8 @@ private:
     bool m_bFileOpen;
     LONG m_lGeneration;
     LONG volatile m_lFlushCount;
+    LONG volatile m_lStopped;        // stopped after streaming (FilterStopped)
+    LONG volatile m_lStopSignalled;  // the stop set m_shFlash
     CSmartHandle m_shGateOpen;
     CSmartHandle m_shGateIdle;
 

@@ -32,7 +32,9 @@ CFileSourceOutput::CFileSourceOutput()
       m_bClosing(false),
       m_bFileOpen(false),
       m_lGeneration(0),
-      m_lFlushCount(0) {
+      m_lFlushCount(0),
+      m_lStopped(0),
+      m_lStopSignalled(0) {
     InitializeCriticalSection(&m_csFile);
     InitializeCriticalSection(&m_csStats);
     InitializeCriticalSection(&m_csGate);

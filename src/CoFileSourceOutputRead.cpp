@@ -20,6 +20,7 @@ const LONGLONG kEstimatedTotal = 0x1900000000LL;
 // position, length and margins stay far from overflowing.
 const LONGLONG kMaxPosition = 0x4000000000000000LL;
 const HRESULT kAborted = HRESULT_FROM_WIN32(ERROR_OPERATION_ABORTED);
+const HRESULT kPastEnd = HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
 
 }  // namespace
 
@@ -208,6 +209,35 @@ STDMETHODIMP CFileSourceOutput::EndFlush() {
     return S_OK;
 }
 
+STDMETHODIMP CFileSourceOutput::Connect(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt) {
+    InterlockedExchange(&m_lStopped, 0);
+    return COutputPin::Connect(pReceivePin, pmt);
+}
+
+// ---------------------------------------------------------------- the filter's state
+
+void CFileSourceOutput::FilterStopped(bool bWasStreaming) {
+    if (!bWasStreaming)
+        return;
+    InterlockedExchange(&m_lStopped, 1);
+    // Wakes a waiting read at once; the signal is taken back when the filter
+    // starts again, should no read have taken it.
+    if (GetWaitSize() != 0) {
+        InterlockedExchange(&m_lStopSignalled, 1);
+        SetEvent(m_shFlash);
+    }
+}
+
+void CFileSourceOutput::FilterStarting() {
+    InterlockedExchange(&m_lStopped, 0);
+    if (InterlockedExchange(&m_lStopSignalled, 0))
+        ResetEvent(m_shFlash);
+}
+
+bool CFileSourceOutput::IsStoppedAfterStreaming() const {
+    return InterlockedCompareExchange(const_cast<LONG volatile*>(&m_lStopped), 0, 0) != 0;
+}
+
 // ---------------------------------------------------------------- the read path
 
 LONGLONG CFileSourceOutput::GetFileLength(BOOL bMeasure) {
@@ -223,16 +253,6 @@ LONGLONG CFileSourceOutput::GetFileLength(BOOL bMeasure) {
         m_llWritePos = llSize;
     LeaveCriticalSection(&m_csStats);
     return llSize;
-}
-
-void CFileSourceOutput::SignalEndOfStream() {
-    // An application may read from a pin that nothing is connected to.
-    IPin* pConnected = NULL;
-    GetConnected(&pConnected);
-    if (pConnected) {
-        pConnected->EndOfStream();
-        pConnected->Release();
-    }
 }
 
 HRESULT CFileSourceOutput::InternalSyncRead(LONGLONG llPosition, LONG lLength, BYTE* pBuffer) {
@@ -265,8 +285,16 @@ HRESULT CFileSourceOutput::InternalSyncRead(LONGLONG llPosition, LONG lLength, B
         LeaveGate();
         DSTrace(TRACE_APP1, 1, "###Err### CFileSourceOutput::InternalSyncRead - Read after and of file\n");
         memset(pBuffer, 0, (size_t)lLength);
-        SignalEndOfStream();
-        return S_FALSE;
+        // While the file grows its end is not known yet: a splitter probing
+        // the tail of the estimated total as it connects gets zeros and
+        // S_FALSE. Past the end of a finished file the read fails, which ends
+        // a pull-mode splitter's stream; Wine's would otherwise go on reading
+        // zeros up to the estimated total, keep back the last frames it holds
+        // and hang in Stop. Nothing is sent downstream: in pull mode the
+        // splitter delivers the end of stream, and this is its own read
+        // thread (Wine's splitter takes its filter lock in EndOfStream, which
+        // its ReceiveConnection holds while it waits for these reads).
+        return IsWriting() ? S_FALSE : kPastEnd;
     }
 
     EnterCriticalSection(&m_csStats);
@@ -274,8 +302,11 @@ HRESULT CFileSourceOutput::InternalSyncRead(LONGLONG llPosition, LONG lLength, B
     LeaveCriticalSection(&m_csStats);
 
     if (IsWriting() && llPosition + lLength + GROWTH_THRESHOLD > llSize) {
-        // With seeking allowed, a graph that is not running reads what there is.
-        if (pFilter->GetStateLocked() == State_Running || !IsSeekingAllowed()) {
+        // With seeking allowed, a graph that is not running reads what there
+        // is; so does a filter stopped after streaming.
+        const FILTER_STATE eState = pFilter->GetStateLocked();
+        if (eState == State_Running ||
+            (!IsSeekingAllowed() && !(eState == State_Stopped && IsStoppedAfterStreaming()))) {
             LeaveGate();
             HRESULT hr = WaitForGrowth(llPosition, lLength, llSize, lGeneration);
             if (hr == S_OK && !EnterGate(&lGeneration, true))
@@ -339,10 +370,15 @@ HRESULT CFileSourceOutput::WaitForGrowth(LONGLONG llPosition, LONG lLength, LONG
                     "CFileSourceOutput::InternalSyncRead - File write COMPLETED - WAITING BREAK.\n");
             break;
         }
-        // A flush ends every read waiting at the time: the one that takes
-        // the event at once, the others at their next poll.
-        if (WaitForSingleObject(m_shFlash, kGrowthPoll) == WAIT_OBJECT_0 ||
-            InterlockedCompareExchange(&m_lFlushCount, 0, 0) != lFlushes) {
+        // A flush or the filter's stop ends every read waiting at the time:
+        // the one that takes the event at once, the others at their next
+        // poll.
+        const bool bSignalled = WaitForSingleObject(m_shFlash, kGrowthPoll) == WAIT_OBJECT_0;
+        if (IsStoppedAfterStreaming()) {
+            DSTrace(TRACE_APP2, 8, "CFileSourceOutput::InternalSyncRead - filter STOPPED - WAITING BREAK.\n");
+            break;
+        }
+        if (bSignalled || InterlockedCompareExchange(&m_lFlushCount, 0, 0) != lFlushes) {
             DSTrace(TRACE_APP2, 8,
                     "CFileSourceOutput::InternalSyncRead - CFileSourceOutput::BeginFlush() CALLED - WAITING "
                     "BREAK.\n");

@@ -120,7 +120,10 @@ HRESULT Expected(World& w, LONGLONG pos, LONG len, std::vector<BYTE>& out) {
     if (len == 0)
         return S_OK;
     const LONGLONG size = kSizes[w.nCurrent];
-    if (pos >= size)
+    // Past the end of these finished files a read fails; at the end it is short.
+    if (pos > size)
+        return HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
+    if (pos == size)
         return S_FALSE;
     OVERLAPPED ov = {};
     ov.Offset = (DWORD)pos;

@@ -78,9 +78,12 @@ TEST(PinLargeFile, PositionsPastFourGiBReachTheirBytes) {
         LONGLONG pos;
         LONG len;
         HRESULT hr;
-    } reads[] = {
-        {k4G - 3000, 6000, S_OK},  {k4G + 5, 70000, S_OK},       {kSize - kPart + 12345, 65536, S_OK},
-        {k4G + kPart, 4096, S_OK}, {kSize - 100, 1000, S_FALSE}, {kSize + 10, 100, S_FALSE}};
+    } reads[] = {{k4G - 3000, 6000, S_OK},
+                 {k4G + 5, 70000, S_OK},
+                 {kSize - kPart + 12345, 65536, S_OK},
+                 {k4G + kPart, 4096, S_OK},
+                 {kSize - 100, 1000, S_FALSE},
+                 {kSize + 10, 100, HRESULT_FROM_WIN32(ERROR_HANDLE_EOF)}};
     for (int pass = 0; pass < 2; ++pass) {
         for (const auto& r : reads) {
             std::vector<BYTE> buf((size_t)r.len, 0xCD);

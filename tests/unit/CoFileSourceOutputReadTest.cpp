@@ -33,6 +33,8 @@ bool AllBytes(const std::vector<BYTE>& v, size_t from, BYTE b) {
     return true;
 }
 
+const HRESULT kPastEnd = HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
+
 long long MillisecondsSince(std::chrono::steady_clock::time_point t) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t)
         .count();
@@ -44,7 +46,7 @@ TEST(PinRead, RefusedRangesShortReadsAndTheEndOfTheFile) {
     std::vector<BYTE> buf(4096, 0xCD);
     // No file, nothing connected: past the end, zeros, and no call through a
     // missing peer.
-    EXPECT_EQ(S_FALSE, pin->SyncRead(0, 100, buf.data()));
+    EXPECT_EQ(kPastEnd, pin->SyncRead(0, 100, buf.data()));
     EXPECT_EQ(std::vector<BYTE>(100, 0), std::vector<BYTE>(buf.begin(), buf.begin() + 100));
     EXPECT_EQ(0xCD, buf[100]);
 
@@ -66,15 +68,16 @@ TEST(PinRead, RefusedRangesShortReadsAndTheEndOfTheFile) {
     EXPECT_EQ(S_FALSE, pin->SyncRead(99000, 4096, buf.data()));
     EXPECT_EQ(Content(kSeed, 99000, 1000), std::vector<BYTE>(buf.begin(), buf.begin() + 1000));
     EXPECT_TRUE(AllBytes(buf, 1000, 0));
-    // At the end: nothing, but no end of stream; past it: end of stream.
+    // At the end: nothing; past it the read fails, which ends a pull-mode
+    // splitter's stream. The splitter sends the end of stream itself: the
+    // pin calls nothing on it.
     std::fill(buf.begin(), buf.end(), 0xCD);
     EXPECT_EQ(S_FALSE, pin->SyncRead(100000, 4096, buf.data()));
     EXPECT_TRUE(AllBytes(buf, 0, 0));
-    EXPECT_EQ(0, pPeer->m_nEndOfStream.load());
     std::fill(buf.begin(), buf.end(), 0xCD);
-    EXPECT_EQ(S_FALSE, pin->SyncRead(100001, 4096, buf.data()));
+    EXPECT_EQ(kPastEnd, pin->SyncRead(100001, 4096, buf.data()));
     EXPECT_TRUE(AllBytes(buf, 0, 0));
-    EXPECT_EQ(1, pPeer->m_nEndOfStream.load());
+    EXPECT_EQ(0, pPeer->m_nEndOfStream.load());
 
     IMediaSample* pSample = reinterpret_cast<IMediaSample*>(1);
     EXPECT_EQ(E_NOTIMPL, pin->WaitForNext(INFINITE, &pSample, NULL));
@@ -120,9 +123,13 @@ TEST(PinRead, GrowingFileWaitsUntilFlushOrTheWriterCloses) {
     pin->SetSeekingAllowed(false);
     pin.Filter()->SetFilterState(State_Running);
 
-    // Far enough from the end: no wait.
+    // Far enough from the end: no wait. Past the end, where a splitter
+    // probes the estimated total as it connects: zeros at once, no failure.
     std::vector<BYTE> buf(4096);
     EXPECT_EQ(S_OK, pin->SyncRead(0, 4096, buf.data()));
+    std::fill(buf.begin(), buf.end(), 0xCD);
+    EXPECT_EQ(S_FALSE, pin->SyncRead(107374182400LL - 32768, 4096, buf.data()));
+    EXPECT_TRUE(AllBytes(buf, 0, 0));
 
     // Near the end: waits, until a flush from another thread ends it.
     auto waiting = std::async(std::launch::async, [&] { return pin->SyncRead(213568, 1, &b); });
@@ -143,6 +150,26 @@ TEST(PinRead, GrowingFileWaitsUntilFlushOrTheWriterCloses) {
     start = std::chrono::steady_clock::now();
     EXPECT_EQ(S_OK, pin->SyncRead(213568, 1, &b));
     EXPECT_LT(MillisecondsSince(start), 400);
+
+    // The filter's stop ends a wait that began while it streamed, and while
+    // it stays stopped reads do not wait (the graph tears down). Once it
+    // starts again, or the pin connects anew, they wait again.
+    waiting = std::async(std::launch::async, [&] { return pin->SyncRead(213568, 1, &b); });
+    ASSERT_TRUE(readertest::WaitUntil([&] { return pin->GetWaitSize() != 0; }));
+    start = std::chrono::steady_clock::now();
+    pin.Filter()->SetFilterState(State_Stopped);
+    pin->FilterStopped(true);
+    EXPECT_EQ(S_OK, waiting.get());
+    EXPECT_LT(MillisecondsSince(start), 400);
+    EXPECT_EQ(S_OK, pin->SyncRead(213568, 1, &b));
+    EXPECT_LT(MillisecondsSince(start), 400);
+    pin->FilterStarting();
+    pin.Filter()->SetFilterState(State_Running);
+    waiting = std::async(std::launch::async, [&] { return pin->SyncRead(213568, 1, &b); });
+    ASSERT_TRUE(readertest::WaitUntil([&] { return pin->GetWaitSize() != 0; }));
+    pin->BeginFlush();
+    EXPECT_EQ(S_OK, waiting.get());
+    pin->EndFlush();
 
     // A file change ends a waiting read without touching the new file, and
     // does not wait for it.
@@ -165,6 +192,7 @@ TEST(PinRead, GrowingFileWaitsUntilFlushOrTheWriterCloses) {
     EXPECT_EQ(S_FALSE, pin->SyncRead(999000, 4096, buf.data()));
     EXPECT_LT(MillisecondsSince(start), 400);
     EXPECT_FALSE(pin->IsWriting());
+    EXPECT_EQ(kPastEnd, pin->SyncRead(1003096, 4096, buf.data()));
     EXPECT_EQ(S_OK, pin->Length(&llTotal, &llAvailable));
     EXPECT_EQ(1000000, llTotal);
     EXPECT_EQ(1000000, llAvailable);

@@ -6,6 +6,8 @@
 //   player FILE [--source CLSID|auto] [--renderfile] [--video null|window]
 //               [--timeout S] [--idle MS] [--expect-frames N] [--expect-source CLSID]
 //               [--progress] [--graph] [--log-frames] [--page]
+//               [--stop-when-waiting MS] [--switch FILE --switch-after N [--expect-switch-frames N]]
+//               [--wait-margin BYTES]
 //
 // The graph is built explicitly by default: the source filter (CLSID, by
 // default the platform's "File Source (Async.)") is created, added and loaded,
@@ -28,10 +30,24 @@
 // one line of figures beginning "player:". Exit codes: 0 success, 1 a check
 // failed, 2 usage, 3 the graph could not be built or run, 4 time-out.
 //
+// Two checks of the source's control interface ride on a playback:
+// --stop-when-waiting stops the graph as soon as a read of the source waits
+// for the file to grow, and checks that Stop returns, and the waiting read
+// ends, within MS milliseconds. --switch pauses the graph once --switch-after
+// frames have arrived, loads FILE into the source, runs again and plays to the
+// end: the frames that arrive after the new file was loaded, and the stream
+// time of the first of them, say whether it played from its start; stalls
+// then count from the second run on. --wait-margin sets the source's wait
+// margin (IOrvexFileSource::SetBuffSize) before Load.
+//
 // Threads: the main thread builds and runs the graph and waits on the graph's
 // event handle with a 100 ms time-out (woken by graph events or the time-out).
 // The sample grabber's callback runs on the graph's streaming thread (woken
-// by the upstream filter delivering a sample); it only records a time.
+// by the upstream filter delivering a sample); it only records a time. Where
+// the source offers its control interface, a sampling thread reads its
+// figures every 100 ms from before Load on (woken by its time-out, or by the
+// main thread's stop event), so that the waits of Load and of connecting are
+// seen too.
 #include <windows.h>
 #include <dshow.h>
 #include <dvdmedia.h>
@@ -56,6 +72,9 @@ namespace {
 
 enum ExitCode { kOk = 0, kCheckFailed = 1, kUsage = 2, kGraphFailed = 3, kTimedOut = 4 };
 
+// How far before the end of a finished file the source's last read may begin.
+const LONGLONG kLastReadAllowance = 256 * 1024;
+
 struct Options {
     std::wstring file;
     CLSID source = CLSID_AsyncReader;
@@ -71,6 +90,11 @@ struct Options {
     bool printGraph = false;
     bool logFrames = false;
     bool page = false;
+    double stopLimitSeconds = -1;  // --stop-when-waiting; < 0 without
+    std::wstring switchFile;
+    long switchAfter = 0;
+    long expectSwitchFrames = -1;
+    long waitMargin = -1;
 };
 
 // A COM pointer that releases what it holds.
@@ -161,6 +185,7 @@ public:
             fprintf(stderr, "frame: arrival=%.3f stream_time=%.3f\n", t, sampleTime);
         EnterCriticalSection(&m_cs);
         m_times.Add(t);
+        m_streamTimes.push_back(sampleTime);
         LeaveCriticalSection(&m_cs);
         return S_OK;
     }
@@ -173,10 +198,36 @@ public:
         LeaveCriticalSection(&m_cs);
         return s;
     }
+    size_t Count() {
+        EnterCriticalSection(&m_cs);
+        const size_t n = m_times.Count();
+        LeaveCriticalSection(&m_cs);
+        return n;
+    }
+    // The stream time of frame i; -1 if it has not arrived.
+    double StreamTime(size_t i) {
+        EnterCriticalSection(&m_cs);
+        const double t = i < m_streamTimes.size() ? m_streamTimes[i] : -1;
+        LeaveCriticalSection(&m_cs);
+        return t;
+    }
+    // The first frame from `from` on whose stream time goes back (a stream
+    // started again), or `from` when none does.
+    size_t RestartFrom(size_t from) {
+        EnterCriticalSection(&m_cs);
+        size_t i = from;
+        while (i < m_streamTimes.size() && (i == 0 || m_streamTimes[i] >= m_streamTimes[i - 1]))
+            ++i;
+        if (i >= m_streamTimes.size())
+            i = from;
+        LeaveCriticalSection(&m_cs);
+        return i;
+    }
 
 private:
     CRITICAL_SECTION m_cs;
     player::FrameTimes m_times;
+    std::vector<double> m_streamTimes;
     bool m_log = false;
 };
 
@@ -295,13 +346,16 @@ private:
 
 class Player {
 public:
-    explicit Player(const Options& o) : m_o(o) {
+    explicit Player(const Options& o) : m_o(o), m_file(o.file) {
         if (o.logFrames)
             m_clock.LogFrames();
+        InitializeCriticalSection(&m_figuresLock);
     }
     ~Player() {
+        StopSampling();
         if (m_control)
             m_control->Stop();
+        DeleteCriticalSection(&m_figuresLock);
     }
 
     HRESULT Build();
@@ -315,9 +369,24 @@ private:
     void FindSource();
     void PrintGraph();
     double FrameInterval();
+    // The source's own figures, sampled every 100 ms.
+    struct Figures {
+        LONGLONG fileSize = -1, readPos = -1;
+        LONGLONG maxLagBytes = 0;  // while the graph runs
+        DWORD waitSize = 0;
+        LONG writeRate = 0, readRate = 0;                   // bytes per second, as the source measures them
+        unsigned waitingBeforeRun = 0, waitingRunning = 0;  // samples that saw a read waiting
+    };
+    void StartSampling();
+    void StopSampling();
+    static DWORD WINAPI SamplingThread(void* player);
     void Sample();
+    Figures Snapshot();
+    bool StopWhileWaiting();
+    bool SwitchFile();
 
     const Options& m_o;
+    std::wstring m_file;  // the file the source plays: --switch changes it
     Ptr<IGraphBuilder> m_graph;
     Ptr<IMediaControl> m_control;
     Ptr<IMediaEventEx> m_events;
@@ -328,13 +397,21 @@ private:
     FrameClock m_clock;
     PageFrame m_pageFrame;
     bool m_videoEnded = false;  // the grabber and the video sink are connected
+    bool m_growing = false;     // a writer held the file when the graph was built
     int m_nullRenderers = 0;
 
-    // Figures sampled while playing.
-    LONGLONG m_fileSize = -1, m_readPos = -1, m_maxLagBytes = 0;
-    DWORD m_waitSize = 0;
-    LONG m_writeRate = 0, m_readRate = 0;  // bytes per second, as the source measures them
+    CRITICAL_SECTION m_figuresLock;  // guards m_figures and m_running
+    Figures m_figures;
+    bool m_running = false;
+    HANDLE m_samplingStop = nullptr, m_sampling = nullptr;
     double m_cueSeconds = 0;
+
+    // --switch: when the new file was loaded and the graph ran again, the
+    // frames that had arrived before, and Load's result.
+    bool m_switched = false;
+    double m_switchRunning = 0;
+    size_t m_framesBeforeSwitch = 0;
+    HRESULT m_switchResult = S_OK;
 };
 
 HRESULT Player::AddNew(REFCLSID clsid, const WCHAR* name, IBaseFilter** out) {
@@ -510,6 +587,7 @@ void Player::PrintGraph() {
 }
 
 HRESULT Player::Build() {
+    m_growing = WriterActive(m_file);
     HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                   (void**)&m_graph);
     if (FAILED(hr))
@@ -547,8 +625,12 @@ HRESULT Player::Build() {
         } else {
             Ptr<IFileSourceFilter> load;
             if (FAILED(hr = AddNew(m_o.source, L"Source", &m_source)) ||
-                FAILED(hr = load.QueryFrom(m_source.Get(), IID_IFileSourceFilter)) ||
-                FAILED(hr = load->Load(m_o.file.c_str(), nullptr)))
+                FAILED(hr = load.QueryFrom(m_source.Get(), IID_IFileSourceFilter)))
+                return hr;
+            StartSampling();
+            if (m_o.waitMargin >= 0 && (!m_orvex || FAILED(hr = m_orvex->SetBuffSize((DWORD)m_o.waitMargin))))
+                return m_orvex ? hr : E_NOINTERFACE;
+            if (FAILED(hr = load->Load(m_o.file.c_str(), nullptr)))
                 return hr;
         }
         // The source's pin straight to the grabber: the graph manager puts
@@ -561,7 +643,7 @@ HRESULT Player::Build() {
             FAILED(hr = m_graph->Connect(out.Get(), in.Get())))
             return hr;
     }
-    m_orvex.QueryFrom(m_source.Get(), IID_IOrvexFileSource);
+    StartSampling();
     if (FAILED(hr = EndAllBranches()))
         return hr;
     if (m_o.printGraph)
@@ -587,21 +669,119 @@ double Player::FrameInterval() {
     return interval > 0 ? interval : 0.04;
 }
 
-// Reads the source's own figures, where it offers them.
-void Player::Sample() {
-    if (!m_orvex)
+// Starts the sampling thread once, where the source offers its figures.
+void Player::StartSampling() {
+    if (m_sampling || FAILED(m_orvex.QueryFrom(m_source.Get(), IID_IOrvexFileSource)))
         return;
-    LONGLONG size = 0, pos = 0;
-    DWORD wait = 0;
-    if (SUCCEEDED(m_orvex->GetFileSize(&size, &m_writeRate)) &&
-        SUCCEEDED(m_orvex->GetReadPos(&pos, &m_readRate))) {
-        m_fileSize = size;
-        m_readPos = pos;
-        if (size - pos > m_maxLagBytes)
-            m_maxLagBytes = size - pos;
+    m_samplingStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (m_samplingStop)
+        m_sampling = CreateThread(nullptr, 0, SamplingThread, this, 0, nullptr);
+}
+
+void Player::StopSampling() {
+    if (m_sampling) {
+        SetEvent(m_samplingStop);
+        WaitForSingleObject(m_sampling, INFINITE);
+        CloseHandle(m_sampling);
+        m_sampling = nullptr;
     }
-    if (SUCCEEDED(m_orvex->GetWaitSize(&wait)))
-        m_waitSize = wait;
+    if (m_samplingStop)
+        CloseHandle(m_samplingStop);
+    m_samplingStop = nullptr;
+}
+
+DWORD WINAPI Player::SamplingThread(void* player) {
+    Player* p = static_cast<Player*>(player);
+    do
+        p->Sample();
+    while (WaitForSingleObject(p->m_samplingStop, 100) == WAIT_TIMEOUT);
+    return 0;
+}
+
+// Reads the source's own figures.
+void Player::Sample() {
+    LONGLONG size = 0, pos = 0;
+    LONG writeRate = 0, readRate = 0;
+    DWORD wait = 0;
+    const bool sized =
+        SUCCEEDED(m_orvex->GetFileSize(&size, &writeRate)) && SUCCEEDED(m_orvex->GetReadPos(&pos, &readRate));
+    const bool waited = SUCCEEDED(m_orvex->GetWaitSize(&wait));
+    EnterCriticalSection(&m_figuresLock);
+    Figures& f = m_figures;
+    if (sized) {
+        f.fileSize = size;
+        f.readPos = pos;
+        f.writeRate = writeRate;
+        f.readRate = readRate;
+        if (m_running && size - pos > f.maxLagBytes)
+            f.maxLagBytes = size - pos;
+    }
+    if (waited) {
+        f.waitSize = wait;
+        if (wait)
+            ++(m_running ? f.waitingRunning : f.waitingBeforeRun);
+    }
+    LeaveCriticalSection(&m_figuresLock);
+}
+
+Player::Figures Player::Snapshot() {
+    EnterCriticalSection(&m_figuresLock);
+    const Figures f = m_figures;
+    LeaveCriticalSection(&m_figuresLock);
+    return f;
+}
+
+// Stops the graph while a read of the source waits for the file to grow, and
+// times Stop and the end of that read's wait (the source's missing byte count
+// returns to 0 when the read goes on).
+bool Player::StopWhileWaiting() {
+    const DWORD missing = Snapshot().waitSize;
+    const double t0 = Now();
+    const HRESULT hr = m_control->Stop();
+    const double stopped = Now();
+    DWORD wait = missing;
+    while (wait && Now() - t0 < 5 && SUCCEEDED(m_orvex->GetWaitSize(&wait)) && wait)
+        Sleep(5);
+    const double stopMs = (stopped - t0) * 1000, readMs = (Now() - t0) * 1000;
+    printf(
+        "player: stopped while a read waited for growth: missing=%lu stop=0x%08lX stop_ms=%.0f "
+        "read_end_ms=%.0f\n",
+        (unsigned long)missing, (unsigned long)hr, stopMs, wait ? -1.0 : readMs);
+    const double limit = m_o.stopLimitSeconds * 1000;
+    if (FAILED(hr) || wait || stopMs > limit || readMs > limit) {
+        printf("player: Stop and the waiting read must end within %.0f ms\n", limit);
+        return false;
+    }
+    return true;
+}
+
+// Pauses, loads the second file into the source and runs again.
+bool Player::SwitchFile() {
+    OAFilterState state;
+    HRESULT hr = m_control->Pause();
+    if (SUCCEEDED(hr))
+        hr = m_control->GetState(5000, &state);
+    if (FAILED(hr) || hr == VFW_S_STATE_INTERMEDIATE) {
+        printf("player: Pause before the switch failed: 0x%08lX\n", (unsigned long)hr);
+        return false;
+    }
+    Ptr<IFileSourceFilter> load;
+    m_framesBeforeSwitch = m_clock.Count();
+    const double t0 = Now();
+    m_switchResult = load.QueryFrom(m_source.Get(), IID_IFileSourceFilter);
+    if (SUCCEEDED(m_switchResult))
+        m_switchResult = load->Load(m_o.switchFile.c_str(), nullptr);
+    printf("player: switched to the second file in %.0f ms: 0x%08lX\n", (Now() - t0) * 1000,
+           (unsigned long)m_switchResult);
+    m_switched = true;
+    m_file = m_o.switchFile;
+    m_switchRunning = Now();
+    hr = m_control->Run();
+    if (FAILED(hr)) {
+        printf("player: Run after the switch failed: 0x%08lX\n", (unsigned long)hr);
+        return false;
+    }
+    return true;
 }
 
 int Player::Play() {
@@ -621,6 +801,9 @@ int Player::Play() {
         return kGraphFailed;
     }
     const double start = Now();
+    EnterCriticalSection(&m_figuresLock);
+    m_running = true;
+    LeaveCriticalSection(&m_figuresLock);
     hr = m_control->Run();
     if (FAILED(hr)) {
         printf("player: Run failed: 0x%08lX\n", (unsigned long)hr);
@@ -634,6 +817,7 @@ int Player::Play() {
             video->put_Left(520);
     }
     const char* end = "timeout";
+    bool stopFailed = false;
     long errorCode = 0;
     double nextProgress = 1.0;
     LONGLONG finalSize = -1;
@@ -653,14 +837,28 @@ int Player::Play() {
             }
         }
         const double now = Now(), elapsed = now - start;
-        Sample();
+        const Figures f = Snapshot();
         const player::FrameSummary s = m_clock.Summary(interval, start);
-        if (!done && s.lastSeconds >= 0 && now - s.lastSeconds >= m_o.idleSeconds &&
-            !WriterActive(m_o.file)) {
+        if (!done && m_o.stopLimitSeconds >= 0 && s.frames > 0 && f.waitSize > 0) {
+            if (!StopWhileWaiting())
+                stopFailed = true;
+            end = "stopped";
+            done = true;
+        }
+        if (!done && !m_o.switchFile.empty() && !m_switched && (long)s.frames >= m_o.switchAfter) {
+            if (!SwitchFile()) {
+                end = "error";
+                done = true;
+            }
+        }
+        if (!done && s.lastSeconds >= 0 && now - s.lastSeconds >= m_o.idleSeconds && !WriterActive(m_file)) {
             // A growing file's end: the writer is gone, the source has read
-            // all of it, and nothing more arrives.
-            finalSize = FileSizeOf(m_o.file);
-            if (!m_orvex || (m_readPos >= 0 && m_readPos >= finalSize)) {
+            // all of it, and nothing more arrives. The source tells where its
+            // last read began; the splitter reads in blocks (Wine's are at
+            // most 131,077 bytes), so the last one begins within a block of
+            // the end.
+            finalSize = FileSizeOf(m_file);
+            if (!m_orvex || (f.readPos >= 0 && f.readPos + kLastReadAllowance >= finalSize)) {
                 end = "idle";
                 done = true;
             }
@@ -672,8 +870,8 @@ int Player::Play() {
             printf("progress: t=%.1fs frames=%zu stalls=%zu", elapsed, s.frames, s.stalls);
             if (m_orvex)
                 printf(" size=%lld growth=%ld readpos=%lld readrate=%ld lag=%lld wait=%lu",
-                       (long long)m_fileSize, (long)m_writeRate, (long long)m_readPos, (long)m_readRate,
-                       (long long)(m_fileSize - m_readPos), (unsigned long)m_waitSize);
+                       (long long)f.fileSize, (long)f.writeRate, (long long)f.readPos, (long)f.readRate,
+                       (long long)(f.fileSize - f.readPos), (unsigned long)f.waitSize);
             printf("\n");
             fflush(stdout);
         }
@@ -681,9 +879,12 @@ int Player::Play() {
     const double elapsed = Now() - start;
     m_pageFrame.Close();
     m_control->Stop();
-    const player::FrameSummary s = m_clock.Summary(interval, start);
+    StopSampling();
+    const Figures f = Snapshot();
+    // After a switch, stalls count from the second run on.
+    const player::FrameSummary s = m_clock.Summary(interval, m_switched ? m_switchRunning : start);
     if (finalSize < 0)
-        finalSize = FileSizeOf(m_o.file);
+        finalSize = FileSizeOf(m_file);
 
     CLSID sourceClsid = GUID_NULL;
     m_source->GetClassID(&sourceClsid);
@@ -694,14 +895,42 @@ int Player::Play() {
     printf(" first_frame_ms=%.0f largest_gap_ms=%.0f frame_interval_ms=%.1f play_s=%.2f size=%lld",
            s.firstSeconds >= 0 ? (s.firstSeconds - start) * 1000 : -1.0, s.largestGap * 1000, interval * 1000,
            elapsed, (long long)finalSize);
-    if (m_orvex && finalSize > 0 && s.frames > 0)
-        printf(" read_pos=%lld max_lag_bytes=%lld max_lag_s=%.2f", (long long)m_readPos,
-               (long long)m_maxLagBytes,
-               (double)m_maxLagBytes * (double)s.frames * interval / (double)finalSize);
+    // For a file that was growing, the lag in seconds at the recording's
+    // average rate; the waits as the samples saw them, before the graph ran
+    // (Load, connecting, cueing) and while it ran.
+    if (m_orvex && finalSize > 0 && s.frames > 0) {
+        printf(" read_pos=%lld", (long long)f.readPos);
+        if (m_growing)
+            printf(" max_lag_bytes=%lld max_lag_s=%.2f", (long long)f.maxLagBytes,
+                   (double)f.maxLagBytes * (double)s.frames * interval / (double)finalSize);
+        printf(" waiting_s=%.1f/%.1f", f.waitingBeforeRun * 0.1, f.waitingRunning * 0.1);
+    }
     printf(" source=%s\n", GuidText(sourceClsid).c_str());
+    long switchFrames = -1;
+    if (m_switched) {
+        // The second file's frames begin where the stream times start again;
+        // frames of the first file may still arrive after Load.
+        const size_t first = m_clock.RestartFrom(m_framesBeforeSwitch);
+        switchFrames = (long)(s.frames - first);
+        printf(
+            "player: switch: load=0x%08lX first_file_frames=%zu second_file_frames=%ld "
+            "first_stream_time=%.3f\n",
+            (unsigned long)m_switchResult, first, switchFrames, m_clock.StreamTime(first));
+    }
     fflush(stdout);
 
     int rc = kOk;
+    if (stopFailed)
+        rc = kCheckFailed;
+    if (!m_o.switchFile.empty() && (!m_switched || FAILED(m_switchResult))) {
+        printf("player: the source did not take the second file\n");
+        rc = kCheckFailed;
+    }
+    if (m_o.expectSwitchFrames >= 0 && switchFrames != m_o.expectSwitchFrames) {
+        printf("player: expected %ld frames of the second file, %ld reached the sink\n",
+               m_o.expectSwitchFrames, switchFrames);
+        rc = kCheckFailed;
+    }
     if (m_o.expectFrames >= 0 && (long)s.frames != m_o.expectFrames) {
         printf("player: expected %ld frames, %zu reached the sink\n", m_o.expectFrames, s.frames);
         rc = kCheckFailed;
@@ -716,7 +945,7 @@ int Player::Play() {
                GuidText(m_o.expectedSource).c_str());
         rc = kCheckFailed;
     }
-    if (!strcmp(end, "error"))
+    if (!strcmp(end, "error") && rc == kOk)
         rc = kGraphFailed;
     if (!strcmp(end, "timeout"))
         rc = kTimedOut;
@@ -724,13 +953,23 @@ int Player::Play() {
 }
 
 int Usage() {
-    fprintf(
-        stderr,
-        "usage: player FILE [--source CLSID|auto] [--renderfile] [--video null|window] [--timeout S] [--idle "
-        "MS]\n"
-        "              [--expect-frames N] [--expect-source CLSID] [--progress] [--graph] [--log-frames]\n"
-        "              [--page]\n");
+    fprintf(stderr,
+            "usage: player FILE [--source CLSID|auto] [--renderfile] [--video null|window] [--timeout S]\n"
+            "              [--idle MS] [--expect-frames N] [--expect-source CLSID] [--progress] [--graph]\n"
+            "              [--log-frames] [--page] [--stop-when-waiting MS] [--wait-margin BYTES]\n"
+            "              [--switch FILE --switch-after N [--expect-switch-frames N]]\n");
     return kUsage;
+}
+
+// A full path: a Unix path given under Wine names the same file on the
+// current (Unix root) drive.
+bool FullPath(const char* arg, std::wstring& out) {
+    WCHAR w[MAX_PATH], full[MAX_PATH];
+    if (!MultiByteToWideChar(CP_ACP, 0, arg, -1, w, MAX_PATH) ||
+        !GetFullPathNameW(w, MAX_PATH, full, nullptr))
+        return false;
+    out = full;
+    return true;
 }
 
 bool Parse(int argc, char** argv, Options& o) {
@@ -769,17 +1008,23 @@ bool Parse(int argc, char** argv, Options& o) {
                 o.idleSeconds = strtod(v, nullptr) / 1000;
             } else if (a == "--expect-frames") {
                 o.expectFrames = strtol(v, nullptr, 0);
+            } else if (a == "--stop-when-waiting") {
+                o.stopLimitSeconds = strtod(v, nullptr) / 1000;
+            } else if (a == "--switch") {
+                if (!FullPath(v, o.switchFile))
+                    return false;
+            } else if (a == "--switch-after") {
+                o.switchAfter = strtol(v, nullptr, 0);
+            } else if (a == "--expect-switch-frames") {
+                o.expectSwitchFrames = strtol(v, nullptr, 0);
+            } else if (a == "--wait-margin") {
+                o.waitMargin = strtol(v, nullptr, 0);
             } else {
                 return false;
             }
         } else if (o.file.empty()) {
-            // A full path: a Unix path given under Wine names the same file
-            // on the current (Unix root) drive.
-            WCHAR w[MAX_PATH], full[MAX_PATH];
-            if (!MultiByteToWideChar(CP_ACP, 0, argv[i], -1, w, MAX_PATH) ||
-                !GetFullPathNameW(w, MAX_PATH, full, nullptr))
+            if (!FullPath(argv[i], o.file))
                 return false;
-            o.file = full;
         } else {
             return false;
         }

@@ -321,6 +321,9 @@ int main(int argc, char** argv) {
             llPos += kPiece;
             continue;
         }
+        // Past the end of a finished file (--from beyond it): nothing more.
+        if (hr == HRESULT_FROM_WIN32(ERROR_HANDLE_EOF))
+            break;
         if (hr != S_FALSE) {
             fprintf(stderr, "tfs-cat: %s: read at %lld: %s\n", o.file.c_str(), (long long)llPos,
                     ErrorText(hr).c_str());

@@ -1,0 +1,227 @@
+// Sequential 64 KiB SyncRead on a page-cached file of 256 MiB made for the
+// run, three ways in one process: through the component's output pin (the
+// filter created by CoCreateInstance, added to a filter graph and loaded; its
+// pin's IAsyncReader), through the platform's own "File Source (Async.)" in
+// the same way, and a plain positioned ReadFile loop. Under Wine these are
+// the product's figures. The file is finished, so no read waits.
+//
+// The component is not registered: the program loads the DLL beside it and
+// registers its class object for this process only (CoRegisterClassObject),
+// so CoCreateInstance finds it and the machine's registry stays as it was.
+//
+// Ends with the headline figures: the pin's throughput over ReadFile's and
+// over the platform reader's (the median of the repetitions).
+#include <windows.h>
+#include <dshow.h>
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "IOrvexFileSource.h"
+#include "bench/Headlines.h"
+#include "recorder/RecorderContent.h"
+
+namespace {
+
+const LONGLONG kFileSize = 256ll << 20;
+const LONG kPiece = 64 * 1024;
+
+std::string g_path;
+std::map<std::string, double> g_mbps;  // benchmark name -> MB/s of its last run
+IAsyncReader* g_pin = nullptr;         // the component's pin
+IAsyncReader* g_platform = nullptr;    // the platform reader's pin
+HANDLE g_file = INVALID_HANDLE_VALUE;
+
+// The sequential loop over the file, one 64 KiB piece per iteration, timed
+// by the wall clock (the component's cache works on a second thread too).
+template <class Read>
+void Loop(benchmark::State& state, const char* name, Read read) {
+    std::vector<BYTE> buf(kPiece);
+    long long bytes = 0;
+    LONGLONG pos = -kPiece;
+    const auto start = std::chrono::steady_clock::now();
+    for (auto _ : state) {
+        pos = (pos + kPiece) % kFileSize;
+        if (!read(pos, buf.data()))
+            state.SkipWithError("read failed");
+        benchmark::DoNotOptimize(buf.data());
+        bytes += kPiece;
+    }
+    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    state.SetBytesProcessed(bytes);
+    if (s > 0)
+        g_mbps[name] = (double)bytes / s / 1e6;
+}
+
+void BM_ReadFileSeq64k(benchmark::State& state) {
+    Loop(state, "readfile", [](LONGLONG pos, BYTE* buf) {
+        OVERLAPPED ov = {};
+        ov.Offset = (DWORD)pos;
+        ov.OffsetHigh = (DWORD)((ULONGLONG)pos >> 32);
+        DWORD cb = 0;
+        return ReadFile(g_file, buf, kPiece, &cb, &ov) && cb == (DWORD)kPiece;
+    });
+}
+
+void BM_PlatformReaderSeq64k(benchmark::State& state) {
+    Loop(state, "platform",
+         [](LONGLONG pos, BYTE* buf) { return g_platform->SyncRead(pos, kPiece, buf) == S_OK; });
+}
+
+void BM_PinSeq64k(benchmark::State& state) {
+    Loop(state, "pin", [](LONGLONG pos, BYTE* buf) { return g_pin->SyncRead(pos, kPiece, buf) == S_OK; });
+}
+
+BENCHMARK(BM_ReadFileSeq64k)->UseRealTime();
+BENCHMARK(BM_PlatformReaderSeq64k)->UseRealTime();
+BENCHMARK(BM_PinSeq64k)->UseRealTime();
+
+// Writes the file and reads it once, so that it sits in the page cache.
+bool MakeFile(const std::string& path) {
+    std::vector<uint8_t> chunk(4 << 20);
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        for (LONGLONG pos = 0; pos < kFileSize; pos += (LONGLONG)chunk.size()) {
+            recorder::FillContent(2, (uint64_t)pos, chunk.data(), chunk.size());
+            out.write((const char*)chunk.data(), (std::streamsize)chunk.size());
+        }
+        if (!out)
+            return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    while (in.read((char*)chunk.data(), (std::streamsize)chunk.size())) {
+    }
+    return true;
+}
+
+// A source filter of the class in a graph, loaded with the file: its output
+// pin's IAsyncReader.
+HRESULT LoadedReader(IGraphBuilder* graph, REFCLSID clsid, const WCHAR* name, const std::wstring& path,
+                     IAsyncReader** reader) {
+    IBaseFilter* filter = nullptr;
+    IFileSourceFilter* load = nullptr;
+    IEnumPins* pins = nullptr;
+    IPin* pin = nullptr;
+    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, (void**)&filter);
+    if (SUCCEEDED(hr))
+        hr = graph->AddFilter(filter, name);
+    if (SUCCEEDED(hr))
+        hr = filter->QueryInterface(IID_IFileSourceFilter, (void**)&load);
+    if (SUCCEEDED(hr))
+        hr = load->Load(path.c_str(), nullptr);
+    if (SUCCEEDED(hr))
+        hr = filter->EnumPins(&pins);
+    if (SUCCEEDED(hr))
+        hr = pins->Next(1, &pin, nullptr) == S_OK ? S_OK : VFW_E_NOT_FOUND;
+    if (SUCCEEDED(hr))
+        hr = pin->QueryInterface(IID_IAsyncReader, (void**)reader);
+    if (pin)
+        pin->Release();
+    if (pins)
+        pins->Release();
+    if (load)
+        load->Release();
+    if (filter)
+        filter->Release();  // the graph holds it
+    return hr;
+}
+
+// The component's class object, registered for this process from the DLL
+// beside the program.
+HRESULT RegisterComponent(HMODULE* module, DWORD* cookie) {
+    CHAR exe[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    if (!n || n >= MAX_PATH)
+        return E_FAIL;
+    std::string dll(exe, n);
+    dll = dll.substr(0, dll.find_last_of("\\/") + 1) + "OrvexFileSource.dll";
+    *module = LoadLibraryA(dll.c_str());
+    if (!*module)
+        return HRESULT_FROM_WIN32(GetLastError());
+    typedef HRESULT(STDAPICALLTYPE * GetClassObjectFn)(REFCLSID, REFIID, void**);
+    const GetClassObjectFn get = (GetClassObjectFn)(void*)GetProcAddress(*module, "DllGetClassObject");
+    IClassFactory* factory = nullptr;
+    HRESULT hr = get ? get(CLSID_CoFileSource, IID_IClassFactory, (void**)&factory) : E_NOINTERFACE;
+    if (SUCCEEDED(hr)) {
+        hr = CoRegisterClassObject(CLSID_CoFileSource, factory, CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                                   cookie);
+        factory->Release();
+    }
+    return hr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    namespace fs = std::filesystem;
+    const headlines::Options options = headlines::Parse(&argc, argv);
+    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
+        return 1;
+    std::error_code ec;
+    const fs::path dir =
+        fs::temp_directory_path() / ("orvex-bench-pin-" + std::to_string(GetCurrentProcessId()));
+    fs::create_directories(dir, ec);
+    g_path = (dir / "pin-256m.bin").string();
+    if (!MakeFile(g_path)) {
+        fprintf(stderr, "cannot write %s\n", g_path.c_str());
+        fs::remove_all(dir, ec);
+        return 1;
+    }
+    const std::wstring path(g_path.begin(), g_path.end());
+
+    HMODULE module = nullptr;
+    DWORD cookie = 0;
+    IGraphBuilder* graph = nullptr;
+    HRESULT hr = RegisterComponent(&module, &cookie);
+    if (SUCCEEDED(hr))
+        hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                              (void**)&graph);
+    if (SUCCEEDED(hr))
+        hr = LoadedReader(graph, CLSID_CoFileSource, L"Component", path, &g_pin);
+    if (SUCCEEDED(hr))
+        hr = LoadedReader(graph, CLSID_AsyncReader, L"Platform reader", path, &g_platform);
+    g_file = CreateFileA(g_path.c_str(), FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+    int rc = 0;
+    if (FAILED(hr) || g_file == INVALID_HANDLE_VALUE) {
+        fprintf(stderr, "pin benchmark: setup failed: 0x%08lX\n", (unsigned long)hr);
+        rc = 1;
+    } else {
+        benchmark::Initialize(&argc, argv);
+        std::vector<double> vsReadFile, vsPlatform;
+        for (int rep = 0; rep < options.repetitions; ++rep) {
+            headlines::RunBenchmarks();
+            const double pin = g_mbps["pin"], platform = g_mbps["platform"], plain = g_mbps["readfile"];
+            printf(
+                "pin, repetition %d: seq64k pin %.0f MB/s, platform reader %.0f MB/s, ReadFile %.0f MB/s\n",
+                rep + 1, pin, platform, plain);
+            fflush(stdout);
+            vsReadFile.push_back(plain > 0 ? pin / plain : 0);
+            vsPlatform.push_back(platform > 0 ? pin / platform : 0);
+        }
+        benchmark::Shutdown();
+        headlines::Print(options, "pin.seq64k.ratio_vs_" + options.baseline, headlines::Median(vsReadFile));
+        headlines::Print(options, "pin.seq64k.ratio_vs_wine_async", headlines::Median(vsPlatform));
+    }
+    if (g_file != INVALID_HANDLE_VALUE)
+        CloseHandle(g_file);
+    if (g_platform)
+        g_platform->Release();
+    if (g_pin)
+        g_pin->Release();
+    if (graph)
+        graph->Release();
+    if (cookie)
+        CoRevokeClassObject(cookie);
+    CoUninitialize();
+    if (module)
+        FreeLibrary(module);
+    fs::remove_all(dir, ec);
+    return rc;
+}
