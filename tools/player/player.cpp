@@ -313,13 +313,7 @@ public:
         // The frame may still be opening: close what is there until the
         // thread ends.
         for (int i = 0; i < 50 && WaitForSingleObject(m_thread, 100) == WAIT_TIMEOUT; ++i)
-            EnumWindows(
-                [](HWND h, LPARAM tid) -> BOOL {
-                    if (GetWindowThreadProcessId(h, nullptr) == (DWORD)tid)
-                        PostMessageW(h, WM_CLOSE, 0, 0);
-                    return TRUE;
-                },
-                (LPARAM)m_tid);
+            EnumWindows(CloseThreadWindow, (LPARAM)m_tid);
         CloseHandle(m_thread);
         m_thread = nullptr;
         m_source->Release();
@@ -328,6 +322,14 @@ public:
     }
 
 private:
+    // A lambda would not have the window procedures' calling convention
+    // on 32-bit Windows.
+    static BOOL CALLBACK CloseThreadWindow(HWND h, LPARAM tid) {
+        if (GetWindowThreadProcessId(h, nullptr) == (DWORD)tid)
+            PostMessageW(h, WM_CLOSE, 0, 0);
+        return TRUE;
+    }
+
     static DWORD WINAPI Run(LPVOID pv) {
         PageFrame* p = static_cast<PageFrame*>(pv);
         OleInitialize(nullptr);
