@@ -2,8 +2,9 @@
 # and builds what it needs.
 .PHONY: demo test bench clean
 
+# make demo [FILE=recording.mpg] [QUIET=1]
 demo:
-	@bash scripts/demo.sh
+	@bash scripts/demo.sh $(if $(filter 1,$(QUIET)),--quiet)
 
 test:
 	@bash scripts/test.sh

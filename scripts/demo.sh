@@ -13,7 +13,8 @@
 #      filter (loaded while the recording grows), Wine's splitter and a real
 #      video renderer, on a virtual display (Xvfb) unless DEMO_DISPLAY=1 and
 #      a display exists; the property page is open beside it;
-#   5. prints a line of live figures once a second (QUIET=1: the summary only);
+#   5. prints a line of live figures once a second (--quiet or QUIET=1: the
+#      summary only);
 #   6. when the recording is complete and played to its end: stops,
 #      unregisters the DLL (putting back what registration replaced) and
 #      prints a summary; the exit status is not 0 when a check fails;
@@ -31,10 +32,17 @@ cd "$root"
 if [ -z "${DEMO_INNER:-}" ]; then
     bash scripts/deps.sh demo || exit 1
     if [ "${DEMO_DISPLAY:-0}" = 1 ] && [ -n "${DISPLAY:-}" ]; then
-        DEMO_INNER=1 exec bash "$0"
+        DEMO_INNER=1 exec bash "$0" "$@"
     fi
-    exec env DEMO_INNER=1 xvfb-run -a -n $((300 + $$ % 400)) -s "-screen 0 1280x800x24" bash "$0"
+    exec env DEMO_INNER=1 xvfb-run -a -n $((300 + $$ % 400)) -s "-screen 0 1280x800x24" bash "$0" "$@"
 fi
+for arg in "$@"; do
+    case "$arg" in
+        --quiet) QUIET=1 ;;
+        FILE=*) FILE=${arg#FILE=} ;;
+        *) echo "usage: demo.sh [--quiet] [FILE=recording.mpg]" >&2; exit 2 ;;
+    esac
+done
 
 seconds=${DEMO_SECONDS:-60}
 quiet=${QUIET:-0}

@@ -3,24 +3,25 @@
 // filter offers its control interface, how far reading lagged behind the end
 // of a growing file. Windows only; the project runs it under Wine.
 //
-//   player FILE [--source CLSID|auto] [--renderfile] [--video null|window]
+//   player FILE [--source CLSID|auto] [--renderfile] [--video auto|null|window]
 //               [--timeout S] [--idle MS] [--expect-frames N] [--expect-source CLSID]
 //               [--progress] [--graph] [--log-frames] [--page]
 //               [--stop-when-waiting MS] [--switch FILE --switch-after N [--expect-switch-frames N]]
 //               [--wait-margin BYTES]
 //
 // The graph is built explicitly by default: the source filter (CLSID, by
-// default the platform's "File Source (Async.)") is created, added and loaded,
+// default this project's filter, else, where that is not registered, the
+// platform's "File Source (Async.)") is created, added and loaded,
 // and its output pin connected to the sample grabber, the graph manager
 // putting the splitter between (rendering the pin would need a video renderer,
 // which cannot be created without a display). --source auto lets the graph
 // manager choose the source by the file's check bytes (AddSourceFilter);
 // --renderfile lets it build the whole graph (RenderFile), whose renderers
 // are then replaced. Either way the video branch ends in a sample grabber that
-// times every frame, followed by a null renderer or, with --video window, a
-// real video renderer (it needs a display); every other branch ends in a null
-// renderer. Playback runs at normal speed against the graph clock. --graph
-// prints the graph, --log-frames every frame's arrival and stream time.
+// times every frame, followed by a real video renderer (--video window; it
+// needs a display), a null renderer (--video null) or, by default, the first
+// of the two that can be had; every other branch ends in a null renderer. Playback runs at normal speed
+// against the graph clock. --graph prints the graph, --log-frames every frame's arrival and stream time.
 // --page opens the source's property pages in the platform's property frame
 // while the graph runs (it needs a display) and closes it at the end.
 //
@@ -77,10 +78,12 @@ const LONGLONG kLastReadAllowance = 256 * 1024;
 
 struct Options {
     std::wstring file;
-    CLSID source = CLSID_AsyncReader;
+    CLSID source = CLSID_CoFileSource;
+    bool sourceGiven = false;
     bool pickSource = false;  // --source auto
     bool renderFile = false;
     bool videoWindow = false;
+    bool videoAuto = true;  // a window where one can be made, else none
     double timeoutSeconds = 120;
     double idleSeconds = 1.0;
     long expectFrames = -1;
@@ -366,6 +369,7 @@ public:
 private:
     HRESULT AddNew(REFCLSID clsid, const WCHAR* name, IBaseFilter** out);
     HRESULT ConnectVideoSink();
+    HRESULT ConnectVideoSinkOf(REFCLSID clsid);
     HRESULT EndBranch(IPin* pin);
     HRESULT EndAllBranches();
     void FindSource();
@@ -388,7 +392,8 @@ private:
     bool SwitchFile();
 
     const Options& m_o;
-    std::wstring m_file;  // the file the source plays: --switch changes it
+    bool m_videoWindow = false;  // the video goes to a real renderer
+    std::wstring m_file;         // the file the source plays: --switch changes it
     Ptr<IGraphBuilder> m_graph;
     Ptr<IMediaControl> m_control;
     Ptr<IMediaEventEx> m_events;
@@ -423,17 +428,28 @@ HRESULT Player::AddNew(REFCLSID clsid, const WCHAR* name, IBaseFilter** out) {
     return hr;
 }
 
-// The grabber's output to the video sink: a null renderer, or a real video
-// renderer with --video window.
+// The grabber's output to the video sink: a real video renderer, a null
+// renderer, or by default the renderer where a window can be made (without a
+// display it cannot be created) and the null renderer elsewhere.
 HRESULT Player::ConnectVideoSink() {
+    if (m_o.videoAuto && SUCCEEDED(ConnectVideoSinkOf(CLSID_VideoRenderer)))
+        return S_OK;
+    return ConnectVideoSinkOf(m_o.videoWindow ? CLSID_VideoRenderer : CLSID_NullRenderer);
+}
+
+HRESULT Player::ConnectVideoSinkOf(REFCLSID clsid) {
     Ptr<IPin> out, sinkIn;
     Ptr<IBaseFilter> sink;
-    HRESULT hr = AddNew(m_o.videoWindow ? CLSID_VideoRenderer : CLSID_NullRenderer, L"Video sink", &sink);
+    HRESULT hr = AddNew(clsid, L"Video sink", &sink);
     if (FAILED(hr) || FAILED(hr = FirstPin(m_grabberFilter.Get(), PINDIR_OUTPUT, &out)) ||
         FAILED(hr = FirstPin(sink.Get(), PINDIR_INPUT, &sinkIn)) ||
-        FAILED(hr = m_graph->Connect(out.Get(), sinkIn.Get())))
+        FAILED(hr = m_graph->Connect(out.Get(), sinkIn.Get()))) {
+        if (sink)
+            m_graph->RemoveFilter(sink.Get());
         return hr;
+    }
     m_videoEnded = true;
+    m_videoWindow = clsid == CLSID_VideoRenderer;
     return S_OK;
 }
 
@@ -626,8 +642,14 @@ HRESULT Player::Build() {
                 return hr;
         } else {
             Ptr<IFileSourceFilter> load;
-            if (FAILED(hr = AddNew(m_o.source, L"Source", &m_source)) ||
-                FAILED(hr = load.QueryFrom(m_source.Get(), IID_IFileSourceFilter)))
+            hr = AddNew(m_o.source, L"Source", &m_source);
+            if (hr == REGDB_E_CLASSNOTREG && !m_o.sourceGiven) {
+                printf(
+                    "player: OrvexFileSource.dll is not registered (regsvr32 it); playing through "
+                    "the platform's reader\n");
+                hr = AddNew(CLSID_AsyncReader, L"Source", &m_source);
+            }
+            if (FAILED(hr) || FAILED(hr = load.QueryFrom(m_source.Get(), IID_IFileSourceFilter)))
                 return hr;
             StartSampling();
             if (m_o.waitMargin >= 0 && (!m_orvex || FAILED(hr = m_orvex->SetBuffSize((DWORD)m_o.waitMargin))))
@@ -815,7 +837,7 @@ int Player::Play() {
         m_pageFrame.Open(m_source.Get());
         // The frame opens at the screen's corner: the video goes beside it.
         Ptr<IVideoWindow> video;
-        if (m_o.videoWindow && SUCCEEDED(video.QueryFrom(m_graph.Get(), IID_IVideoWindow)))
+        if (m_videoWindow && SUCCEEDED(video.QueryFrom(m_graph.Get(), IID_IVideoWindow)))
             video->put_Left(520);
     }
     const char* end = "timeout";
@@ -955,11 +977,12 @@ int Player::Play() {
 }
 
 int Usage() {
-    fprintf(stderr,
-            "usage: player FILE [--source CLSID|auto] [--renderfile] [--video null|window] [--timeout S]\n"
-            "              [--idle MS] [--expect-frames N] [--expect-source CLSID] [--progress] [--graph]\n"
-            "              [--log-frames] [--page] [--stop-when-waiting MS] [--wait-margin BYTES]\n"
-            "              [--switch FILE --switch-after N [--expect-switch-frames N]]\n");
+    fprintf(
+        stderr,
+        "usage: player FILE [--source CLSID|auto] [--renderfile] [--video auto|null|window] [--timeout S]\n"
+        "              [--idle MS] [--expect-frames N] [--expect-source CLSID] [--progress] [--graph]\n"
+        "              [--log-frames] [--page] [--stop-when-waiting MS] [--wait-margin BYTES]\n"
+        "              [--switch FILE --switch-after N [--expect-switch-frames N]]\n");
     return kUsage;
 }
 
@@ -994,6 +1017,7 @@ bool Parse(int argc, char** argv, Options& o) {
             const char* v = argv[++i];
             if (a == "--source") {
                 o.pickSource = !strcmp(v, "auto");
+                o.sourceGiven = true;
                 if (!o.pickSource && !ParseGuid(v, o.source))
                     return false;
             } else if (a == "--expect-source") {
@@ -1001,8 +1025,9 @@ bool Parse(int argc, char** argv, Options& o) {
                 if (!o.expectSource)
                     return false;
             } else if (a == "--video") {
-                if (strcmp(v, "null") && strcmp(v, "window"))
+                if (strcmp(v, "auto") && strcmp(v, "null") && strcmp(v, "window"))
                     return false;
+                o.videoAuto = !strcmp(v, "auto");
                 o.videoWindow = !strcmp(v, "window");
             } else if (a == "--timeout") {
                 o.timeoutSeconds = strtod(v, nullptr);
