@@ -7,16 +7,14 @@
 
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "CoFileSourceOutput.h"
+#include "bench/BenchFiles.h"
 #include "bench/Headlines.h"
-#include "recorder/RecorderContent.h"
 
 namespace {
 
@@ -34,37 +32,18 @@ public:
     END_INTERFACE_TABLE()
 };
 
-// The sequential loop over the file, one 64 KiB piece per iteration, timed
-// by the wall clock (the cache works on a second thread too).
+// The sequential loop over the file, one 64 KiB piece per iteration.
 template <class Read>
 void Loop(benchmark::State& state, const char* name, Read read) {
-    std::vector<BYTE> buf(kPiece);
-    long long bytes = 0;
-    LONGLONG pos = -kPiece;
-    const auto start = std::chrono::steady_clock::now();
-    for (auto _ : state) {
-        pos = (pos + kPiece) % kFileSize;
-        if (!read(pos, buf.data()))
-            state.SkipWithError("read failed");
-        benchmark::DoNotOptimize(buf.data());
-        bytes += kPiece;
-    }
-    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    state.SetBytesProcessed(bytes);
-    if (s > 0)
-        g_mbps[name] = (double)bytes / s / 1e6;
+    const double mbps = benchfiles::TimedLoop(state, kPiece, read, benchfiles::Sequential{kFileSize, kPiece});
+    if (mbps > 0)
+        g_mbps[name] = mbps;
 }
 
 void BM_PlainSeq64k(benchmark::State& state) {
-    HANDLE h = CreateFileA(g_path.c_str(), FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                           OPEN_EXISTING, 0, NULL);
-    Loop(state, "plain", [h](LONGLONG pos, BYTE* buf) {
-        OVERLAPPED ov = {};
-        ov.Offset = (DWORD)pos;
-        ov.OffsetHigh = (DWORD)((ULONGLONG)pos >> 32);
-        DWORD cb = 0;
-        return ReadFile(h, buf, kPiece, &cb, &ov) && cb == (DWORD)kPiece;
-    });
+    HANDLE h = benchfiles::OpenPlain(g_path);
+    Loop(state, "plain",
+         [h](LONGLONG pos, BYTE* buf) { return benchfiles::PositionedRead(h, pos, buf, kPiece); });
     CloseHandle(h);
 }
 
@@ -103,24 +82,6 @@ BENCHMARK(BM_PlainSeq64k)->UseRealTime();
 BENCHMARK(BM_ReaderSeq64k)->UseRealTime();
 BENCHMARK(BM_PinSeq64k)->UseRealTime();
 
-// Writes the file and reads it once, so that it sits in the page cache.
-bool MakeFile(const std::string& path) {
-    std::vector<uint8_t> chunk(4 << 20);
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        for (LONGLONG pos = 0; pos < kFileSize; pos += (LONGLONG)chunk.size()) {
-            recorder::FillContent(2, (uint64_t)pos, chunk.data(), chunk.size());
-            out.write((const char*)chunk.data(), (std::streamsize)chunk.size());
-        }
-        if (!out)
-            return false;
-    }
-    std::ifstream in(path, std::ios::binary);
-    while (in.read((char*)chunk.data(), (std::streamsize)chunk.size())) {
-    }
-    return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -131,7 +92,7 @@ int main(int argc, char** argv) {
         fs::temp_directory_path() / ("orvex-bench-pin-" + std::to_string(GetCurrentProcessId()));
     fs::create_directories(dir, ec);
     g_path = (dir / "pin-256m.bin").string();
-    if (!MakeFile(g_path)) {
+    if (!benchfiles::MakePageCachedFile(g_path, kFileSize, 2)) {
         fprintf(stderr, "cannot write %s\n", g_path.c_str());
         fs::remove_all(dir, ec);
         return 1;

@@ -12,17 +12,15 @@
 
 #include <benchmark/benchmark.h>
 
-#include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "FileRead.h"
+#include "bench/BenchFiles.h"
 #include "bench/Headlines.h"
-#include "recorder/RecorderContent.h"
 
 namespace {
 
@@ -32,36 +30,6 @@ const LONGLONG kWindow = 16ll << 20;
 
 std::string g_path;
 std::map<std::string, double> g_mbps;  // benchmark name -> MB/s of its last run
-
-// Throughput of one run of a benchmark: its loop, timed by the wall clock
-// (the cache works on a second thread too).
-class Meter {
-public:
-    explicit Meter(const char* name) : m_name(name), m_start(std::chrono::steady_clock::now()) {}
-    void Done(benchmark::State& state, long long bytes) {
-        const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
-        state.SetBytesProcessed(bytes);
-        if (s > 0)
-            g_mbps[m_name] = (double)bytes / s / 1e6;
-    }
-
-private:
-    std::string m_name;
-    std::chrono::steady_clock::time_point m_start;
-};
-
-HANDLE OpenPlain() {
-    return CreateFileA(g_path.c_str(), FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                       OPEN_EXISTING, 0, NULL);
-}
-
-bool PlainRead(HANDLE h, LONGLONG pos, BYTE* buf) {
-    OVERLAPPED ov = {};
-    ov.Offset = (DWORD)pos;
-    ov.OffsetHigh = (DWORD)((ULONGLONG)pos >> 32);
-    DWORD cb = 0;
-    return ReadFile(h, buf, kPiece, &cb, &ov) && cb == (DWORD)kPiece;
-}
 
 bool CachedReadPiece(CCachedReadFile& file, LONGLONG pos, BYTE* buf) {
     LONG cb = 0;
@@ -73,22 +41,13 @@ bool CachedReadPiece(CCachedReadFile& file, LONGLONG pos, BYTE* buf) {
 // gives, through read().
 template <class Read, class Next>
 void Loop(benchmark::State& state, const char* name, Read read, Next next) {
-    std::vector<BYTE> buf(kPiece);
-    long long bytes = 0;
-    Meter meter(name);
-    for (auto _ : state) {
-        if (!read(next(), buf.data()))
-            state.SkipWithError("read failed");
-        benchmark::DoNotOptimize(buf.data());
-        bytes += kPiece;
-    }
-    meter.Done(state, bytes);
+    const double mbps = benchfiles::TimedLoop(state, kPiece, read, next);
+    if (mbps > 0)
+        g_mbps[name] = mbps;
 }
 
-// Sequential offsets through the whole file, starting again at its end.
-struct Sequential {
-    LONGLONG pos = -kPiece;
-    LONGLONG operator()() { return pos = (pos + kPiece) % kFileSize; }
+struct Sequential : benchfiles::Sequential {
+    Sequential() : benchfiles::Sequential{kFileSize, kPiece} {}
 };
 
 // Random offsets inside the window; the same ones for both sides.
@@ -101,9 +60,10 @@ struct InWindow {
 
 template <class Next>
 void PlainLoop(benchmark::State& state, const char* name) {
-    HANDLE h = OpenPlain();
+    HANDLE h = benchfiles::OpenPlain(g_path);
     Loop(
-        state, name, [h](LONGLONG pos, BYTE* buf) { return PlainRead(h, pos, buf); }, Next());
+        state, name, [h](LONGLONG pos, BYTE* buf) { return benchfiles::PositionedRead(h, pos, buf, kPiece); },
+        Next());
     CloseHandle(h);
 }
 
@@ -141,24 +101,6 @@ BENCHMARK(BM_CachedSeq64k)->UseRealTime();
 BENCHMARK(BM_PlainRand64k)->UseRealTime();
 BENCHMARK(BM_CachedRand64k)->UseRealTime();
 
-// Writes the file and reads it once, so that it sits in the page cache.
-bool MakeFile(const std::string& path) {
-    std::vector<uint8_t> chunk(4 << 20);
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        for (LONGLONG pos = 0; pos < kFileSize; pos += (LONGLONG)chunk.size()) {
-            recorder::FillContent(1, (uint64_t)pos, chunk.data(), chunk.size());
-            out.write((const char*)chunk.data(), (std::streamsize)chunk.size());
-        }
-        if (!out)
-            return false;
-    }
-    std::ifstream in(path, std::ios::binary);
-    while (in.read((char*)chunk.data(), (std::streamsize)chunk.size())) {
-    }
-    return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -168,7 +110,7 @@ int main(int argc, char** argv) {
     const fs::path dir = fs::temp_directory_path() / ("orvex-bench-" + std::to_string(GetCurrentProcessId()));
     fs::create_directories(dir, ec);
     g_path = (dir / "reader-512m.bin").string();
-    if (!MakeFile(g_path)) {
+    if (!benchfiles::MakePageCachedFile(g_path, kFileSize, 1)) {
         fprintf(stderr, "cannot write %s\n", g_path.c_str());
         fs::remove_all(dir, ec);
         return 1;
