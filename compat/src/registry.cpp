@@ -538,6 +538,12 @@ LONG SplitSubKey(LPCSTR pszSubKey, std::vector<std::string>* names) {
     }
 }
 
+// The key a handle names and the subkey names below it.
+LONG ResolvePath(HKEY hKey, LPCSTR pszSubKey, KeyRef* ref, std::vector<std::string>* names) {
+    const LONG r = ResolveHandle(hKey, ref);
+    return r == ERROR_SUCCESS ? SplitSubKey(pszSubKey, names) : r;
+}
+
 // The handle's key in this store, or null when it has been deleted.
 Key* FindKey(Store& store, const KeyRef& ref) {
     Key* key = &store.roots[ref.root];
@@ -586,9 +592,7 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, 
     *phkResult = NULL;
     KeyRef ref;
     std::vector<std::string> names;
-    LONG r = ResolveHandle(hKey, &ref);
-    if (r == ERROR_SUCCESS)
-        r = SplitSubKey(lpSubKey, &names);
+    LONG r = ResolvePath(hKey, lpSubKey, &ref, &names);
     if (r != ERROR_SUCCESS)
         return r;
     Store store;
@@ -617,9 +621,7 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD dwOp
         return ERROR_NOT_SUPPORTED;
     KeyRef ref;
     std::vector<std::string> names;
-    LONG r = ResolveHandle(hKey, &ref);
-    if (r == ERROR_SUCCESS)
-        r = SplitSubKey(lpSubKey, &names);
+    LONG r = ResolvePath(hKey, lpSubKey, &ref, &names);
     if (r != ERROR_SUCCESS)
         return r;
     DWORD dwDisposition = REG_OPENED_EXISTING_KEY;
@@ -726,9 +728,7 @@ LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
         return ERROR_INVALID_PARAMETER;
     KeyRef ref;
     std::vector<std::string> names;
-    LONG r = ResolveHandle(hKey, &ref);
-    if (r == ERROR_SUCCESS)
-        r = SplitSubKey(lpSubKey, &names);
+    LONG r = ResolvePath(hKey, lpSubKey, &ref, &names);
     if (r != ERROR_SUCCESS)
         return r;
     return ChangeStore([&](Store& store, bool* pbChanged) -> LONG {
