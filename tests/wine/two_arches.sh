@@ -2,10 +2,10 @@
 # Both builds of the component side by side in one Wine prefix, as they are
 # shipped: the x86 DLL registered by the 32-bit regsvr32 (the registry's
 # 32-bit view), the x86_64 DLL by the 64-bit one. A 32-bit player and a 64-bit
-# player each let the graph manager choose the source of an MPEG-2 program
-# stream by its check bytes (AddSourceFilter; without a display no video
-# renderer exists, so RenderFile cannot be used headless) and play it to the
-# end. Each must get the component's filter from the DLL of its own
+# player each let the graph manager build the whole graph for an MPEG-2
+# program stream (RenderFile: the source chosen by its check bytes) and play
+# it to the end in a video window, on a virtual display of the test's own
+# (Wine's video renderer needs one). Each must get the component's filter from the DLL of its own
 # architecture (Wine's load trace names the file). Then one build is
 # unregistered at a time: the other goes on working, and the unregistered
 # view has the platform's own reader back.
@@ -13,6 +13,11 @@
 #
 # Usage: two_arches.sh X86_BIN_DIR X64_BIN_DIR WORK_DIR MEDIA_DIR
 set -u
+if [ -z "${ORVEX_TWO_ARCHES_DISPLAY:-}" ]; then
+    # A display number of this process's own (see scripts/play-window.sh).
+    exec env ORVEX_TWO_ARCHES_DISPLAY=1 xvfb-run -a -n $((700 + $$ % 200)) -s "-screen 0 1024x768x24" sh "$0" "$@"
+fi
+export ORVEX_WINE_DISPLAY=1
 bin32=$1
 bin64=$2
 work=$3
@@ -56,8 +61,8 @@ regsvr() {
         failed=1
     fi
 }
-# play NAME ARCH SOURCE DLL: the player of that architecture chooses by check
-# bytes; the source must be SOURCE, and the component's module loaded must be
+# play NAME ARCH SOURCE DLL: the player of that architecture renders the file;
+# the source must be SOURCE, and the component's module loaded must be
 # DLL ("" for none).
 play() {
     name=$1 arch=$2 source=$3 want=$4
@@ -65,13 +70,14 @@ play() {
     [ "$arch" = 32 ] && bin=$bin32
     log="$work/$name.log"
     t0=$(date +%s)
-    WINEDEBUG=-all,+loaddll timeout 90 sh "$src/scripts/wine-run.sh" "$bin/player.exe" "$media" --source auto \
+    WINEDEBUG=-all,+loaddll timeout 90 sh "$src/scripts/wine-run.sh" "$bin/player.exe" "$media" --renderfile \
         --expect-source "$source" --expect-frames "$frames" --timeout 30 >"$log" 2>"$work/$name.stderr"
     rc=$?
     # Wine's load trace: Loaded L"Z:\\...\\OrvexFileSource.dll" at ...
     loaded=$(sed -n 's/.*Loaded L"\([^"]*OrvexFileSource\.dll\)".*/\1/p' "$work/$name.stderr" | sed 's/\\\\/\\/g' |
         sort -u | tr '\n' ' ' | sed 's/ $//')
     line=$(grep '^player: frames=' "$log" | sed 's/^player: //')
+    case "$line" in *video=window*) ;; *) echo "wine playback: $name did not play in a window"; failed=1 ;; esac
     # printf: the Windows paths hold backslashes that echo would take for escapes.
     printf 'wine playback: %s %s expected=%s rc=%s run_s=%s module=%s\n' "$name" "${line:-no figures}" "$frames" \
         "$rc" "$(( $(date +%s) - t0 ))" "${loaded:-none}"

@@ -929,7 +929,7 @@ int Player::Play() {
                    (double)f.maxLagBytes * (double)s.frames * interval / (double)finalSize);
         printf(" waiting_s=%.1f/%.1f", f.waitingBeforeRun * 0.1, f.waitingRunning * 0.1);
     }
-    printf(" source=%s\n", GuidText(sourceClsid).c_str());
+    printf(" source=%s video=%s\n", GuidText(sourceClsid).c_str(), m_videoWindow ? "window" : "null");
     long switchFrames = -1;
     if (m_switched) {
         // The second file's frames begin where the stream times start again;
