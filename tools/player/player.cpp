@@ -816,11 +816,27 @@ int Player::Play() {
     // holds its first frames, so that they are not late from the start.
     const double cueStart = Now();
     HRESULT hr = m_control->Pause();
+    // The cue is polled: with seeking off a read waits for growth in every
+    // state, so a recording that does not grow can hold it, and
+    // --stop-when-waiting stops the graph there too.
     OAFilterState state;
-    if (SUCCEEDED(hr))
-        hr = m_control->GetState((LONG)(m_o.timeoutSeconds * 1000), &state);
+    bool waitingInCue = false;
+    while (SUCCEEDED(hr)) {
+        hr = m_control->GetState(100, &state);
+        if (hr != VFW_S_STATE_INTERMEDIATE || Now() - cueStart >= m_o.timeoutSeconds)
+            break;
+        if (m_o.stopLimitSeconds >= 0 && m_orvex && Snapshot().waitSize > 0) {
+            waitingInCue = true;
+            break;
+        }
+    }
     m_cueSeconds = Now() - cueStart;
-    if (FAILED(hr) || hr == VFW_S_STATE_INTERMEDIATE) {
+    const char* end = "timeout";
+    bool stopFailed = false;
+    if (waitingInCue) {
+        stopFailed = !StopWhileWaiting();
+        end = "stopped";
+    } else if (FAILED(hr) || hr == VFW_S_STATE_INTERMEDIATE) {
         printf("player: Pause failed: 0x%08lX\n", (unsigned long)hr);
         return kGraphFailed;
     }
@@ -828,24 +844,21 @@ int Player::Play() {
     EnterCriticalSection(&m_figuresLock);
     m_running = true;
     LeaveCriticalSection(&m_figuresLock);
-    hr = m_control->Run();
-    if (FAILED(hr)) {
+    if (!waitingInCue && FAILED(hr = m_control->Run())) {
         printf("player: Run failed: 0x%08lX\n", (unsigned long)hr);
         return kGraphFailed;
     }
-    if (m_o.page) {
+    if (m_o.page && !waitingInCue) {
         m_pageFrame.Open(m_source.Get());
         // The frame opens at the screen's corner: the video goes beside it.
         Ptr<IVideoWindow> video;
         if (m_videoWindow && SUCCEEDED(video.QueryFrom(m_graph.Get(), IID_IVideoWindow)))
             video->put_Left(520);
     }
-    const char* end = "timeout";
-    bool stopFailed = false;
     long errorCode = 0;
     double nextProgress = 1.0;
     LONGLONG finalSize = -1;
-    for (bool done = false; !done;) {
+    for (bool done = waitingInCue; !done;) {
         WaitForSingleObject(event, 100);
         long code;
         LONG_PTR p1, p2;
