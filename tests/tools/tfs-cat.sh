@@ -7,6 +7,8 @@
 #             followed to its end, not left early
 #   unseen    the same while tfs-cat runs as another user than the writer,
 #             who is then invisible to the writer probe
+#   cut       the file cut below what was written out while its writer goes
+#             on (a recorder starting again): a one-line error, status 1
 #   pipe      a player that quits ends tfs-cat at once, status 0, silently
 #   signals   SIGINT and SIGTERM end a waiting read within a second
 #   missing   a file that cannot be opened: one line, status 1
@@ -81,6 +83,28 @@ if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
 else
     echo "tfs-cat: unseen skipped (needs root to run the reader as another user)"
 fi
+
+# --- cut: the writer pauses at 2 MB, the file is cut to 100 kB, the writer
+# appends 1 MB more and closes
+rm -f cut.bin cut.out
+"$bin/recorder" cut.bin --seed 9 --size 3000000 --rate 1000000 --pause 2000000:3000 &
+recorder=$!
+sleep 0.2
+"$bin/tfs-cat" --margin 65536 cut.bin >cut.out 2>cut.err &
+reader=$!
+sleep 3
+truncate -s 100000 cut.bin
+wait $recorder
+t_closed=$(now)
+wait $reader
+rc=$?
+after=$(elapsed "$t_closed" "$(now)")
+out=$(stat -c %s cut.out)
+[ $rc -eq 1 ] && [ "$(wc -l <cut.err)" -eq 1 ] && grep -q 'cut to [0-9]* bytes below the read position' cut.err ||
+    fail cut "status $rc: $(head -c 200 cut.err)"
+[ "$out" -le 2100000 ] || fail cut "wrote $out bytes, more than the file held before the cut"
+awk -v a="$after" 'BEGIN { exit !(a <= 1.5) }' || fail cut "ended ${after} s after the writer closed"
+echo "tfs-cat: cut status=$rc bytes_before=$out after_close_s=$after message=\"$(cat cut.err)\""
 
 # --- pipe: the player quits
 head -c 8000000 /dev/zero >big.bin

@@ -65,7 +65,7 @@ const char kHelp[] =
     "\n"
     "EXIT STATUS\n"
     "    0  the file was written to its end, or the reader of the pipe went away\n"
-    "    1  the file could not be opened or read\n"
+    "    1  the file could not be opened or read, or it was cut below what had been written out\n"
     "    2  bad arguments\n"
     "    130, 143  ended by SIGINT or SIGTERM\n";
 
@@ -321,24 +321,33 @@ int main(int argc, char** argv) {
             llPos += kPiece;
             continue;
         }
-        // Past the end of a finished file (--from beyond it): nothing more.
-        if (hr == HRESULT_FROM_WIN32(ERROR_HANDLE_EOF))
+        // Past the end of a finished file: with --from beyond it nothing
+        // more; after bytes were written out, the file was cut below them.
+        if (hr == HRESULT_FROM_WIN32(ERROR_HANDLE_EOF) && llPos == o.llFrom)
             break;
-        if (hr != S_FALSE) {
+        if (hr != S_FALSE && hr != HRESULT_FROM_WIN32(ERROR_HANDLE_EOF)) {
             fprintf(stderr, "tfs-cat: %s: read at %lld: %s\n", o.file.c_str(), (long long)llPos,
                     ErrorText(hr).c_str());
             rc = 1;
             break;
         }
         // Short: the writer has closed the file and it ends inside this
-        // piece. The read says how many bytes it delivered only by the zeros
+        // piece (or the file was cut). The read says how many bytes it delivered only by the zeros
         // after them, so the tail is read again at its exact length.
         struct stat st;
         if (stat(o.file.c_str(), &st) != 0) {
             rc = 1;
             break;
         }
-        const LONGLONG llTail = st.st_size > llPos ? st.st_size - llPos : 0;
+        if (st.st_size < llPos) {
+            // Cut below what was written out (a recorder that starts again
+            // under the same name): what follows is another recording.
+            fprintf(stderr, "tfs-cat: %s: cut to %lld bytes below the read position %lld\n", o.file.c_str(),
+                    (long long)st.st_size, (long long)llPos);
+            rc = 1;
+            break;
+        }
+        const LONGLONG llTail = st.st_size - llPos;
         if (llTail >= kPiece)
             continue;  // it grew after all: read on
         if (llTail > 0 && g_pReader->SyncRead(llPos, (LONG)llTail, buf.data()) != S_OK)
