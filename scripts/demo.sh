@@ -62,6 +62,10 @@ fi
 if [ -n "${FILE:-}" ]; then
     media=$(cd "$(dirname "$FILE")" && pwd)/$(basename "$FILE")
     [ -s "$media" ] || { echo "demo: $FILE: no such file"; exit 1; }
+    # The recorder paces a copy by the pack headers' clock, and the filter
+    # offers MPEG-2 program streams: the file must begin with a pack header.
+    [ "$(head -c 4 "$media" | od -An -tx1 | tr -d ' \n')" = 000001ba ] ||
+        { echo "demo: $FILE: not an MPEG program stream (no pack header 00 00 01 BA at its start)"; exit 1; }
 else
     media="$work/demo-${seconds}s-cbr.mpg"
     say "=== making a ${seconds} s MPEG-2 program stream with ffmpeg (once)"
