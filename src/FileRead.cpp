@@ -397,12 +397,18 @@ HRESULT CCachedReadFile::CachedRead(LONGLONG _llPosition, LONG lLength, BYTE* _p
 
         LONG lIndex = 0;
         BOOL bWaitWrite = FALSE, bNextIndexed = FALSE;
-        if (!AcquireBlock(llBlockStart, &lIndex, TRUE, &bWaitWrite, &bNextIndexed, FALSE)) {
-            // Not cached: the read-ahead thread is sent past this block and
-            // the bytes asked for are read straight into the caller's buffer.
-            // Reading the whole block into a slot first would cost this
-            // reader a second copy just when the thread has fallen behind.
-            DSTrace(TRACE_APP2, 8, "[FS] CCachedReadFile::CachedRead() - Block [%s] ABSENT IN CACHE\n",
+        const BOOL bCached = AcquireBlock(llBlockStart, &lIndex, TRUE, &bWaitWrite, &bNextIndexed, FALSE);
+        if (!bCached || bWaitWrite) {
+            // Not cached, or still being read ahead: the bytes asked for are
+            // read straight into the caller's buffer, and the read-ahead
+            // thread is sent past this block. Reading the whole block into a
+            // slot first, or waiting for the thread to finish it, would cost
+            // this reader a second copy (or the thread's copy into a cold
+            // slot) just when the thread has fallen behind.
+            DSTrace(TRACE_APP2, 8,
+                    bCached
+                        ? "[FS] CCachedReadFile::CachedRead() - Block [%s] BEING READ AHEAD - read directly\n"
+                        : "[FS] CCachedReadFile::CachedRead() - Block [%s] ABSENT IN CACHE\n",
                     LL2Str(llBlockStart, szA));
             SteerReadAhead(llBlockStart, bNextIndexed, llLastFileSize);
             const LONG n = ReadDirect(llBlockStart + dwOffset, _pbBuffer, (DWORD)lInBlock);
@@ -419,11 +425,7 @@ HRESULT CCachedReadFile::CachedRead(LONGLONG _llPosition, LONG lLength, BYTE* _p
             _pbBuffer += n;
         } else {
             SteerReadAhead(llBlockStart, bNextIndexed, llLastFileSize);
-            // A block found while another thread was still writing it may
-            // have come up short and been dropped: then look for it again.
-            if (ReadFromBlock(lIndex, _pbBuffer, (DWORD)lInBlock, dwOffset, bWaitWrite ? llBlockStart : -1) <
-                0)
-                continue;
+            ReadFromBlock(lIndex, _pbBuffer, (DWORD)lInBlock, dwOffset);
             _pbBuffer += lInBlock;
             *_pcbReaded += lInBlock;
             lRest -= lInBlock;

@@ -131,7 +131,7 @@ protected:
     // Finds the block starting at _llBlockPos, or takes a slot for it.
     // Found: returns TRUE; for reading, *_plIndex names the slot and the
     // caller holds a READ mark on it, unless the slot is still being written
-    // (*_pbWaitWrite TRUE, no mark held: ReadFromBlock waits for the writer).
+    // (*_pbWaitWrite TRUE, no mark held: the caller reads the file instead).
     // Not for reading, a found block is only reported.
     // Absent: returns FALSE with the caller holding the WRITE mark of slot
     // *_plIndex, already indexed for the block; CacheBlock must fill it.
@@ -153,13 +153,8 @@ protected:
     // Returns the bytes read.
     LONG CacheBlock(LONG _lIndex, HANDLE _hFile, LONGLONG _llPosition, BOOL _bKeepReadMark = FALSE);
     // Copies _dwSize bytes from data offset _dwShift of the slot and drops
-    // one READ mark. With _llWaitFor -1 the caller holds that mark. With a
-    // block position the caller holds none: the slot was being written for
-    // that block when it was found, so this waits (10 ms polls) until the
-    // writer is done, takes a mark, and copies only if the slot still holds
-    // that block. Returns the mark left after the release, or -1 when the
-    // block was not there (nothing copied).
-    LONG ReadFromBlock(LONG _lIndex, void* _pvDest, DWORD _dwSize, DWORD _dwShift, LONGLONG _llWaitFor = -1);
+    // the caller's READ mark. Returns the mark left after the release.
+    LONG ReadFromBlock(LONG _lIndex, void* _pvDest, DWORD _dwSize, DWORD _dwShift);
 
     // The read-ahead thread (FileReadThread.cpp). Woken by the work event
     // (m_arrEvents[0], set by a reader that claimed the wake-up), by the stop

@@ -14,7 +14,6 @@
 
 namespace {
 // Polls of a reader waiting for a writer that only yield the processor.
-const DWORD kYieldPolls = 200;
 }  // namespace
 
 LONG* CCachedReadFile::BlockAccessPtr(LONG _lIndex) const {
@@ -74,7 +73,7 @@ BOOL CCachedReadFile::AcquireBlock(LONGLONG _llBlockPos, LONG* _plIndex, BOOL _b
         *_pbNextIndexed = FALSE;
     if (!_plIndex)
         return TRUE;  // nothing marked, nothing to fill
-    CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE];
+    CHAR szA[CONV_BUFFER_SIZE];
     const LONGLONG llNext = _llBlockPos + (LONGLONG)m_dwBlockSize;
     SkippedSlot arrSkipped[kTracedSkips];
     DWORD dwSkipped = 0;
@@ -83,13 +82,11 @@ BOOL CCachedReadFile::AcquireBlock(LONGLONG _llBlockPos, LONG* _plIndex, BOOL _b
     for (;;) {
         const std::map<LONGLONG, LONG>::const_iterator it = m_mapIndex.find(_llBlockPos);
         if (it != m_mapIndex.end()) {
-            bool bWriting = false;
             if (_bForRead) {
                 *_plIndex = it->second;
                 LONG* plMark = BlockAccessPtr(it->second);
                 const LONG lMark = InterlockedCompareExchange(plMark, 1, 0);
                 if (lMark == -1) {
-                    bWriting = true;
                     if (_pbWaitWrite)
                         *_pbWaitWrite = TRUE;
                 } else if (lMark > 0) {
@@ -101,14 +98,7 @@ BOOL CCachedReadFile::AcquireBlock(LONGLONG _llBlockPos, LONG* _plIndex, BOOL _b
                 ++itNext;
                 *_pbNextIndexed = itNext != m_mapIndex.end() && itNext->first == llNext;
             }
-            const LONG lFound = it->second;
             LeaveCriticalSection(&m_csIndex);
-            if (bWriting)
-                DSTrace(
-                    TRACE_APP2, 8,
-                    "[FS] !!! Index for READ [%s] ( %s ) already mark as [WRITE] - will be wait for write "
-                    "end...\n",
-                    LL2Str(SlotNumber(lFound), szA), LL2Str(_llBlockPos, szB));
             return TRUE;
         }
 
@@ -224,45 +214,14 @@ LONG CCachedReadFile::CacheBlock(LONG _lIndex, HANDLE _hFile, LONGLONG _llPositi
     return (LONG)cbRead;
 }
 
-LONG CCachedReadFile::ReadFromBlock(LONG _lIndex, void* _pvDest, DWORD _dwSize, DWORD _dwShift,
-                                    LONGLONG _llWaitFor) {
+LONG CCachedReadFile::ReadFromBlock(LONG _lIndex, void* _pvDest, DWORD _dwSize, DWORD _dwShift) {
     ASSERT(_pvDest);
     ASSERT(_dwSize + _dwShift <= m_dwBlockSize);
     LONG* plMark = BlockAccessPtr(_lIndex);
-
-    DWORD dwPolls = 0;
-    if (_llWaitFor >= 0) {
-        for (;;) {
-            const LONG lMark = InterlockedCompareExchange(plMark, 1, 0);
-            if (lMark == 0)
-                break;  // the first reader in
-            if (lMark > 0) {
-                // Other readers are in: join them, unless they all left
-                // meanwhile (then take the free slot on the next round).
-                if (InterlockedCompareExchange(plMark, lMark + 1, lMark) == lMark)
-                    break;
-                continue;
-            }
-            // A block read from the page cache takes tens of microseconds, one
-            // from the disk milliseconds: yield for the first polls, then
-            // sleep between them.
-            Sleep(dwPolls < kYieldPolls ? 0 : 1);
-            ++dwPolls;
-        }
-        if (SlotPos(_lIndex) != _llWaitFor) {
-            InterlockedDecrement(plMark);
-            if (dwPolls)
-                DSTrace(TRACE_APP2, 8, "[FS] !!! Wait for end of writing %u cicles.\n", dwPolls);
-            return -1;
-        }
-    }
-
     const LONGLONG llPos = SlotPos(_lIndex);
     if (_pvDest && (ULONGLONG)_dwSize + _dwShift <= m_dwBlockSize)
         memcpy(_pvDest, SlotData(_lIndex) + _dwShift, _dwSize);
     const LONG lMark = InterlockedDecrement(plMark);
-    if (dwPolls)
-        DSTrace(TRACE_APP2, 8, "[FS] !!! Wait for end of writing %u cicles.\n", dwPolls);
     CHAR szA[CONV_BUFFER_SIZE];
     DSTrace(TRACE_APP1, 8, "[FS] Read FROM cache [ Index: %u , Pos: %s]\n", SlotNumber(_lIndex),
             LL2Str(llPos, szA));
