@@ -31,7 +31,9 @@
 // A slot is addressed by a slot counter value (any non-negative LONG, taken
 // modulo m_dwBlockNum); m_mapIndex maps block positions to counter values.
 // Only blocks wholly inside the file as last measured are ever indexed:
-// the block the file ends in is read straight into the caller's buffer, and
+// the block the file ends in is read straight into the caller's buffer (as
+// is a block not cached yet, or one the read-ahead thread is still filling:
+// a reader that has caught up with the thread never waits for its copy), and
 // a measurement that finds the file smaller than before drops every block
 // from the new end on, so a file that is cut and written again never serves
 // its old bytes once the cut has been measured.
