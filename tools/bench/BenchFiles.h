@@ -5,7 +5,10 @@
 
 #include <windows.h>
 
+#include <stdio.h>
+
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -34,6 +37,32 @@ inline bool MakePageCachedFile(const std::string& path, LONGLONG size, uint64_t 
     }
     return true;
 }
+
+// A page-cached file of the recorder's content in a directory of the run's
+// own, which goes with the object.
+class ScratchFile {
+public:
+    ScratchFile(const char* prefix, const char* name, LONGLONG size, uint64_t seed)
+        : m_dir(std::filesystem::temp_directory_path() / (prefix + std::to_string(GetCurrentProcessId()))) {
+        std::error_code ec;
+        std::filesystem::create_directories(m_dir, ec);
+        m_path = (m_dir / name).string();
+        m_ok = MakePageCachedFile(m_path, size, seed);
+        if (!m_ok)
+            fprintf(stderr, "cannot write %s\n", m_path.c_str());
+    }
+    ~ScratchFile() {
+        std::error_code ec;
+        std::filesystem::remove_all(m_dir, ec);
+    }
+    bool Ok() const { return m_ok; }
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::filesystem::path m_dir;
+    std::string m_path;
+    bool m_ok = false;
+};
 
 inline HANDLE OpenPlain(const std::string& path) {
     return CreateFileA(path.c_str(), FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,

@@ -7,7 +7,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -85,18 +84,11 @@ BENCHMARK(BM_PinSeq64k)->UseRealTime();
 }  // namespace
 
 int main(int argc, char** argv) {
-    namespace fs = std::filesystem;
     const headlines::Options options = headlines::Parse(&argc, argv);
-    std::error_code ec;
-    const fs::path dir =
-        fs::temp_directory_path() / ("orvex-bench-pin-" + std::to_string(GetCurrentProcessId()));
-    fs::create_directories(dir, ec);
-    g_path = (dir / "pin-256m.bin").string();
-    if (!benchfiles::MakePageCachedFile(g_path, kFileSize, 2)) {
-        fprintf(stderr, "cannot write %s\n", g_path.c_str());
-        fs::remove_all(dir, ec);
+    const benchfiles::ScratchFile file("orvex-bench-pin-", "pin-256m.bin", kFileSize, 2);
+    if (!file.Ok())
         return 1;
-    }
+    g_path = file.Path();
     benchmark::Initialize(&argc, argv);
     std::vector<double> ratios;
     for (int rep = 0; rep < options.repetitions; ++rep) {
@@ -109,7 +101,6 @@ int main(int argc, char** argv) {
         ratios.push_back(ratio);
     }
     benchmark::Shutdown();
-    fs::remove_all(dir, ec);
     headlines::Print(options, "pin.seq64k.ratio_vs_" + options.baseline, headlines::Median(ratios));
     return 0;
 }

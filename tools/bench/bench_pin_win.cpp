@@ -16,7 +16,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -121,20 +120,13 @@ HRESULT RegisterComponent(HMODULE* module, DWORD* cookie) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    namespace fs = std::filesystem;
     const headlines::Options options = headlines::Parse(&argc, argv);
     if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
         return 1;
-    std::error_code ec;
-    const fs::path dir =
-        fs::temp_directory_path() / ("orvex-bench-pin-" + std::to_string(GetCurrentProcessId()));
-    fs::create_directories(dir, ec);
-    g_path = (dir / "pin-256m.bin").string();
-    if (!benchfiles::MakePageCachedFile(g_path, kFileSize, 2)) {
-        fprintf(stderr, "cannot write %s\n", g_path.c_str());
-        fs::remove_all(dir, ec);
+    const benchfiles::ScratchFile file("orvex-bench-pin-", "pin-256m.bin", kFileSize, 2);
+    if (!file.Ok())
         return 1;
-    }
+    g_path = file.Path();
     const std::wstring path(g_path.begin(), g_path.end());
 
     HMODULE module = nullptr;
@@ -183,6 +175,5 @@ int main(int argc, char** argv) {
     CoUninitialize();
     if (module)
         FreeLibrary(module);
-    fs::remove_all(dir, ec);
     return rc;
 }

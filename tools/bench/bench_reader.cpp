@@ -12,7 +12,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <filesystem>
 #include <map>
 #include <random>
 #include <string>
@@ -104,17 +103,11 @@ BENCHMARK(BM_CachedRand64k)->UseRealTime();
 }  // namespace
 
 int main(int argc, char** argv) {
-    namespace fs = std::filesystem;
     const headlines::Options options = headlines::Parse(&argc, argv);
-    std::error_code ec;
-    const fs::path dir = fs::temp_directory_path() / ("orvex-bench-" + std::to_string(GetCurrentProcessId()));
-    fs::create_directories(dir, ec);
-    g_path = (dir / "reader-512m.bin").string();
-    if (!benchfiles::MakePageCachedFile(g_path, kFileSize, 1)) {
-        fprintf(stderr, "cannot write %s\n", g_path.c_str());
-        fs::remove_all(dir, ec);
+    const benchfiles::ScratchFile file("orvex-bench-", "reader-512m.bin", kFileSize, 1);
+    if (!file.Ok())
         return 1;
-    }
+    g_path = file.Path();
     benchmark::Initialize(&argc, argv);
     std::vector<double> seq, rnd;
     for (int rep = 0; rep < options.repetitions; ++rep) {
@@ -132,7 +125,6 @@ int main(int argc, char** argv) {
         rnd.push_back(r);
     }
     benchmark::Shutdown();
-    fs::remove_all(dir, ec);
 
     headlines::Print(options, "reader.seq64k.ratio_vs_" + options.baseline, headlines::Median(seq));
     headlines::Print(options, "reader.rand64k_hits.ratio_vs_" + options.baseline, headlines::Median(rnd));
