@@ -161,9 +161,10 @@ check "$([ "$final_size" -eq "$source_size" ] && [ "$recorder_rc" -eq 0 ] && ech
 # end fails once the writer is gone) or, when that comes later, once every
 # frame is out, the writer gone and the stream silent for a second ("idle").
 end=$(field end)
-check "$([ -n "$read_pos" ] && [ "$read_pos" -lt "$final_size" ] && [ $((final_size - read_pos)) -le 65536 ] &&
-    { [ "$end" = complete ] || [ "$end" = idle ]; } && echo yes || echo no)" \
-    "read to the end:   last read at ${read_pos:-?} of $final_size bytes (playback ended: ${end:-?})"
+delivered=no
+[ -n "$read_pos" ] && [ "$read_pos" -lt "$final_size" ] && [ $((final_size - read_pos)) -le 65536 ] &&
+    { [ "$end" = complete ] || [ "$end" = idle ]; } && delivered=yes
+check $delivered "bytes delivered:   $([ $delivered = yes ] && echo "$final_size" || echo "not all") of $final_size (the last read began at ${read_pos:-?}, $((final_size - ${read_pos:-0})) bytes before the end; playback ended: ${end:-?})"
 check "$([ "${shown:-0}" = "$frames" ] && echo yes || echo no)" "frames shown:      ${shown:-0} of $frames"
 check "$([ "${stalls:-1}" = 0 ] && echo yes || echo no)" "stalls:            ${stalls:-?}"
 echo "  largest lag:       ${lag_bytes:-?} bytes behind the live edge (${lag_s:-?} s of the stream)"
