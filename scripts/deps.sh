@@ -7,16 +7,19 @@ set -euo pipefail
 declare -A GROUPS_PKGS=(
     [build]="cmake make g++ clang libclang-rt-14-dev llvm googletest strace util-linux"
     [windows]="g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 wine64 wine"
-    [windows32]="g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686 wine32:i386"
+    [windows32]="g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686"
+    # Every command that runs Wine wants wine32 before it creates a prefix: a
+    # prefix made without it no longer starts once wine32 is installed.
+    [wine32]="wine32:i386"
     [bench]="libbenchmark-dev"
     [media]="ffmpeg xvfb xauth imagemagick gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav"
     # Wine's 32-bit splitter loads the 32-bit GStreamer plugins.
     [media32]="gstreamer1.0-plugins-base:i386 gstreamer1.0-plugins-good:i386 gstreamer1.0-plugins-bad:i386 gstreamer1.0-libav:i386"
 )
 declare -A COMMAND_GROUPS=(
-    [test]="build windows windows32 bench media media32"
-    [bench]="build windows windows32 bench"
-    [demo]="build windows bench media"
+    [test]="build windows windows32 wine32 bench media media32"
+    [bench]="build windows windows32 wine32 bench"
+    [demo]="build windows wine32 bench media"
 )
 
 wanted=()
