@@ -82,12 +82,21 @@ export ORVEX_WINEPREFIX="$work/wineprefix"
 export ORVEX_WINE_DISPLAY=1
 export WINEPREFIX="$ORVEX_WINEPREFIX"
 wineserver -k 2>/dev/null
+register() { WINEDEBUG=-all wine regsvr32 /s "$bin/OrvexFileSource.dll" >/dev/null 2>&1; }
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     say "=== creating the Wine prefix (once)"
     sh scripts/wine-run.sh "$bin/player.exe" --help >/dev/null 2>&1
 fi
 say "=== registering OrvexFileSource.dll"
-WINEDEBUG=-all wine regsvr32 /s "$bin/OrvexFileSource.dll" || { echo "demo: regsvr32 failed"; exit 1; }
+if ! register; then
+    # A prefix made before the Wine installation changed (wine32 added) may
+    # no longer start: make it again, once.
+    say "=== the Wine prefix does not start: creating it again"
+    wineserver -k 2>/dev/null
+    rm -rf "$WINEPREFIX"
+    sh scripts/wine-run.sh "$bin/player.exe" --help >/dev/null 2>&1
+    register || { echo "demo: regsvr32 failed"; exit 1; }
+fi
 
 recording="$work/recording.mpg"
 rm -f "$recording" "$work"/*.png "$work/player.log"
