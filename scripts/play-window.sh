@@ -24,13 +24,6 @@ rm -f "$shot"
 ORVEX_WINE_DISPLAY=1 sh "$root/scripts/wine-run.sh" "$bin/player.exe" "$@" --video window --progress \
     >"$out" 2>"$out.stderr" &
 pid=$!
-# True if the screenshot shows more than one flat colour: the window may be
-# drawn a while after the first frames passed the renderer (Wine maps it
-# through its desktop process, slow on a loaded machine).
-showsPicture() {
-    spread=$(convert "$1" -format '%[fx:standard_deviation]' info: 2>/dev/null)
-    awk -v s="${spread:-0}" 'BEGIN { exit !(s > 0.05) }'
-}
 # The player prints a progress line a second; shoot once enough frames have
 # been shown, again until the picture is there, or give up when the player
 # has ended.
@@ -40,7 +33,7 @@ while kill -0 $pid 2>/dev/null; do
     if [ "${shown:-0}" -ge "$after" ]; then
         import -window root "$shot.tmp.png" 2>/dev/null
         shots=$((shots + 1))
-        if [ -s "$shot.tmp.png" ] && showsPicture "$shot.tmp.png"; then
+        if sh "$root/scripts/shows-picture.sh" "$shot.tmp.png"; then
             mv "$shot.tmp.png" "$shot"
             break
         fi

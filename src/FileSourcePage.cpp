@@ -131,20 +131,16 @@ void FileSourcePage::Refresh() {
     CheckItem(IDC_ALLOW_SEEKING,
               m_qpOrvexFileSource->IsSeekingSupported() == S_OK ? BST_CHECKED : BST_UNCHECKED);
 
-    LONGLONG llFileSize = 0, llReadPos = 0;
-    LONG lWriteSpeed = 0, lReadSpeed = 0;
-    DWORD dwWaitSize = 0;
-    m_qpOrvexFileSource->GetFileSize(&llFileSize, &lWriteSpeed);
-    m_qpOrvexFileSource->GetReadPos(&llReadPos, &lReadSpeed);
-    m_qpOrvexFileSource->GetWaitSize(&dwWaitSize);
+    OrvexFigures f;
+    GetOrvexFigures(m_qpOrvexFileSource, &f);
 
     CHAR szText[kFigureSize];
-    SetItemText(IDC_FILE_SIZE, FigureText(llFileSize, " bytes", szText));
-    SetItemText(IDC_WRITE_RATE, FigureText(KilobitsPerSecond(lWriteSpeed), " kb/sec", szText));
-    SetItemText(IDC_READ_POS, FigureText(llReadPos, "  ", szText));
-    SetItemText(IDC_READ_RATE, FigureText(KilobitsPerSecond(lReadSpeed), " kb/sec", szText));
-    SetItemText(IDC_DELTA, FigureText(llFileSize - llReadPos, " bytes", szText));
-    SetItemText(IDC_WAIT_BYTES, FigureText(dwWaitSize, " bytes", szText));
+    SetItemText(IDC_FILE_SIZE, FigureText(f.llFileSize, " bytes", szText));
+    SetItemText(IDC_WRITE_RATE, FigureText(KilobitsPerSecond(f.lWriteSpeed), " kb/sec", szText));
+    SetItemText(IDC_READ_POS, FigureText(f.llReadPos, "  ", szText));
+    SetItemText(IDC_READ_RATE, FigureText(KilobitsPerSecond(f.lReadSpeed), " kb/sec", szText));
+    SetItemText(IDC_DELTA, FigureText(f.llFileSize - f.llReadPos, " bytes", szText));
+    SetItemText(IDC_WAIT_BYTES, FigureText(f.dwWaitSize, " bytes", szText));
 }
 
 LRESULT FileSourcePage::OnChange(WORD, WORD, HWND, BOOL&) {

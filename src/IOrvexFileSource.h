@@ -44,3 +44,21 @@ struct IOrvexFileSource : public IUnknown {
     // value already. The setting is saved when the filter is released.
     virtual HRESULT STDMETHODCALLTYPE SetSeekingSupported(BOOL bAllow) = 0;
 };
+
+// The live figures in one look, as the property page, players and tools
+// show them. Every figure is asked for; those whose call fails stay 0, and
+// the first failure is returned.
+struct OrvexFigures {
+    LONGLONG llFileSize = 0;
+    LONG lWriteSpeed = 0;
+    LONGLONG llReadPos = 0;
+    LONG lReadSpeed = 0;
+    DWORD dwWaitSize = 0;
+};
+inline HRESULT GetOrvexFigures(IOrvexFileSource* pSource, OrvexFigures* pFigures) {
+    *pFigures = OrvexFigures();
+    const HRESULT hrSize = pSource->GetFileSize(&pFigures->llFileSize, &pFigures->lWriteSpeed);
+    const HRESULT hrPos = pSource->GetReadPos(&pFigures->llReadPos, &pFigures->lReadSpeed);
+    const HRESULT hrWait = pSource->GetWaitSize(&pFigures->dwWaitSize);
+    return FAILED(hrSize) ? hrSize : FAILED(hrPos) ? hrPos : hrWait;
+}

@@ -125,18 +125,14 @@ const int kFigureIds[6] = {IDC_FILE_SIZE, IDC_WRITE_RATE, IDC_READ_POS,
                            IDC_READ_RATE, IDC_DELTA,      IDC_WAIT_BYTES};
 
 std::vector<std::string> FilterFigures(IOrvexFileSource* p) {
-    LONGLONG size = 0, pos = 0;
-    LONG write = 0, read = 0;
-    DWORD wait = 0;
-    p->GetFileSize(&size, &write);
-    p->GetReadPos(&pos, &read);
-    p->GetWaitSize(&wait);
-    return {Figure(size, " bytes"),
-            Figure((unsigned long)write / 128, " kb/sec"),
-            Figure(pos, "  "),
-            Figure((unsigned long)read / 128, " kb/sec"),
-            Figure(size - pos, " bytes"),
-            Figure(wait, " bytes")};
+    OrvexFigures f;
+    GetOrvexFigures(p, &f);
+    return {Figure(f.llFileSize, " bytes"),
+            Figure((unsigned long)f.lWriteSpeed / 128, " kb/sec"),
+            Figure(f.llReadPos, "  "),
+            Figure((unsigned long)f.lReadSpeed / 128, " kb/sec"),
+            Figure(f.llFileSize - f.llReadPos, " bytes"),
+            Figure(f.dwWaitSize, " bytes")};
 }
 
 // The six fields must show the filter's figures as sampled just before or

@@ -40,9 +40,6 @@ settle() {
 settle
 trap settle EXIT
 
-wine_run() {
-    sh "$src/scripts/wine-run.sh" "$@"
-}
 t0=$(date +%s)
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     timeout 180 sh "$src/scripts/wine-run.sh" cmd /c exit >/dev/null 2>&1
@@ -56,11 +53,6 @@ log="$work/page_dialog.log"
 timeout 180 sh "$src/scripts/wine-run.sh" "$bin/page_dialog.exe" "$(winepath -w "$work/first.mpg")" \
     "$(winepath -w "$work/second.mpg")" "$(winepath -w "$done_file")" >"$log" 2>"$work/page_dialog.stderr" &
 pid=$!
-# True if the picture shows more than one flat colour.
-showsPicture() {
-    spread=$(convert "$1" -format '%[fx:standard_deviation]' info: 2>/dev/null)
-    awk -v s="${spread:-0}" 'BEGIN { exit !(s > 0.05) }'
-}
 shots=0
 while kill -0 $pid 2>/dev/null; do
     geometry=$(tr -d '\r' <"$log" | sed -n 's/^screenshot: \([0-9-]*\) \([0-9-]*\) \([0-9]*\) \([0-9]*\)$/\3x\4+\1+\2/p')
@@ -69,7 +61,7 @@ while kill -0 $pid 2>/dev/null; do
         while [ $shots -lt 20 ]; do
             shots=$((shots + 1))
             import -window root -crop "$geometry" +repage "$shot.tmp.png" 2>/dev/null
-            if [ -s "$shot.tmp.png" ] && showsPicture "$shot.tmp.png"; then
+            if sh "$src/scripts/shows-picture.sh" "$shot.tmp.png"; then
                 mv "$shot.tmp.png" "$shot"
                 break
             fi

@@ -154,14 +154,11 @@ void* StatsThread(void*) {
         pthread_cond_timedwait(&g_done, &g_lock, &ts);
         if (g_bDone)
             break;
-        LONGLONG llSize = 0, llPos = 0;
-        LONG lGrowth = 0, lRate = 0;
-        DWORD dwWait = 0;
-        g_pControl->GetFileSize(&llSize, &lGrowth);
-        g_pControl->GetReadPos(&llPos, &lRate);
-        g_pControl->GetWaitSize(&dwWait);
+        OrvexFigures f;
+        GetOrvexFigures(g_pControl, &f);
         fprintf(stderr, "tfs-cat: size %lld (+%ld B/s), read %lld (%ld B/s), waiting for %lu bytes\n",
-                (long long)llSize, (long)lGrowth, (long long)llPos, (long)lRate, (unsigned long)dwWait);
+                (long long)f.llFileSize, (long)f.lWriteSpeed, (long long)f.llReadPos, (long)f.lReadSpeed,
+                (unsigned long)f.dwWaitSize);
     }
     pthread_mutex_unlock(&g_lock);
     return nullptr;
