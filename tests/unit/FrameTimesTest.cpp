@@ -30,4 +30,14 @@ TEST(FrameTimesTest, StallsAreLongGapsBetweenRunningFrames) {
 
     // Counted from before the first frame, the cued one opens the run.
     EXPECT_EQ(3u, t.Summarize(0.25, 0).stalls);
+
+    // A cued frame that reaches the sink just after Run is still cued.
+    FrameTimes late;
+    late.Add(10.125);
+    late.Add(11.0);
+    late.Add(11.25);
+    const player::FrameSummary l = late.Summarize(0.25, 10.0);
+    EXPECT_EQ(1u, l.cued);
+    EXPECT_EQ(0u, l.stalls);
+    EXPECT_EQ(11.0, l.firstSeconds);
 }

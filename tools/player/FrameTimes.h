@@ -6,7 +6,10 @@
 // that stopped, not a frame that came a little late. Only frames that arrive
 // once the graph runs count for stalls and for the first frame: a cued frame
 // arrives while the graph is paused, and the wait from it to the next is the
-// stream's start offset, not a stall. Not thread-safe; the sink's callers
+// stream's start offset, not a stall. A frame that arrives within one frame
+// interval after Run was in flight as the cue ended (Wine's video renderer
+// may finish its pause before the grabber has passed the frame on): it is
+// cued too. Not thread-safe; the sink's callers
 // serialize Add.
 #pragma once
 
@@ -41,7 +44,7 @@ public:
     FrameSummary Summarize(double frameInterval, double running) const {
         FrameSummary s;
         s.frames = m_times.size();
-        while (s.cued < m_times.size() && m_times[s.cued] < running)
+        while (s.cued < m_times.size() && m_times[s.cued] < running + frameInterval)
             ++s.cued;
         if (s.cued == m_times.size())
             return s;
