@@ -5,6 +5,8 @@
 #include "DShowX/DSParsers.h"
 #include "DShowX/DSTrace.h"
 
+#include <string.h>
+
 namespace {
 
 // The name in the ANSI code page, for a trace line.
@@ -141,9 +143,12 @@ void CCoFileSource::SeekDownstreamToStart() {
 
 STDMETHODIMP CCoFileSource::GetCurFile(LPOLESTR* ppszFileName, AM_MEDIA_TYPE* pmt) {
     DSTrace(TRACE_APP2, 8, "CCoFileSource::GetCurFile()\n");
-    ASSERT(ppszFileName);
+    // Out parameters are cleared first: a caller may free the media type
+    // whatever the outcome.
+    if (pmt)
+        memset(pmt, 0, sizeof(*pmt));
     if (!ppszFileName)
-        return E_POINTER;
+        return RefuseCall(E_POINTER, "CCoFileSource::GetCurFile - null name pointer");
     *ppszFileName = NULL;
     CFileSourceOutput* pPin = Pin();
     if (!pPin)

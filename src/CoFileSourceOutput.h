@@ -6,6 +6,20 @@
 // file a read fails (ERROR_HANDLE_EOF), which ends a pull-mode splitter's
 // stream.
 //
+// ---- Whether the file is still written
+// The file is followed, not its name: the pin keeps the full path it was
+// loaded from (a later change of the current directory changes nothing)
+// and the open file's identity (volume serial number and file index). The
+// writer probe asks for read access while refusing others' writes, which
+// fails exactly while some handle has write access; other readers, sharing
+// or not, never change the answer. A name that no longer leads to the open
+// file (the recording deleted, renamed, or replaced by a recorder starting
+// again) means that nobody writes the open file any more. A "no writer"
+// answer ends the recording only once no writer has been seen for
+// WRITER_GRACE_TIME (a recorder that closes and reopens its file to append),
+// and a finished file that grows past the size it was finished at is
+// growing again (m_lWriting back to 1).
+//
 // Sources: CoFileSourceOutputAdmission.cpp (file name, admission, the file
 // swap), CoFileSourceOutputRead.cpp (IAsyncReader and the read path),
 // CoFileSourceOutputLife.cpp (creation, settings, statistics thread).
@@ -27,14 +41,15 @@
 //              Writers of m_szFileName hold it and m_csGate.
 //   m_csGate   the read gate: m_nActive, m_bClosing, m_bFileOpen,
 //              m_lGeneration, m_bFlushing, the value of m_lWriting while a
-//              read decides to clear it, and m_szFileName (read under either
-//              lock, written under both).
+//              read changes it, m_llFinishedSize, and m_szFileName and
+//              m_idFile (read under either lock, written under both).
 //   m_csStats  m_llReadPos, m_llWritePos, and the copy of m_lReadSpeed made
 //              by GetReadPos.
 //   m_csConn   (pin base) m_mt, m_spConnected, m_spFilter.
 // Atomic, read without a lock: m_lWriting, m_bAllowSeeking, m_dwBuffSize,
 // m_dwWaitSize, m_lReadSpeed, m_lWriteSpeed, m_lAlign, m_lFlushCount,
-// m_lStopped, m_lStopSignalled, and the process-wide time stamp of Length.
+// m_lStopped, m_lStopSignalled, m_lWriterSeen, m_lLoadTicket, and the
+// process-wide time stamp of Length.
 //
 // ---- The file swap (SetFileName while reads are in flight or waiting)
 // CachedRead must never run against a cache that is being closed or opened,
@@ -59,6 +74,9 @@
 //     m_shGateOpen. The admission wait runs with the gate open.
 //   So no SetFileName waits for a read that waits for growth, and a read
 //   waits for a swap only during its closed phase (close, probe, open).
+//   GetCurFile, Length and the control interface take neither m_csFile nor
+//   wait for the gate to open, so they answer at once while a SetFileName
+//   waits for a growing file; a newer SetFileName ends that wait.
 //
 // ---- Threads and who wakes them
 //   Reads wait for growth on m_shFlash (auto-reset), set by BeginFlush and
@@ -75,6 +93,8 @@
 
 #include <windows.h>
 #include <dshow.h>
+
+#include <atomic>
 
 #include "DShowX/VEZizurad.h"
 #include "FileRead.h"
@@ -96,6 +116,24 @@
 
 // The file name buffer: the system's path limit and a spare terminator.
 #define FILE_NAME_SIZE 261
+
+// How long after a writer was last seen a "no writer" answer still does not
+// end the recording: a recorder that closes its file and opens it again to
+// append is still recording.
+#define WRITER_GRACE_TIME 1000
+// A growing file that has not grown for this long while its writer keeps it
+// open ends the admission wait with ERROR_TIMEOUT.
+#define ADMISSION_STALL_TIME 30000
+
+// What tells two open files apart: the volume and the file's index on it.
+struct FileIdentity {
+    DWORD dwVolume;
+    DWORD dwIndexHigh;
+    DWORD dwIndexLow;
+    bool operator==(const FileIdentity& o) const {
+        return dwVolume == o.dwVolume && dwIndexHigh == o.dwIndexHigh && dwIndexLow == o.dwIndexLow;
+    }
+};
 
 class CFileSourceOutput : public COutputPin, public IAsyncReader {
 public:
@@ -134,22 +172,31 @@ public:
     // its read thread. Reads of a filter that has not streamed since the pin
     // connected (a splitter connecting) still wait.
     void FilterStopped(bool bWasStreaming);
-    // The filter leaves the stopped state: reads wait again.
+    // The filter leaves the stopped state, or a new file is loaded: reads
+    // wait again.
     void FilterStarting();
     bool IsStoppedAfterStreaming() const;
 
     // ---- the file (CoFileSourceOutputAdmission.cpp)
-    // Opens the file, first closing the one open before. The name must
-    // convert exactly to the ANSI code page and fit FILE_NAME_SIZE - 1
-    // bytes; otherwise nothing changes. While another process still writes
-    // the file, returns once it holds GROWTH_THRESHOLD bytes, the writer has
-    // closed it, or its size can no longer be read (then it fails).
+    // Opens the file, first closing the one open before. The full path of
+    // the name must convert exactly to the ANSI code page and fit
+    // FILE_NAME_SIZE - 1 bytes; otherwise nothing changes. Anything but a
+    // disk file (a pipe, a device) is refused with ERROR_NOT_SUPPORTED
+    // before it is read. While another process still writes the file,
+    // returns once it holds GROWTH_THRESHOLD bytes or the writer has closed
+    // it; fails with ERROR_TIMEOUT when it has not grown for
+    // ADMISSION_STALL_TIME, with ERROR_OPERATION_ABORTED when a newer call
+    // came meanwhile, or when its size can no longer be read. A failure
+    // leaves no file open. The media type is taken from the first bytes once
+    // the wait is over.
     HRESULT SetFileName(LPCOLESTR pszFileName, const AM_MEDIA_TYPE* pmt);
     // True when no other process holds the open file for writing (or that
-    // cannot be told); false while a writer is active or without a file.
+    // cannot be told), or when its name no longer leads to it; false while a
+    // writer is active or without a file.
     bool IsWriteComplete();
     // The name in CoTaskMemAlloc memory (null without a file) and, when pmt
-    // is given, a copy of the media type.
+    // is given, a copy of the media type (zeros without a file). Never waits
+    // for a SetFileName in progress.
     HRESULT GetCurFile(LPOLESTR* ppszFileName, AM_MEDIA_TYPE* pmt);
     // True when the 13 bytes at the handle's position begin with the MPEG-2
     // pack start code.
@@ -188,23 +235,41 @@ private:
     static DWORD WINAPI StatisticsThread(LPVOID pPin);
     static LONG NextRate(LONGLONG llPos, LONGLONG* pllPrevPos, LONG volatile* plSpeed, LPCSTR pszFormat);
 
-    // The gate (see above). EnterGate(NULL, ...) is a new read or query: it
-    // waits while the gate is closed. EnterGate(&lGeneration, ...) continues
-    // a read: it fails at once when the generation has moved on.
-    bool EnterGate(LONG* plGeneration, bool bContinue);
+    // The gate (see above). EnterGate(NULL, false) is a new read or query: it
+    // waits while the gate is closed (or fails at once without bWait).
+    // EnterGate(&lGeneration, true) continues a read: it fails at once when
+    // the generation has moved on.
+    bool EnterGate(LONG* plGeneration, bool bContinue, bool bWait = true);
+    bool IsFlushing();
     void LeaveGate();
     void CloseGate();
     void OpenGate(bool bFileOpen);
 
     // With the gate closed: closes the cache and empties the file state.
     void ResetFileState();
-    // Copies the open file's name (empty without a file) and the gate's
-    // generation.
-    LONG CopyFileName(LPSTR pszName);
-    // The write probe on a name: true unless another process writes it.
-    static bool ProbeWriteComplete(LPCSTR pszName);
+    // Closes the gate, empties the file state and opens the gate again: a
+    // failed SetFileName leaves no file.
+    void DropFile();
+    // Copies the open file's name (empty without a file) and identity, and
+    // returns the gate's generation.
+    LONG CopyFileName(LPSTR pszName, FileIdentity* pId);
+    // The write probe: true unless another process writes the file that the
+    // name leads to and that file is still the one identified.
+    static bool ProbeWriteComplete(LPCSTR pszName, const FileIdentity& id);
+    // The probe for the file of generation lGeneration, with the grace time:
+    // true once no writer has been seen for WRITER_GRACE_TIME. A writer seen
+    // is noted. *pdwGrace, when asked for, gets the ms of grace left.
+    bool WriterGone(LPCSTR pszName, const FileIdentity& id, DWORD* pdwGraceLeft);
+    void NoteWriterSeen();
+    // The file of generation lGeneration is finished at llSize (under the
+    // gate's lock, for that generation only); false when the generation has
+    // moved on.
+    bool MarkFinished(LONG lGeneration, LONGLONG llSize);
+    // A finished file measured at llSize: past its finished size it is being
+    // written again.
+    void NoteSize(LONG lGeneration, LONGLONG llSize);
     // The admission wait of a growing file; m_csFile held, gate open.
-    HRESULT WaitForAdmission();
+    HRESULT WaitForAdmission(LONG lTicket);
     // The wait of a read for growth. Returns S_OK when the read may go on,
     // or ERROR_OPERATION_ABORTED when a swap ended it.
     HRESULT WaitForGrowth(LONGLONG llPosition, LONG lLength, LONGLONG llSize, LONG lGeneration);
@@ -233,6 +298,11 @@ private:
     LONGLONG m_llPrevReadPos;
     LONGLONG m_llPrevWritePos;
     CRITICAL_SECTION m_csStats;
+
+    FileIdentity m_idFile;
+    std::atomic<LONGLONG> m_llFinishedSize;  // the size the file was last judged finished at
+    LONG volatile m_lWriterSeen;             // tick count of the last sight of a writer or of growth
+    LONG volatile m_lLoadTicket;             // counts SetFileName calls; a newer one ends a waiting one
 
     CRITICAL_SECTION m_csGate;
     LONG m_nActive;

@@ -43,17 +43,34 @@ HRESULT ToAnsiExact(LPCWSTR pszWide, LPSTR pszAnsi, int cbAnsi) {
     return S_OK;
 }
 
+// The full path of a name (the current directory may change later, and the
+// page's file dialog changes it) in the ANSI code page, exactly.
+HRESULT FullAnsiName(LPCWSTR pszName, LPSTR pszAnsi, int cbAnsi) {
+    WCHAR szFull[FILE_NAME_SIZE];
+    const DWORD cch = GetFullPathNameW(pszName, FILE_NAME_SIZE, szFull, NULL);
+    if (cch == 0) {
+        const DWORD dwErr = GetLastError();
+        return dwErr ? HRESULT_FROM_WIN32(dwErr) : HRESULT_FROM_WIN32(ERROR_INVALID_NAME);
+    }
+    if (cch >= FILE_NAME_SIZE)
+        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    return ToAnsiExact(szFull, pszAnsi, cbAnsi);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- the read gate
 
-bool CFileSourceOutput::EnterGate(LONG* plGeneration, bool bContinue) {
+bool CFileSourceOutput::EnterGate(LONG* plGeneration, bool bContinue, bool bWait) {
     EnterCriticalSection(&m_csGate);
     if (bContinue) {
         if (*plGeneration != m_lGeneration) {
             LeaveCriticalSection(&m_csGate);
             return false;
         }
+    } else if (!bWait && m_bClosing) {
+        LeaveCriticalSection(&m_csGate);
+        return false;
     } else {
         // m_shGateOpen is set exactly while m_bClosing is clear (both change
         // under m_csGate), so no wake-up is lost between the two.
@@ -105,9 +122,11 @@ void CFileSourceOutput::OpenGate(bool bFileOpen) {
     LeaveCriticalSection(&m_csGate);
 }
 
-LONG CFileSourceOutput::CopyFileName(LPSTR pszName) {
+LONG CFileSourceOutput::CopyFileName(LPSTR pszName, FileIdentity* pId) {
     EnterCriticalSection(&m_csGate);
     memcpy(pszName, m_szFileName, FILE_NAME_SIZE);
+    if (pId)
+        *pId = m_idFile;
     const LONG lGeneration = m_lGeneration;
     LeaveCriticalSection(&m_csGate);
     return lGeneration;
@@ -120,21 +139,32 @@ void CFileSourceOutput::ResetFileState() {
     EnterCriticalSection(&m_csGate);
     m_szFileName[0] = 0;
     m_szFileName[FILE_NAME_SIZE - 1] = 0;
+    m_idFile = FileIdentity();
+    m_llFinishedSize.store(0);
     InterlockedExchange(&m_lWriting, 0);
     LeaveCriticalSection(&m_csGate);
     SetMediaType(NULL);
 }
 
+void CFileSourceOutput::DropFile() {
+    CloseGate();
+    ResetFileState();
+    OpenGate(false);
+}
+
 HRESULT CFileSourceOutput::SetFileName(LPCOLESTR pszFileName, const AM_MEDIA_TYPE* /*pmt*/) {
-    ASSERT(pszFileName);
     if (!pszFileName)
         return E_POINTER;
+    // Counted before m_csFile is taken: a call waiting for a growing file
+    // sees that a newer one wants the pin, and gives way.
+    const LONG lTicket = InterlockedIncrement(&m_lLoadTicket);
     CHAR szName[FILE_NAME_SIZE - 1];
-    HRESULT hr = ToAnsiExact(pszFileName, szName, sizeof(szName));
+    HRESULT hr = FullAnsiName(pszFileName, szName, sizeof(szName));
     if (FAILED(hr)) {
-        DSTrace(TRACE_APP2, 1,
-                "###Err### CFileSourceOutput::SetFileName - no exact ANSI form of the name hr = 0x%08X\n",
-                hr);
+        DSTrace(
+            TRACE_APP2, 1,
+            "###Err### CFileSourceOutput::SetFileName - no exact ANSI form of the full name hr = 0x%08X\n",
+            hr);
         return hr;
     }
     DSTrace(TRACE_APP2, 8, "CFileSourceOutput::SetFileName(%s)\n", szName);
@@ -142,8 +172,11 @@ HRESULT CFileSourceOutput::SetFileName(LPCOLESTR pszFileName, const AM_MEDIA_TYP
     EnterCriticalSection(&m_csFile);
     CloseGate();
     ResetFileState();
+    // Whatever stop the previous file saw, the new one's reads wait again.
+    FilterStarting();
 
-    CSmartHandle shProbe(CreateFileA(szName, FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+    CSmartHandle shProbe(CreateFileA(szName, FILE_READ_DATA,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
                                      OPEN_EXISTING, 0, NULL));
     if (!shProbe) {
         const DWORD dwErr = GetLastError();
@@ -154,16 +187,22 @@ HRESULT CFileSourceOutput::SetFileName(LPCOLESTR pszFileName, const AM_MEDIA_TYP
                 dwErr);
         return LastErrorResult(dwErr);
     }
-
-    const bool bMpeg = IsMPEGFile(shProbe);
-    if (!bMpeg)
-        DSTrace(TRACE_APP2, 1,
-                "WARNING !!! CFileSourceOutput::SetFileName(%s) - Opened file possible is NOT MPEG file\n",
-                szName);
-    const CMType mt(MEDIATYPE_Stream, bMpeg ? MEDIASUBTYPE_MPEG2_PROGRAM : GUID_NULL);
-    SetMediaType(&mt);
+    // A pipe or a device would block the first read, and neither has a size.
+    const DWORD dwType = GetFileType(shProbe);
+    if (dwType != FILE_TYPE_DISK) {
+        OpenGate(false);
+        LeaveCriticalSection(&m_csFile);
+        DSTrace(TRACE_APP2, 1, "###Err### CFileSourceOutput::SetFileName(%s) - not a disk file (type %u)\n",
+                szName, (UINT)dwType);
+        return HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
+    }
 
     hr = m_fileRead.OpenFile(szName);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (SUCCEEDED(hr) && !m_fileRead.GetFileInformation(&info)) {
+        hr = LastErrorResult(GetLastError());
+        m_fileRead.CloseFile();
+    }
     if (FAILED(hr)) {
         OpenGate(false);
         LeaveCriticalSection(&m_csFile);
@@ -175,15 +214,20 @@ HRESULT CFileSourceOutput::SetFileName(LPCOLESTR pszFileName, const AM_MEDIA_TYP
 
     EnterCriticalSection(&m_csGate);
     memcpy(m_szFileName, szName, sizeof(szName));
+    m_idFile.dwVolume = info.dwVolumeSerialNumber;
+    m_idFile.dwIndexHigh = info.nFileIndexHigh;
+    m_idFile.dwIndexLow = info.nFileIndexLow;
     LeaveCriticalSection(&m_csGate);
 
     // Whether the file still grows is settled before any read can see it.
     if (!IsWriteComplete()) {
         InterlockedExchange(&m_lWriting, 1);
+        NoteWriterSeen();
         OpenGate(true);
-        hr = WaitForAdmission();
+        hr = WaitForAdmission(lTicket);
     } else {
         const LONGLONG llSize = m_fileRead.GetFileSize();
+        m_llFinishedSize.store(llSize);
         if (llSize > 0) {
             OpenGate(true);
             hr = S_OK;
@@ -194,37 +238,74 @@ HRESULT CFileSourceOutput::SetFileName(LPCOLESTR pszFileName, const AM_MEDIA_TYP
             hr = llSize == 0 ? E_INVALIDARG : E_FAIL;
         }
     }
+    if (SUCCEEDED(hr)) {
+        // Only now: a recording loaded in its first instant may not hold a
+        // whole pack header yet.
+        const bool bMpeg = IsMPEGFile(shProbe);
+        if (!bMpeg)
+            DSTrace(
+                TRACE_APP2, 1,
+                "WARNING !!! CFileSourceOutput::SetFileName(%s) - Opened file possible is NOT MPEG file\n",
+                szName);
+        const CMType mt(MEDIATYPE_Stream, bMpeg ? MEDIASUBTYPE_MPEG2_PROGRAM : GUID_NULL);
+        SetMediaType(&mt);
+    }
     LeaveCriticalSection(&m_csFile);
     return hr;
 }
 
-HRESULT CFileSourceOutput::WaitForAdmission() {
+HRESULT CFileSourceOutput::WaitForAdmission(LONG lTicket) {
+    CHAR szName[FILE_NAME_SIZE];
+    FileIdentity id;
+    const LONG lGeneration = CopyFileName(szName, &id);
+    LONGLONG llLast = -1;
+    DWORD dwGrown = GetTickCount();
+    HRESULT hr = S_OK;
     for (;;) {
         const LONGLONG llSize = m_fileRead.GetFileSize();
         if (llSize >= GROWTH_THRESHOLD)
             return S_OK;
-        LONGLONG llFinal = llSize;
-        if (llSize >= 0) {
-            Sleep(kAdmissionPoll);
-            // A writer that closes the file early ends the wait: the file is
-            // then finished at whatever size it has.
-            if (!IsWriteComplete())
-                continue;
-            EnterCriticalSection(&m_csGate);
-            InterlockedExchange(&m_lWriting, 0);
-            LeaveCriticalSection(&m_csGate);
-            llFinal = m_fileRead.GetFileSize();
-            if (llFinal > 0)
-                return S_OK;
+        if (llSize < 0) {
+            hr = E_FAIL;
+            break;
         }
-        // Empty when its writer left, or its size can no longer be read.
-        CloseGate();
-        ResetFileState();
-        OpenGate(false);
-        DSTrace(TRACE_APP2, 1, "###Err### CFileSourceOutput::SetFileName - admission ENDED, file size %d\n",
-                (int)llFinal);
-        return llFinal == 0 ? E_INVALIDARG : E_FAIL;
+        const DWORD dwNow = GetTickCount();
+        if (llSize != llLast) {
+            llLast = llSize;
+            dwGrown = dwNow;
+        }
+        // A recorder that stalls must not hold the caller (the graph
+        // manager's RenderFile, a player's user-interface thread) for ever.
+        if (dwNow - dwGrown >= ADMISSION_STALL_TIME) {
+            hr = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+            break;
+        }
+        if (InterlockedCompareExchange(&m_lLoadTicket, 0, 0) != lTicket) {
+            hr = HRESULT_FROM_WIN32(ERROR_OPERATION_ABORTED);
+            break;
+        }
+        DWORD dwGraceLeft = 0;
+        if (!WriterGone(szName, id, &dwGraceLeft)) {
+            Sleep(dwGraceLeft && dwGraceLeft < kAdmissionPoll ? dwGraceLeft : kAdmissionPoll);
+            continue;
+        }
+        // The writer has closed the file early: it is finished at whatever
+        // size it has.
+        const LONGLONG llFinal = m_fileRead.GetFileSize();
+        MarkFinished(lGeneration, llFinal);
+        if (llFinal > 0)
+            return S_OK;
+        hr = llFinal == 0 ? E_INVALIDARG : E_FAIL;
+        break;
     }
+    // Empty when its writer left, stalled, given up for a newer file, or no
+    // longer measurable.
+    DropFile();
+    CHAR szSize[CONV_BUFFER_SIZE];
+    DSTrace(TRACE_APP2, 1,
+            "###Err### CFileSourceOutput::SetFileName - admission ENDED, file size %s hr = 0x%08X\n",
+            LL2Str(llLast, szSize), hr);
+    return hr;
 }
 
 bool CFileSourceOutput::IsMPEGFile(HANDLE _hFile) {
@@ -267,26 +348,47 @@ bool CFileSourceOutput::IsMPEGFile(HANDLE _hFile) {
     return true;
 }
 
-bool CFileSourceOutput::ProbeWriteComplete(LPCSTR pszName) {
-    HANDLE hFile = CreateFileA(pszName, GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-    if (hFile == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
-        // Whoever may not write the recording (a recorder running as a
-        // service owns it) is refused before the system looks at who else
-        // has it open. Asking to read without sharing writes meets a writer
-        // all the same, and needs only read access.
-        hFile = CreateFileA(pszName, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+bool CFileSourceOutput::ProbeWriteComplete(LPCSTR pszName, const FileIdentity& id) {
+    // Read access, refusing others' writes: this fails exactly while some
+    // handle has write access. Readers, whatever they share, never make it
+    // fail, and the probe never keeps a recorder from opening its file.
+    HANDLE hFile =
+        CreateFileA(pszName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, OPEN_EXISTING, 0, NULL);
+    DWORD dwErr = hFile == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    const bool bWriter = dwErr == ERROR_SHARING_VIOLATION;
+    if (bWriter) {
+        // Someone writes the file the name leads to: is it still ours? An
+        // open for attributes alone meets no share mode.
+        hFile =
+            CreateFileA(pszName, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        NULL, OPEN_EXISTING, 0, NULL);
     }
+    bool bSameFile = true;
     if (hFile != INVALID_HANDLE_VALUE) {
+        BY_HANDLE_FILE_INFORMATION info = {};
+        if (GetFileInformationByHandle(hFile, &info)) {
+            const FileIdentity found = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+            bSameFile = found == id;
+        }
         CloseHandle(hFile);
-        DSTrace(TRACE_APP1, 8, "CFileSourceOutput::IsWriteComplete() - ::CreateFile() SUCCEEDED\n");
+    }
+    if (!bSameFile) {
+        DSTrace(TRACE_APP1, 8,
+                "CFileSourceOutput::IsWriteComplete() - the name leads to ANOTHER FILE now: nobody writes "
+                "ours\n");
         return true;
     }
-    const DWORD dwErr = GetLastError();
-    if (dwErr == ERROR_SHARING_VIOLATION) {
+    if (bWriter) {
         DSTrace(TRACE_APP1, 8,
                 "CFileSourceOutput::IsWriteComplete() - FILE OPENED FOR WRITE BY ANOTHER PROCESS\n");
         return false;
     }
+    if (dwErr == ERROR_SUCCESS) {
+        DSTrace(TRACE_APP1, 8, "CFileSourceOutput::IsWriteComplete() - ::CreateFile() SUCCEEDED\n");
+        return true;
+    }
+    // Gone (deleted), or refused for another reason: nobody can be seen
+    // writing it.
     DSTrace(TRACE_APP1, 8, "CFileSourceOutput::IsWriteComplete() - ::CreateFile() FAILED dwErr = %d\n",
             dwErr);
     return true;
@@ -294,7 +396,8 @@ bool CFileSourceOutput::ProbeWriteComplete(LPCSTR pszName) {
 
 bool CFileSourceOutput::IsWriteComplete() {
     CHAR szName[FILE_NAME_SIZE];
-    CopyFileName(szName);
+    FileIdentity id;
+    CopyFileName(szName, &id);
     if (!szName[0]) {
         const LPCSTR m_szFileName = szName;
         // clang-format off
@@ -302,31 +405,80 @@ bool CFileSourceOutput::IsWriteComplete() {
         // clang-format on
         return false;
     }
-    return ProbeWriteComplete(szName);
+    return ProbeWriteComplete(szName, id);
+}
+
+void CFileSourceOutput::NoteWriterSeen() {
+    InterlockedExchange(&m_lWriterSeen, (LONG)GetTickCount());
+}
+
+bool CFileSourceOutput::WriterGone(LPCSTR pszName, const FileIdentity& id, DWORD* pdwGraceLeft) {
+    if (pdwGraceLeft)
+        *pdwGraceLeft = 0;
+    if (!ProbeWriteComplete(pszName, id)) {
+        NoteWriterSeen();
+        return false;
+    }
+    const DWORD dwSince = GetTickCount() - (DWORD)InterlockedCompareExchange(&m_lWriterSeen, 0, 0);
+    if (dwSince >= WRITER_GRACE_TIME)
+        return true;
+    if (pdwGraceLeft)
+        *pdwGraceLeft = WRITER_GRACE_TIME - dwSince;
+    return false;
+}
+
+bool CFileSourceOutput::MarkFinished(LONG lGeneration, LONGLONG llSize) {
+    EnterCriticalSection(&m_csGate);
+    const bool bSameFile = m_lGeneration == lGeneration;
+    if (bSameFile) {
+        m_llFinishedSize.store(llSize);
+        InterlockedExchange(&m_lWriting, 0);
+    }
+    LeaveCriticalSection(&m_csGate);
+    return bSameFile;
+}
+
+void CFileSourceOutput::NoteSize(LONG lGeneration, LONGLONG llSize) {
+    // The common case, a growing file or one no larger than when it was
+    // finished, costs two atomic loads.
+    if (IsWriting() || llSize <= m_llFinishedSize.load())
+        return;
+    EnterCriticalSection(&m_csGate);
+    const bool bAgain = m_lGeneration == lGeneration && m_bFileOpen && !m_bClosing && !IsWriting() &&
+                        llSize > m_llFinishedSize.load();
+    if (bAgain) {
+        NoteWriterSeen();
+        InterlockedExchange(&m_lWriting, 1);
+    }
+    LeaveCriticalSection(&m_csGate);
+    if (bAgain) {
+        CHAR szSize[CONV_BUFFER_SIZE];
+        DSTrace(TRACE_APP2, 8, "CFileSourceOutput - finished file GROWS AGAIN (size %s): being written\n",
+                LL2Str(llSize, szSize));
+    }
 }
 
 HRESULT CFileSourceOutput::GetCurFile(LPOLESTR* pszFileName, AM_MEDIA_TYPE* pmt) {
-    ASSERT(pszFileName);
+    if (pmt)
+        memset(pmt, 0, sizeof(*pmt));
     if (!pszFileName)
         return E_POINTER;
-    EnterCriticalSection(&m_csFile);
-    if (!m_szFileName[0]) {
-        *pszFileName = NULL;
-        LeaveCriticalSection(&m_csFile);
+    *pszFileName = NULL;
+    // Neither m_csFile nor the gate is waited for: this answers at once,
+    // also while SetFileName waits for a growing file.
+    CHAR szName[FILE_NAME_SIZE];
+    CopyFileName(szName, NULL);
+    if (!szName[0])
         return S_OK;
-    }
     const int cchName = FILE_NAME_SIZE - 1;
     LPOLESTR pszWide = static_cast<LPOLESTR>(CoTaskMemAlloc(cchName * sizeof(WCHAR)));
-    if (!pszWide) {
-        LeaveCriticalSection(&m_csFile);
+    if (!pszWide)
         return E_OUTOFMEMORY;
-    }
-    if (!MultiByteToWideChar(CP_ACP, 0, m_szFileName, -1, pszWide, cchName))
+    if (!MultiByteToWideChar(CP_ACP, 0, szName, -1, pszWide, cchName))
         pszWide[0] = 0;
     pszWide[cchName - 1] = 0;
     *pszFileName = pszWide;
     if (pmt)
         CopyMediaTypeRecord(pmt);
-    LeaveCriticalSection(&m_csFile);
     return S_OK;
 }

@@ -33,9 +33,11 @@ STDMETHODIMP CFileSourceOutput::RequestAllocator(IMemAllocator* pPreferred, ALLO
     DSTrace(TRACE_APP1, 8, "CFileSourceOutput::RequestAllocator()\n");
     if (ppActual)
         *ppActual = NULL;
-    ASSERT(pPreferred && pProps && ppActual);
-    if (!pPreferred || !pProps || !ppActual)
-        return E_POINTER;
+    // A downstream pin need not prefer an allocator: then the library's own
+    // is agreed.
+    if (!pProps || !ppActual)
+        return RefuseCall(E_POINTER,
+                          "CFileSourceOutput::RequestAllocator - null properties or result pointer");
 
     HRESULT hr = AllocatorAgree(pPreferred, pProps, ppActual);
     if (FAILED(hr)) {
@@ -69,9 +71,8 @@ STDMETHODIMP CFileSourceOutput::Request(IMediaSample* pSample, DWORD_PTR dwUser)
 
 STDMETHODIMP CFileSourceOutput::WaitForNext(DWORD dwTimeout, IMediaSample** ppSample, DWORD_PTR* pdwUser) {
     DSTrace(TRACE_APP1, 8, "CFileSourceOutput::WaitForNext( dwTimeout = %d )\n", dwTimeout);
-    ASSERT(ppSample);
     if (!ppSample)
-        return E_POINTER;
+        return RefuseCall(E_POINTER, "CFileSourceOutput::WaitForNext - null sample pointer");
     *ppSample = NULL;
     if (pdwUser)
         *pdwUser = 0;
@@ -87,9 +88,8 @@ STDMETHODIMP CFileSourceOutput::WaitForNext(DWORD dwTimeout, IMediaSample** ppSa
 
 STDMETHODIMP CFileSourceOutput::SyncReadAligned(IMediaSample* pSample) {
     DSTrace(TRACE_APP1, 8, "CFileSourceOutput::SyncReadAligned()\n");
-    ASSERT(pSample);
     if (!pSample)
-        return E_POINTER;
+        return RefuseCall(E_POINTER, "CFileSourceOutput::SyncReadAligned - null sample");
 
     REFERENCE_TIME rtStart = 0, rtStop = 0;
     HRESULT hr = pSample->GetTime(&rtStart, &rtStop);
@@ -101,9 +101,10 @@ STDMETHODIMP CFileSourceOutput::SyncReadAligned(IMediaSample* pSample) {
     // Sample times carry byte positions times 10,000,000.
     const LONGLONG llStart = rtStart / 10000000;
     const LONGLONG llStop = rtStop / 10000000;
-    ASSERT(rtStop > rtStart);
-    if (llStop < llStart)
-        return E_INVALIDARG;
+    // The splitter's request, not our state: a bad one gets its code.
+    if (rtStop <= rtStart || llStop < llStart)
+        return RefuseCall(E_INVALIDARG,
+                          "CFileSourceOutput::SyncReadAligned - stop time not after start time");
 
     CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE];
     const LONG cbBuffer = pSample->GetSize();
@@ -128,7 +129,8 @@ STDMETHODIMP CFileSourceOutput::SyncReadAligned(IMediaSample* pSample) {
                 hr);
         return hr;
     }
-    ASSERT(pbBuffer);
+    if (!pbBuffer)
+        return RefuseCall(E_POINTER, "CFileSourceOutput::SyncReadAligned - sample without a buffer");
     return InternalSyncRead(llStart, (LONG)(llStop - llStart), pbBuffer);
 }
 
@@ -138,14 +140,12 @@ STDMETHODIMP CFileSourceOutput::SyncRead(LONGLONG llPosition, LONG lLength, BYTE
 }
 
 STDMETHODIMP CFileSourceOutput::Length(LONGLONG* pTotal, LONGLONG* pAvailable) {
-    ASSERT(pTotal && pAvailable);
     if (!pTotal || !pAvailable)
-        return E_POINTER;
+        return RefuseCall(E_POINTER, "CFileSourceOutput::Length - null result pointer");
     *pTotal = *pAvailable = 0;
     _FilterStateBase* const pFilter = GetFilter();
-    ASSERT(m_pFilter);
     if (!pFilter)
-        return E_ABORT;
+        return RefuseCall(E_ABORT, "CFileSourceOutput::Length - the filter is in no graph");
 
     // At most one measurement per interval in the process, claimed by the
     // caller that moves the time stamp.
@@ -156,9 +156,14 @@ STDMETHODIMP CFileSourceOutput::Length(LONGLONG* pTotal, LONGLONG* pAvailable) {
         bMeasure = InterlockedCompareExchange(&s_lLengthTick, (LONG)dwNow, lLast) == lLast;
     LONGLONG llSize = -1;
     if (bMeasure) {
-        EnterGate(NULL, false);
-        llSize = GetFileLength(TRUE);
-        LeaveGate();
+        // Not while a swap holds the gate closed: the size as last measured
+        // does then.
+        if (EnterGate(NULL, false, false)) {
+            llSize = GetFileLength(TRUE);
+            LeaveGate();
+        } else {
+            llSize = GetFileLength(FALSE);
+        }
     } else {
         llSize = GetFileLength(FALSE);
     }
@@ -243,6 +248,7 @@ bool CFileSourceOutput::IsStoppedAfterStreaming() const {
 LONGLONG CFileSourceOutput::GetFileLength(BOOL bMeasure) {
     EnterCriticalSection(&m_csGate);
     const bool bOpen = m_bFileOpen;
+    const LONG lGeneration = m_lGeneration;
     LeaveCriticalSection(&m_csGate);
     if (!bOpen)
         return -1;
@@ -252,22 +258,28 @@ LONGLONG CFileSourceOutput::GetFileLength(BOOL bMeasure) {
     if (m_llWritePos != llSize)
         m_llWritePos = llSize;
     LeaveCriticalSection(&m_csStats);
+    NoteSize(lGeneration, llSize);
     return llSize;
+}
+
+bool CFileSourceOutput::IsFlushing() {
+    EnterCriticalSection(&m_csGate);
+    const bool bFlushing = m_bFlushing != 0;
+    LeaveCriticalSection(&m_csGate);
+    return bFlushing;
 }
 
 HRESULT CFileSourceOutput::InternalSyncRead(LONGLONG llPosition, LONG lLength, BYTE* pBuffer) {
     const DWORD dwStart = GetTickCount();
-    ASSERT(pBuffer);
     if (!pBuffer)
-        return E_POINTER;
+        return RefuseCall(E_POINTER, "CFileSourceOutput::InternalSyncRead - null buffer");
     // Refused before anything is read: the cache would copy whole blocks for
     // a negative length.
     if (lLength < 0 || llPosition < 0 || llPosition >= kMaxPosition)
-        return E_INVALIDARG;
+        return RefuseCall(E_INVALIDARG, "CFileSourceOutput::InternalSyncRead - bad position or length");
     _FilterStateBase* const pFilter = GetFilter();
-    ASSERT(m_pFilter);
     if (!pFilter)
-        return E_UNEXPECTED;
+        return RefuseCall(E_UNEXPECTED, "CFileSourceOutput::InternalSyncRead - the filter is in no graph");
     if (lLength == 0)
         return S_OK;
 
@@ -301,9 +313,15 @@ HRESULT CFileSourceOutput::InternalSyncRead(LONGLONG llPosition, LONG lLength, B
     m_llReadPos = llPosition;
     LeaveCriticalSection(&m_csStats);
 
-    if (IsWriting() && llPosition + lLength + GROWTH_THRESHOLD > llSize) {
+    // A finished file may be written again (a recorder that appends): a read
+    // that reaches past its end looks whether it has grown.
+    if (!IsWriting() && llPosition + lLength > llSize)
+        llSize = GetFileLength(TRUE);
+
+    if (IsWriting() && llPosition + lLength + GROWTH_THRESHOLD > llSize && !IsFlushing()) {
         // With seeking allowed, a graph that is not running reads what there
-        // is; so does a filter stopped after streaming.
+        // is; so does a filter stopped after streaming. During a flush
+        // nothing waits: the read answers what the file holds now.
         const FILTER_STATE eState = pFilter->GetStateLocked();
         if (eState == State_Running ||
             (!IsSeekingAllowed() && !(eState == State_Stopped && IsStoppedAfterStreaming()))) {
@@ -345,24 +363,28 @@ HRESULT CFileSourceOutput::WaitForGrowth(LONGLONG llPosition, LONG lLength, LONG
     HRESULT hr = S_OK;
     CHAR szA[CONV_BUFFER_SIZE];
     CHAR szName[FILE_NAME_SIZE];
+    FileIdentity id;
     for (;;) {
         const LONGLONG llNeed = llPosition + lLength + (LONGLONG)GetBuffSize();
         const LONGLONG llMissing = llNeed > llSize ? llNeed - llSize : 0;
         InterlockedExchange((LONG volatile*)&m_dwWaitSize, (LONG)(DWORD)llMissing);
         DSTrace(TRACE_APP1, 8, ">>> InternalSyncRead - WAITING... [rest %s bytes]\n", LL2Str(llMissing, szA));
 
-        if (CopyFileName(szName) != lGeneration) {
+        if (CopyFileName(szName, &id) != lGeneration) {
             hr = kAborted;
             break;
         }
-        if (ProbeWriteComplete(szName)) {
-            // Cleared only for the file this read waits on.
-            EnterCriticalSection(&m_csGate);
-            const bool bSameFile = m_lGeneration == lGeneration;
-            if (bSameFile)
-                InterlockedExchange(&m_lWriting, 0);
-            LeaveCriticalSection(&m_csGate);
-            if (!bSameFile) {
+        DWORD dwGraceLeft = 0;
+        if (WriterGone(szName, id, &dwGraceLeft)) {
+            // Finished at the size it has now, for the file this read waits
+            // on only.
+            if (!EnterGate(&lGeneration, true)) {
+                hr = kAborted;
+                break;
+            }
+            llSize = GetFileLength(TRUE);
+            LeaveGate();
+            if (!MarkFinished(lGeneration, llSize)) {
                 hr = kAborted;
                 break;
             }
@@ -372,13 +394,15 @@ HRESULT CFileSourceOutput::WaitForGrowth(LONGLONG llPosition, LONG lLength, LONG
         }
         // A flush or the filter's stop ends every read waiting at the time:
         // the one that takes the event at once, the others at their next
-        // poll.
-        const bool bSignalled = WaitForSingleObject(m_shFlash, kGrowthPoll) == WAIT_OBJECT_0;
+        // poll. While a writer's grace runs out, the poll is shorter, so the
+        // end comes no later than the grace after the writer's last close.
+        const DWORD dwPoll = dwGraceLeft && dwGraceLeft < kGrowthPoll ? dwGraceLeft : kGrowthPoll;
+        const bool bSignalled = WaitForSingleObject(m_shFlash, dwPoll) == WAIT_OBJECT_0;
         if (IsStoppedAfterStreaming()) {
             DSTrace(TRACE_APP2, 8, "CFileSourceOutput::InternalSyncRead - filter STOPPED - WAITING BREAK.\n");
             break;
         }
-        if (bSignalled || InterlockedCompareExchange(&m_lFlushCount, 0, 0) != lFlushes) {
+        if (bSignalled || InterlockedCompareExchange(&m_lFlushCount, 0, 0) != lFlushes || IsFlushing()) {
             DSTrace(TRACE_APP2, 8,
                     "CFileSourceOutput::InternalSyncRead - CFileSourceOutput::BeginFlush() CALLED - WAITING "
                     "BREAK.\n");
@@ -388,8 +412,12 @@ HRESULT CFileSourceOutput::WaitForGrowth(LONGLONG llPosition, LONG lLength, LONG
             hr = kAborted;
             break;
         }
+        const LONGLONG llBefore = llSize;
         llSize = GetFileLength(TRUE);
         LeaveGate();
+        // Growth is a writer's sign too, seen or not.
+        if (llSize > llBefore)
+            NoteWriterSeen();
         if (llSize >= llPosition + lLength + (LONGLONG)GetBuffSize())
             break;
     }

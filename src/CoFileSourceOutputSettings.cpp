@@ -18,8 +18,10 @@ HRESULT CFileSourceOutput::LoadFromRegistry() {
     CHAR szKey[kKeySize];
     if (!LoadStringA(GetCurrentModule(), IDS_REGISTRY_KEY, szKey, kKeySize))
         return E_FAIL;
+    // Read access only: a host that may not write the user's key (a
+    // low-integrity or sandboxed process) still reads the setting.
     HKEY hKey = NULL;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, szKey, 0, KEY_ALL_ACCESS, &hKey) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, szKey, 0, KEY_QUERY_VALUE, &hKey) != ERROR_SUCCESS)
         return E_FAIL;
     DWORD dwType = REG_NONE, dwValue = 0, cbValue = sizeof(dwValue);
     const LONG lResult = RegQueryValueExA(hKey, kAllowSeeking, NULL, &dwType, (BYTE*)&dwValue, &cbValue);
@@ -38,7 +40,7 @@ HRESULT CFileSourceOutput::SaveToRegistry() {
         return E_FAIL;
     HKEY hKey = NULL;
     DWORD dwDisposition = 0;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, szKey, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL,
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, szKey, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, NULL,
                         &hKey, &dwDisposition) != ERROR_SUCCESS)
         return E_FAIL;
     const DWORD dwValue = IsSeekingAllowed() ? 1 : 0;

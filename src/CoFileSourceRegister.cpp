@@ -176,8 +176,45 @@ LONG WriteTree(HKEY hRoot, const std::string& path, const RegTree& tree) {
     return r;
 }
 
+// Deletes every value of a key.
+LONG DeleteValues(HKEY hRoot, const std::string& path) {
+    CRegKeyHolder key;
+    LONG r = RegOpenKeyExA(hRoot, path.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key);
+    while (r == ERROR_SUCCESS) {
+        CHAR szName[16384];
+        DWORD cch = sizeof(szName);
+        r = RegEnumValueA(key, 0, szName, &cch, NULL, NULL, NULL, NULL);
+        if (r == ERROR_NO_MORE_ITEMS)
+            return ERROR_SUCCESS;
+        if (r == ERROR_SUCCESS)
+            r = RegDeleteValueA(key, szName);
+    }
+    return r;
+}
+
+bool HoldsValues(const RegTree& tree) {
+    if (!tree.values.empty())
+        return true;
+    for (const auto& sub : tree.subkeys)
+        if (HoldsValues(sub.second))
+            return true;
+    return false;
+}
+
 // Deletes the key with its subtree; a key that is not there is no failure.
-LONG DeleteTree(HKEY hRoot, const std::string& path) {
+// The key *pKeep names (when given) stays with what is under it, as long as
+// something under it holds a value, and so do the keys above it, emptied
+// of their values.
+LONG DeleteTree(HKEY hRoot, const std::string& path, const std::string* pKeep = NULL) {
+    if (pKeep && SameText(path, *pKeep)) {
+        RegTree kept;
+        const LONG r = ReadTree(hRoot, path, &kept);
+        if (r == ERROR_FILE_NOT_FOUND)
+            return ERROR_SUCCESS;
+        if (r != ERROR_SUCCESS || HoldsValues(kept))
+            return r;
+        pKeep = NULL;  // nothing is waiting there
+    }
     std::vector<std::string> names;
     {
         CRegKeyHolder key;
@@ -190,9 +227,23 @@ LONG DeleteTree(HKEY hRoot, const std::string& path) {
             return r;
     }
     for (const std::string& sub : names) {
-        const LONG r = DeleteTree(hRoot, path + "\\" + sub);
+        const LONG r = DeleteTree(hRoot, path + "\\" + sub, pKeep);
         if (r != ERROR_SUCCESS)
             return r;
+    }
+    if (pKeep && !names.empty()) {
+        // Subkeys left now are the kept one or its parents.
+        LONG r = ERROR_SUCCESS;
+        {
+            CRegKeyHolder key;
+            r = RegOpenKeyExA(hRoot, path.c_str(), 0, KEY_READ, &key);
+            if (r == ERROR_SUCCESS)
+                names = SubkeyNames(key, &r);
+        }
+        if (r != ERROR_SUCCESS)
+            return r;
+        if (!names.empty())
+            return DeleteValues(hRoot, path);
     }
     const LONG r = RegDeleteKeyA(hRoot, path.c_str());
     return r == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : r;
@@ -200,11 +251,16 @@ LONG DeleteTree(HKEY hRoot, const std::string& path) {
 
 // ---------------------------------------------------------------- scripts
 
-// The texts that fill a script's placeholders.
+// The texts that fill a script's placeholders. The module's path is kept
+// wide: an install folder outside the ANSI code page must be registered as
+// it is, not with the code page's substitutes.
 struct ScriptArgs {
     std::string clsid;
-    std::string module;
+    std::wstring module;
 };
+
+const char s_szClsid[] = "%CLSID%";
+const char s_szModule[] = "%MODULE%";
 
 HRESULT MakeArgs(REFCLSID clsid, HMODULE hModule, ScriptArgs* pArgs) {
     WCHAR wszClsid[40];
@@ -212,28 +268,45 @@ HRESULT MakeArgs(REFCLSID clsid, HMODULE hModule, ScriptArgs* pArgs) {
         return E_UNEXPECTED;
     for (int i = 0; i < 38; ++i)
         pArgs->clsid += (char)wszClsid[i];
-    CHAR szModule[1024];
-    const DWORD cch = GetModuleFileNameA(hModule, szModule, sizeof(szModule));
+    // The longest path the system takes (32,767 characters) and its end.
+    std::vector<WCHAR> module(32768);
+    const DWORD cch = GetModuleFileNameW(hModule, module.data(), (DWORD)module.size());
     if (cch == 0)
         return LastErrorResult(GetLastError());
-    if (cch >= sizeof(szModule))
+    if (cch >= module.size())
         return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-    pArgs->module.assign(szModule, cch);
+    pArgs->module.assign(module.data(), cch);
     return S_OK;
 }
 
+// A path or data text of the script with %CLSID% filled in (paths and owner
+// values never name the module).
 std::string Expand(LPCSTR psz, const ScriptArgs& args) {
-    static const char szClsid[] = "%CLSID%", szModule[] = "%MODULE%";
     std::string text;
     while (*psz) {
-        if (strncmp(psz, szClsid, sizeof(szClsid) - 1) == 0) {
+        if (strncmp(psz, s_szClsid, sizeof(s_szClsid) - 1) == 0) {
             text += args.clsid;
-            psz += sizeof(szClsid) - 1;
-        } else if (strncmp(psz, szModule, sizeof(szModule) - 1) == 0) {
-            text += args.module;
-            psz += sizeof(szModule) - 1;
+            psz += sizeof(s_szClsid) - 1;
         } else {
             text += *psz++;
+        }
+    }
+    return text;
+}
+
+// A value's data with both placeholders filled in, as wide text (the
+// script's own texts are ASCII).
+std::wstring ExpandWide(LPCSTR psz, const ScriptArgs& args) {
+    std::wstring text;
+    while (*psz) {
+        if (strncmp(psz, s_szModule, sizeof(s_szModule) - 1) == 0) {
+            text += args.module;
+            psz += sizeof(s_szModule) - 1;
+        } else if (strncmp(psz, s_szClsid, sizeof(s_szClsid) - 1) == 0) {
+            text.append(args.clsid.begin(), args.clsid.end());
+            psz += sizeof(s_szClsid) - 1;
+        } else {
+            text += (WCHAR)(unsigned char)*psz++;
         }
     }
     return text;
@@ -247,23 +320,28 @@ std::string OwnerData(const RegScriptKey& row, const ScriptArgs& args) {
     return std::string();
 }
 
-// True when the tree's owner value holds this text (GUID texts compare
-// without case).
-bool IsOwnedBy(const RegTree& tree, LPCSTR pszOwnerValue, const std::string& owner) {
+// The text of the tree's owner value ("" without one).
+std::string OwnerText(const RegTree& tree, LPCSTR pszOwnerValue) {
     for (const RegTree::Value& v : tree.values) {
         if (!SameText(v.name, pszOwnerValue) || v.type != REG_SZ)
             continue;
         std::string text = v.data;
         while (!text.empty() && text.back() == '\0')
             text.pop_back();
-        return SameText(text, owner);
+        return text;
     }
-    return false;
+    return std::string();
 }
 
-LONG WriteRow(HKEY hRoot, const RegScriptKey& row, const ScriptArgs& args) {
+// True when the tree's owner value holds this text (GUID texts compare
+// without case).
+bool IsOwnedBy(const RegTree& tree, LPCSTR pszOwnerValue, const std::string& owner) {
+    return SameText(OwnerText(tree, pszOwnerValue), owner);
+}
+
+LONG WriteRow(HKEY hRoot, const RegScriptKey& row, const ScriptArgs& args, const std::string& keep) {
     const std::string path = Expand(row.pszPath, args);
-    LONG r = row.eRule == REGKEY_REPLACE ? DeleteTree(hRoot, path) : ERROR_SUCCESS;
+    LONG r = row.eRule == REGKEY_REPLACE ? DeleteTree(hRoot, path, &keep) : ERROR_SUCCESS;
     CRegKeyHolder key;
     if (r == ERROR_SUCCESS)
         r = RegCreateKeyExA(hRoot, path.c_str(), 0, NULL, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL, &key,
@@ -271,9 +349,11 @@ LONG WriteRow(HKEY hRoot, const RegScriptKey& row, const ScriptArgs& args) {
     for (const RegScriptValue& v : row.values) {
         if (r != ERROR_SUCCESS || !v.pszData)
             continue;
-        const std::string data = Expand(v.pszData, args);
-        r = RegSetValueExA(key, v.pszName, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
-                           (DWORD)data.size() + 1);
+        const std::wstring data = ExpandWide(v.pszData, args);
+        const std::wstring name = v.pszName ? ExpandWide(v.pszName, args) : std::wstring();
+        r = RegSetValueExW(key, v.pszName ? name.c_str() : NULL, 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(data.c_str()),
+                           (DWORD)((data.size() + 1) * sizeof(WCHAR)));
     }
     if (r != ERROR_SUCCESS)
         DSTrace(TRACE_GENERAL, 1, "###Err### RegisterScript(): key \"%s\" FAILED lRes = %d\n", path.c_str(),
@@ -294,31 +374,105 @@ LONG RemoveValues(HKEY hRoot, const std::string& path, const RegScriptKey& row) 
     return r == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : r;
 }
 
-// Removes one row's key or values; a copy kept for it goes back in place.
-LONG RemoveRow(HKEY hRoot, const RegScriptKey& row, const ScriptArgs& args, const RegTree* pKept) {
+// The copy kept under the class's key for a row.
+std::string KeptPath(const RegScriptKey& row, const ScriptArgs& args) {
+    return Expand(s_szReplacedKeys, args) + "\\" + Expand(row.pszPath, args);
+}
+
+// A copy is whole once its mark is set: a value of the "Replaced Keys" key
+// named by the entry's path, written after the copy and removed before it,
+// so that a copy cut short by an ended process is never taken for one.
+LONG SetCopyMark(HKEY hRoot, const RegScriptKey& row, const ScriptArgs& args, bool bSet) {
+    const std::string name = Expand(row.pszPath, args);
+    CRegKeyHolder key;
+    LONG r = bSet ? RegCreateKeyExA(hRoot, Expand(s_szReplacedKeys, args).c_str(), 0, NULL,
+                                    REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, NULL, &key, NULL)
+                  : RegOpenKeyExA(hRoot, Expand(s_szReplacedKeys, args).c_str(), 0, KEY_SET_VALUE, &key);
+    if (r == ERROR_SUCCESS)
+        r = bSet ? RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>("1"), 2)
+                 : RegDeleteValueA(key, name.c_str());
+    return !bSet && r == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : r;
+}
+
+// The whole copy of a row's entry: ERROR_SUCCESS with the tree, or
+// ERROR_FILE_NOT_FOUND when there is none (or only a part of one).
+LONG ReadCopy(HKEY hRoot, const RegScriptKey& row, const ScriptArgs& args, RegTree* pCopy) {
+    CHAR szMark[4];
+    DWORD cb = sizeof(szMark), dwType = 0;
+    CRegKeyHolder key;
+    LONG r = RegOpenKeyExA(hRoot, Expand(s_szReplacedKeys, args).c_str(), 0, KEY_QUERY_VALUE, &key);
+    if (r == ERROR_SUCCESS)
+        r = RegQueryValueExA(key, Expand(row.pszPath, args).c_str(), NULL, &dwType,
+                             reinterpret_cast<BYTE*>(szMark), &cb);
+    if (r == ERROR_MORE_DATA)
+        r = ERROR_SUCCESS;
+    return r == ERROR_SUCCESS ? ReadTree(hRoot, KeptPath(row, args), pCopy) : r;
+}
+
+// Keeps a copy of a row's entry when it is someone else's, before anything
+// is replaced. A whole copy from an earlier registration stays: it holds
+// the entry from before our first registration, whoever has written the
+// entry since.
+LONG CopyForeignEntry(HKEY hRoot, const RegScriptKey& row, const ScriptArgs& args) {
+    RegTree current;
+    LONG r = ReadTree(hRoot, Expand(row.pszPath, args), &current);
+    if (r == ERROR_FILE_NOT_FOUND)
+        return ERROR_SUCCESS;
+    if (r != ERROR_SUCCESS || IsOwnedBy(current, row.pszOwnerValue, OwnerData(row, args)))
+        return r;
+    RegTree earlier;
+    r = ReadCopy(hRoot, row, args, &earlier);
+    if (r != ERROR_FILE_NOT_FOUND)
+        return r;
+    const std::string kept = KeptPath(row, args);
+    r = DeleteTree(hRoot, kept);
+    if (r == ERROR_SUCCESS)
+        r = WriteTree(hRoot, kept, current);
+    if (r == ERROR_SUCCESS)
+        r = SetCopyMark(hRoot, row, args, true);
+    return r;
+}
+
+// Removes a row's entry while it is ours (or gone) and puts the whole copy
+// back in its place; the copy goes only once it is back. An entry someone
+// else has written since stays, and so does the copy, until it can go back.
+LONG RestoreForeignEntry(HKEY hRoot, const RegScriptKey& row, const ScriptArgs& args) {
     const std::string path = Expand(row.pszPath, args);
+    RegTree copy;
+    LONG r = ReadCopy(hRoot, row, args, &copy);
+    if (r != ERROR_SUCCESS && r != ERROR_FILE_NOT_FOUND)
+        return r;
+    const bool bCopy = r == ERROR_SUCCESS;
+    RegTree current;
+    r = ReadTree(hRoot, path, &current);
+    if (r == ERROR_SUCCESS && !IsOwnedBy(current, row.pszOwnerValue, OwnerData(row, args)))
+        return bCopy ? ERROR_SUCCESS : DeleteTree(hRoot, KeptPath(row, args));
+    if (r == ERROR_SUCCESS)
+        r = DeleteTree(hRoot, path);
+    else if (r == ERROR_FILE_NOT_FOUND)
+        r = ERROR_SUCCESS;
+    if (r == ERROR_SUCCESS && bCopy)
+        r = WriteTree(hRoot, path, copy);
+    // A part of a copy (a registration ended while copying) goes too.
+    if (r == ERROR_SUCCESS)
+        r = SetCopyMark(hRoot, row, args, false);
+    if (r == ERROR_SUCCESS)
+        r = DeleteTree(hRoot, KeptPath(row, args));
+    return r;
+}
+
+// Removes one row's key or values. A replaced key keeps the copies that
+// still wait under it (see RestoreForeignEntry).
+LONG RemoveRow(HKEY hRoot, const RegScriptKey& row, const ScriptArgs& args) {
+    const std::string path = Expand(row.pszPath, args);
+    const std::string keep = Expand(s_szReplacedKeys, args);
     LONG r = ERROR_SUCCESS;
     switch (row.eRule) {
         case REGKEY_KEEP:
             r = RemoveValues(hRoot, path, row);
             break;
         case REGKEY_REPLACE:
-            if (row.pszOwnerValue) {
-                // Only our own entry goes; one that someone else has written
-                // since stays, and our copy of the older one is dropped.
-                RegTree current;
-                r = ReadTree(hRoot, path, &current);
-                if (r == ERROR_SUCCESS && IsOwnedBy(current, row.pszOwnerValue, OwnerData(row, args)))
-                    r = DeleteTree(hRoot, path);
-                else if (r == ERROR_SUCCESS)
-                    pKept = NULL;
-                else if (r == ERROR_FILE_NOT_FOUND)
-                    r = ERROR_SUCCESS;
-                if (r == ERROR_SUCCESS && pKept)
-                    r = WriteTree(hRoot, path, *pKept);
-            } else {
-                r = DeleteTree(hRoot, path);
-            }
+            r = row.pszOwnerValue ? RestoreForeignEntry(hRoot, row, args) : DeleteTree(hRoot, path, &keep);
             break;
         case REGKEY_NORMAL: {
             // Deleted unless something else has put subkeys under it.
@@ -342,11 +496,6 @@ LONG RemoveRow(HKEY hRoot, const RegScriptKey& row, const ScriptArgs& args, cons
     return r;
 }
 
-// The copy kept under the class's key for a row.
-std::string KeptPath(const RegScriptKey& row, const ScriptArgs& args) {
-    return Expand(s_szReplacedKeys, args) + "\\" + Expand(row.pszPath, args);
-}
-
 }  // namespace
 
 const RegScript g_scriptCoFileSource = {s_arrFilterKeys,
@@ -359,41 +508,25 @@ HRESULT RegisterScript(HKEY hRoot, const RegScript& script, REFCLSID clsid, HMOD
     if (FAILED(hr))
         return hr;
 
-    // What the script replaces and is someone else's is copied first; a copy
-    // from an earlier registration is kept as it is.
-    std::vector<std::pair<std::string, RegTree>> kept;
+    // What the script replaces and is someone else's is copied before
+    // anything is deleted: a registration ended at any point (a regsvr32
+    // killed) leaves either the entry or its copy.
     for (UINT i = 0; i < script.cKeys; ++i) {
         const RegScriptKey& row = script.pKeys[i];
         if (!row.pszOwnerValue)
             continue;
-        RegTree current;
-        LONG r = ReadTree(hRoot, Expand(row.pszPath, args), &current);
-        if (r == ERROR_SUCCESS && !IsOwnedBy(current, row.pszOwnerValue, OwnerData(row, args))) {
-            kept.emplace_back(KeptPath(row, args), std::move(current));
-            continue;
-        }
-        if (r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND) {
-            RegTree earlier;
-            r = ReadTree(hRoot, KeptPath(row, args), &earlier);
-            if (r == ERROR_SUCCESS)
-                kept.emplace_back(KeptPath(row, args), std::move(earlier));
-        }
-        if (r != ERROR_SUCCESS && r != ERROR_FILE_NOT_FOUND)
+        const LONG r = CopyForeignEntry(hRoot, row, args);
+        if (r != ERROR_SUCCESS) {
+            DSTrace(TRACE_GENERAL, 1, "###Err### RegisterScript(): copy of \"%s\" FAILED lRes = %d\n",
+                    row.pszPath, (int)r);
             return HRESULT_FROM_WIN32(r);
+        }
     }
-
+    // Replacing the class key keeps the copies under it.
+    const std::string keep = Expand(s_szReplacedKeys, args);
     LONG r = ERROR_SUCCESS;
     for (UINT i = 0; i < script.cKeys && r == ERROR_SUCCESS; ++i)
-        r = WriteRow(hRoot, script.pKeys[i], args);
-    // The copies are written last (the class key has just been replaced), and
-    // also after a failure: what was replaced must not be lost.
-    for (const auto& copy : kept) {
-        LONG rCopy = DeleteTree(hRoot, copy.first);
-        if (rCopy == ERROR_SUCCESS)
-            rCopy = WriteTree(hRoot, copy.first, copy.second);
-        if (r == ERROR_SUCCESS)
-            r = rCopy;
-    }
+        r = WriteRow(hRoot, script.pKeys[i], args, keep);
     return HRESULT_FROM_WIN32(r);
 }
 
@@ -403,18 +536,10 @@ HRESULT UnregisterScript(HKEY hRoot, const RegScript& script, REFCLSID clsid, HM
     if (FAILED(hr))
         return hr;
 
-    // Children before parents. A row's kept copy is read before its key is
-    // handled, and always before the class key that holds it goes.
+    // Children before parents: an entry's copy goes back before the class
+    // key that holds it is removed.
     for (UINT i = script.cKeys; i-- > 0;) {
-        const RegScriptKey& row = script.pKeys[i];
-        RegTree copy;
-        LONG r = row.pszOwnerValue ? ReadTree(hRoot, KeptPath(row, args), &copy) : ERROR_FILE_NOT_FOUND;
-        if (r != ERROR_SUCCESS && r != ERROR_FILE_NOT_FOUND)
-            return HRESULT_FROM_WIN32(r);
-        const bool bCopy = r == ERROR_SUCCESS;
-        r = RemoveRow(hRoot, row, args, bCopy ? &copy : NULL);
-        if (r == ERROR_SUCCESS && bCopy)
-            r = DeleteTree(hRoot, KeptPath(row, args));
+        const LONG r = RemoveRow(hRoot, script.pKeys[i], args);
         if (r != ERROR_SUCCESS)
             return HRESULT_FROM_WIN32(r);
     }

@@ -10,11 +10,11 @@ namespace {
 const char kShortBlock[] =
     "[FS] CCachedReadFile::CachedRead() - CacheBlock() - Only [%s] bytes from [%s] required cached.\n";
 
-// Opens the file for reading with read and write sharing, so that the
-// recorder can go on writing it.
+// Opens the file for reading, sharing everything: the recorder goes on
+// writing it, and may delete or rename its file while we read it.
 HRESULT OpenShared(LPCSTR pszFileName, LPCSTR pszWhich, CSmartHandle& shFile) {
-    shFile = CreateFileA(pszFileName, FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                         0, NULL);
+    shFile = CreateFileA(pszFileName, FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         NULL, OPEN_EXISTING, 0, NULL);
     if (shFile)
         return S_OK;
     const DWORD dwErr = GetLastError();
@@ -237,6 +237,14 @@ void CCachedReadFile::CloseFile() {
     InterlockedExchange(&m_lNextIndex, 0);
     m_mapIndex.clear();
     LeaveCriticalSection(&m_csIndex);
+}
+
+BOOL CCachedReadFile::GetFileInformation(BY_HANDLE_FILE_INFORMATION* pInfo) const {
+    if (!m_shManualFile) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return GetFileInformationByHandle(m_shManualFile, pInfo);
 }
 
 LONGLONG CCachedReadFile::GetFileSize() {

@@ -96,7 +96,7 @@ public:
     // Undoes Init, closing a file first.
     void Uninit();
 
-    // Opens the file (ANSI name) with shared read and write access and starts
+    // Opens the file (ANSI name), sharing read, write and delete, and starts
     // the read-ahead thread. E_UNEXPECTED before Init; the system error as an
     // HRESULT when the file or the thread cannot be had; ERROR_BUSY as an
     // HRESULT while the thread of the previous file still refuses to end.
@@ -110,6 +110,9 @@ public:
     // it; -1 when no file is open or the measurement fails. A file found
     // smaller than before loses every cached block from its new end on.
     LONGLONG GetFileSize();
+    // The open file's identity (volume serial number, file index) and the
+    // rest of what the system says of it; FALSE without an open file.
+    BOOL GetFileInformation(BY_HANDLE_FILE_INFORMATION* pInfo) const;
     // The size as last measured, without touching the file.
     LONGLONG GetLastFileSize() const { return m_llFileSize.load(); }
     // True while a file is open (the read-ahead thread exists).

@@ -45,13 +45,43 @@ void FileSourcePage::FinalRelease() {
     m_spPageSite.Release();
 }
 
+void FileSourcePage::FindControl() {
+    if (m_qpOrvexFileSource)
+        return;
+    IOrvexFileSource* pControl = NULL;
+    if (SUCCEEDED(m_objects.QueryFirst(IID_IOrvexFileSource, reinterpret_cast<void**>(&pControl))))
+        m_qpOrvexFileSource.Attach(pControl);
+}
+
+void FileSourcePage::OnObjectsChanged() {
+    DSTrace(TRACE_CONTROLS, 8, "FileSourcePage::OnObjectsChanged\n");
+    // Nothing of an earlier filter is kept: holding it would hold its
+    // recording open for as long as the frame keeps the page.
+    m_qpOrvexFileSource.Release();
+    FindControl();
+    if (!m_hWnd)
+        return;
+    CComPtr<IFileSourceFilter> qpFileSourceFilter;
+    if (m_qpOrvexFileSource)
+        m_qpOrvexFileSource->QueryInterface(IID_IFileSourceFilter,
+                                            reinterpret_cast<void**>(&qpFileSourceFilter));
+    if (qpFileSourceFilter)
+        ShowFilter(qpFileSourceFilter);
+    else
+        SetItemText(IDC_FILE_NAME, "");
+}
+
+void FileSourcePage::ShowFilter(IFileSourceFilter* pFileSourceFilter) {
+    DWORD dwMargin = 0;
+    m_qpOrvexFileSource->GetBuffSize(&dwMargin);
+    m_sliderWaitSize.SetPos((int)(dwMargin / 1024));
+    ShowCurrentFile(pFileSourceFilter);
+    Refresh();
+}
+
 LRESULT FileSourcePage::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&) {
     DSTrace(TRACE_CONTROLS, 8, "FileSourcePage::OnInitDialog\n");
-    if (!m_qpOrvexFileSource) {
-        IOrvexFileSource* pControl = NULL;
-        if (SUCCEEDED(m_objects.QueryFirst(IID_IOrvexFileSource, reinterpret_cast<void**>(&pControl))))
-            m_qpOrvexFileSource.Attach(pControl);
-    }
+    FindControl();
     if (!m_qpOrvexFileSource) {
         ASSERT(m_qpOrvexFileSource.p);
         EndDialog(IDCANCEL);
@@ -60,9 +90,6 @@ LRESULT FileSourcePage::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&) {
 
     m_sliderWaitSize.Attach(this, IDC_WAIT_SLIDER);
     m_sliderWaitSize.SetRange(FILESOURCEPAGE_MIN_MARGIN_KB, FILESOURCEPAGE_MAX_MARGIN_KB);
-    DWORD dwMargin = 0;
-    m_qpOrvexFileSource->GetBuffSize(&dwMargin);
-    m_sliderWaitSize.SetPos((int)(dwMargin / 1024));
 
     CComPtr<IFileSourceFilter> qpFileSourceFilter;
     m_qpOrvexFileSource->QueryInterface(IID_IFileSourceFilter, reinterpret_cast<void**>(&qpFileSourceFilter));
@@ -71,9 +98,7 @@ LRESULT FileSourcePage::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&) {
         EndDialog(IDCANCEL);
         return FALSE;
     }
-    ShowCurrentFile(qpFileSourceFilter);
-
-    Refresh();
+    ShowFilter(qpFileSourceFilter);
 
     m_nTimer = StartTimer(FILESOURCEPAGE_TIMER_ID, FILESOURCEPAGE_TIMER_MS);
     ASSERT(m_nTimer);

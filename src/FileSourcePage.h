@@ -57,6 +57,9 @@ public:
 
     // A dialog the frame did not destroy goes with the page.
     void FinalRelease();
+    // The frame's objects changed: the page follows the new filter, and
+    // holds nothing after SetObjects(0, NULL).
+    void OnObjectsChanged();
 
     LRESULT OnInitDialog(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
     LRESULT OnTimer(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled);
@@ -66,7 +69,7 @@ public:
     LRESULT OnAllowSeeking(WORD wNotifyCode, WORD wID, HWND hWndCtl, BOOL& bHandled);
 
     // The filter's control interface, found among the page's objects when
-    // the dialog first opens; kept from then on.
+    // the dialog opens or the objects change.
     CComPtr<IOrvexFileSource> m_qpOrvexFileSource;
     // The wait-size trackbar (IDC_WAIT_SLIDER).
     CTrackBarCtrl m_sliderWaitSize;
@@ -78,4 +81,8 @@ private:
     void Refresh();
     // Shows the filter's current file name in IDC_FILE_NAME (empty without one).
     void ShowCurrentFile(IFileSourceFilter* pFileSourceFilter);
+    // Finds the control interface among the objects, if none is held yet.
+    void FindControl();
+    // The controls from the filter held now: the margin, the file, the figures.
+    void ShowFilter(IFileSourceFilter* pFileSourceFilter);
 };

@@ -208,6 +208,42 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
 BOOL WINAPI GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize);
 DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer);
 #define GetCurrentDirectory GetCurrentDirectoryA
+// The name made absolute against the current directory, with "." parts and
+// repeated separators dropped. ".." parts stay for the kernel to resolve:
+// taken away by text they would name another file behind a symbolic link.
+// Returns the length written, or the size needed (terminator included) when
+// the buffer is too small; *lpFilePart, when asked for, points at the last
+// part.
+DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, LPSTR* lpFilePart);
+// The same for a wide name, through the ANSI code page (UTF-8 here, so any
+// name converts).
+DWORD WINAPI GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lpBuffer, LPWSTR* lpFilePart);
+#define GetFullPathName GetFullPathNameA
+
+#define FILE_TYPE_UNKNOWN 0x0000
+#define FILE_TYPE_DISK 0x0001
+#define FILE_TYPE_CHAR 0x0002
+#define FILE_TYPE_PIPE 0x0003
+// FILE_TYPE_DISK for every file handle (only regular files can be opened);
+// FILE_TYPE_UNKNOWN with ERROR_INVALID_HANDLE for anything else.
+DWORD WINAPI GetFileType(HANDLE hFile);
+
+typedef struct _BY_HANDLE_FILE_INFORMATION {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD dwVolumeSerialNumber;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+    DWORD nNumberOfLinks;
+    DWORD nFileIndexHigh;
+    DWORD nFileIndexLow;
+} BY_HANDLE_FILE_INFORMATION, *LPBY_HANDLE_FILE_INFORMATION;
+// The volume serial number is the device number and the file index the
+// inode number, so that two handles name the same file exactly when both
+// agree, as on Windows.
+BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation);
 
 // ---------------------------------------------------------------- virtual memory
 #define MEM_COMMIT 0x00001000
@@ -252,6 +288,8 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 BOOL WINAPI FreeLibrary(HMODULE hLibModule);
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+// The same through the ANSI code page (UTF-8 here, so any name converts).
+DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
 #define GetModuleFileName GetModuleFileNameA
 // A module by the address of its code or data (FROM_ADDRESS), by its name
 // ("x.dll" names x.so; the base name is compared) or, for a null name, the

@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <wchar.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -64,6 +65,10 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     const std::string path = ToPosixPath(lpFileName);
     const bool wantsWrite =
         (dwDesiredAccess & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA)) != 0;
+    // An open for attributes alone reads no data: it needs no read right on
+    // the file, and share modes do not apply to it.
+    const bool attributesOnly =
+        !wantsWrite && (dwDesiredAccess & (GENERIC_READ | FILE_READ_DATA | DELETE)) == 0;
 
     // The file is looked at before it is opened: a probe that meets a writer
     // leaves no open behind, which the writer probe's watch would take for a
@@ -82,7 +87,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     // reader that may not write a recording (another user's, the usual case
     // for a recorder running as a service) still learns that it is being
     // written, instead of an access denial that tells nothing.
-    const bool refusesWriters = !(dwShareMode & FILE_SHARE_WRITE);
+    const bool refusesWriters = !attributesOnly && !(dwShareMode & FILE_SHARE_WRITE);
     if (refusesWriters && WriterMayBeActive(path.c_str(), st)) {
         SetLastError(ERROR_SHARING_VIOLATION);
         return INVALID_HANDLE_VALUE;
@@ -90,7 +95,10 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
 
     // O_NONBLOCK keeps a FIFO that replaced the file meanwhile from blocking
     // the open; it is refused below.
-    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    // O_PATH neither needs the read right nor tells inotify watchers of an
+    // open, which the writer probe would take for a new writer.
+    int fd = open(path.c_str(),
+                  attributesOnly ? O_PATH | O_CLOEXEC : O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         int err = errno;
         SetLastError(err == ENOENT && !ParentExists(path) ? ERROR_PATH_NOT_FOUND : Win32ErrorFromErrno(err));
@@ -116,9 +124,11 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
         SetLastError(ERROR_SHARING_VIOLATION);
         return INVALID_HANDLE_VALUE;
     }
-    int fl = fcntl(fd, F_GETFL);
-    if (fl >= 0)
-        fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+    if (!attributesOnly) {
+        int fl = fcntl(fd, F_GETFL);
+        if (fl >= 0)
+            fcntl(fd, F_SETFL, fl & ~O_NONBLOCK);
+    }
 
     // Write access is checked, never exercised: opening for writing would
     // fire close-write notifications at other programs.
@@ -164,7 +174,14 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
         if (n < 0) {
             if (errno == EINTR)
                 continue;
+            // A handle opened for attributes alone has no read right.
             int err = errno;
+            if (err == EBADF) {
+                if (lpNumberOfBytesRead)
+                    *lpNumberOfBytesRead = done;
+                SetLastError(ERROR_ACCESS_DENIED);
+                return FALSE;
+            }
             if (lpNumberOfBytesRead)
                 *lpNumberOfBytesRead = done;
             SetLastError(Win32ErrorFromErrno(err));
@@ -279,6 +296,131 @@ DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
         return len + 1;  // size needed, terminator included
     memcpy(lpBuffer, buf, len + 1);
     return len;
+}
+
+DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, LPSTR* lpFilePart) {
+    if (lpFilePart)
+        *lpFilePart = NULL;
+    if (!lpFileName || !*lpFileName) {
+        SetLastError(ERROR_INVALID_NAME);
+        return 0;
+    }
+    std::string full;
+    if (lpFileName[0] != '/') {
+        char cwd[4096];
+        if (!getcwd(cwd, sizeof(cwd))) {
+            SetLastError(Win32ErrorFromErrno(errno));
+            return 0;
+        }
+        full = cwd;
+        full += '/';
+    }
+    full += lpFileName;
+    // "." parts and repeated separators go; ".." parts stay (see the header).
+    std::string clean;
+    size_t i = 0;
+    while (i < full.size()) {
+        size_t end = full.find('/', i);
+        if (end == std::string::npos)
+            end = full.size();
+        const std::string part = full.substr(i, end - i);
+        if (!part.empty() && part != ".") {
+            clean += '/';
+            clean += part;
+        }
+        i = end + 1;
+    }
+    if (clean.empty() || full.back() == '/')
+        clean += '/';
+    const DWORD len = (DWORD)clean.size();
+    if (!lpBuffer || nBufferLength <= len)
+        return len + 1;
+    memcpy(lpBuffer, clean.c_str(), len + 1);
+    if (lpFilePart) {
+        char* slash = strrchr(lpBuffer, '/');
+        *lpFilePart = slash && slash[1] ? slash + 1 : NULL;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return len;
+}
+
+DWORD WINAPI GetFullPathNameW(LPCWSTR lpFileName, DWORD nBufferLength, LPWSTR lpBuffer, LPWSTR* lpFilePart) {
+    if (lpFilePart)
+        *lpFilePart = NULL;
+    if (!lpFileName || !*lpFileName) {
+        SetLastError(ERROR_INVALID_NAME);
+        return 0;
+    }
+    // A name that is no valid text (a lone surrogate) has no form on disk.
+    const int cb = WideCharToMultiByte(CP_ACP, WC_ERR_INVALID_CHARS, lpFileName, -1, NULL, 0, NULL, NULL);
+    if (cb <= 0)
+        return 0;
+    std::string name((size_t)cb, '\0');
+    WideCharToMultiByte(CP_ACP, WC_ERR_INVALID_CHARS, lpFileName, -1, &name[0], cb, NULL, NULL);
+    const DWORD cbFull = GetFullPathNameA(name.c_str(), 0, NULL, NULL);
+    if (cbFull == 0)
+        return 0;
+    std::string full((size_t)cbFull, '\0');
+    if (GetFullPathNameA(name.c_str(), cbFull, &full[0], NULL) == 0)
+        return 0;
+    const int cch = MultiByteToWideChar(CP_ACP, 0, full.c_str(), -1, NULL, 0);
+    if (cch <= 0)
+        return 0;
+    if (!lpBuffer || nBufferLength < (DWORD)cch)
+        return (DWORD)cch;  // size needed, terminator included
+    MultiByteToWideChar(CP_ACP, 0, full.c_str(), -1, lpBuffer, cch);
+    if (lpFilePart) {
+        LPWSTR slash = wcsrchr(lpBuffer, L'/');
+        *lpFilePart = slash && slash[1] ? slash + 1 : NULL;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return (DWORD)cch - 1;
+}
+
+DWORD WINAPI GetFileType(HANDLE hFile) {
+    KRef r = LookupHandle(hFile, KObject::kFile);
+    if (!r)
+        return FILE_TYPE_UNKNOWN;
+    SetLastError(ERROR_SUCCESS);
+    return FILE_TYPE_DISK;
+}
+
+BOOL WINAPI GetFileInformationByHandle(HANDLE hFile, LPBY_HANDLE_FILE_INFORMATION lpFileInformation) {
+    KRef r = LookupHandle(hFile, KObject::kFile);
+    if (!r)
+        return FALSE;
+    if (!lpFileInformation) {
+        SetLastError(ERROR_NOACCESS);
+        return FALSE;
+    }
+    struct stat st;
+    if (fstat(FileOf(r)->m_fd, &st) != 0) {
+        SetLastError(Win32ErrorFromErrno(errno));
+        return FALSE;
+    }
+    BY_HANDLE_FILE_INFORMATION info = {};
+    info.dwFileAttributes = (st.st_mode & S_IWUSR) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;
+    // FILETIME counts 100 ns from 1601; the epoch lies 11644473600 s later.
+    const auto fileTime = [](const struct timespec& ts) {
+        const ULONGLONG t =
+            ((ULONGLONG)ts.tv_sec + 11644473600ULL) * 10000000ULL + (ULONGLONG)ts.tv_nsec / 100;
+        FILETIME ft;
+        ft.dwLowDateTime = (DWORD)t;
+        ft.dwHighDateTime = (DWORD)(t >> 32);
+        return ft;
+    };
+    info.ftCreationTime = fileTime(st.st_ctim);
+    info.ftLastAccessTime = fileTime(st.st_atim);
+    info.ftLastWriteTime = fileTime(st.st_mtim);
+    info.dwVolumeSerialNumber = (DWORD)st.st_dev;
+    info.nFileSizeHigh = (DWORD)((ULONGLONG)st.st_size >> 32);
+    info.nFileSizeLow = (DWORD)st.st_size;
+    info.nNumberOfLinks = (DWORD)st.st_nlink;
+    info.nFileIndexHigh = (DWORD)((ULONGLONG)st.st_ino >> 32);
+    info.nFileIndexLow = (DWORD)st.st_ino;
+    *lpFileInformation = info;
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
 }
 
 }  // extern "C"

@@ -19,6 +19,8 @@
 // created again) by this process or another.
 #include "kobject.h"
 
+#include <compat/compat.h>
+
 #include <errno.h>
 #include <fcntl.h>
 #include <pwd.h>
@@ -29,7 +31,9 @@
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
+#include <wchar.h>
 
+#include <atomic>
 #include <iterator>
 #include <map>
 #include <memory>
@@ -443,12 +447,19 @@ void ReadStore(Store* store) {
     Load(dir + "/registry", store, &err);
 }
 
+// The controls of compat/compat.h: a process that may not write the
+// registry, and one that stops changing it after a number of changes.
+std::atomic<bool> g_bWritable{true};
+std::atomic<long> g_nChangeBudget{-1};
+
 // Runs one change on the store read afresh under the locks and writes the
 // result back when fn reports a change. fn returns a Win32 error; on error
 // nothing is written.
 template <class F>
 LONG ChangeStore(F fn) {
     std::lock_guard<std::mutex> g(ChangeLock());
+    if (g_nChangeBudget.load() == 0)
+        return ERROR_WRITE_FAULT;
     const std::string dir = StoreDir();
     if (dir.empty())
         return ERROR_PATH_NOT_FOUND;
@@ -467,7 +478,18 @@ LONG ChangeStore(F fn) {
     const LONG r = fn(store, &bChanged);
     if (r != ERROR_SUCCESS || !bChanged)
         return r;
-    return (LONG)Save(dir, store, loaded == kCorrupt);
+    const LONG saved = (LONG)Save(dir, store, loaded == kCorrupt);
+    if (saved == ERROR_SUCCESS && g_nChangeBudget.load() > 0)
+        --g_nChangeBudget;
+    return saved;
+}
+
+// The write rights a low-integrity process is refused on the user's keys.
+constexpr REGSAM kWriteRights =
+    KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | WRITE_DAC | WRITE_OWNER;
+
+LONG CheckWritable(REGSAM access) {
+    return !g_bWritable.load() && (access & kWriteRights) ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
 }
 
 // ---------------------------------------------------------------- keys and handles
@@ -609,6 +631,9 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, 
     }
     ref.id = key->id;
     ref.access = MapAccess(samDesired);
+    r = CheckWritable(ref.access);
+    if (r != ERROR_SUCCESS)
+        return r;
     return NewHandle(ref, phkResult);
 }
 
@@ -622,6 +647,8 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD dwOp
     KeyRef ref;
     std::vector<std::string> names;
     LONG r = ResolvePath(hKey, lpSubKey, &ref, &names);
+    if (r == ERROR_SUCCESS)
+        r = CheckWritable(KEY_CREATE_SUB_KEY | MapAccess(samDesired));
     if (r != ERROR_SUCCESS)
         return r;
     DWORD dwDisposition = REG_OPENED_EXISTING_KEY;
@@ -847,3 +874,87 @@ LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD l
 }
 
 }  // extern "C"
+
+extern "C" void CompatSetRegistryWritable(BOOL bWritable) {
+    g_bWritable.store(bWritable != FALSE);
+}
+
+extern "C" void CompatSetRegistryChangeBudget(long nChanges) {
+    g_nChangeBudget.store(nChanges < 0 ? -1 : nChanges);
+}
+
+namespace {
+
+// A wide name or text in the ANSI code page; false when it has none.
+bool ToAnsi(LPCWSTR psz, size_t cch, std::string* pOut) {
+    pOut->clear();
+    if (cch == 0)
+        return true;
+    const int cb = WideCharToMultiByte(CP_ACP, 0, psz, (int)cch, NULL, 0, NULL, NULL);
+    if (cb <= 0)
+        return false;
+    pOut->resize((size_t)cb);
+    return WideCharToMultiByte(CP_ACP, 0, psz, (int)cch, &(*pOut)[0], cb, NULL, NULL) == cb;
+}
+
+bool IsText(DWORD dwType) {
+    return dwType == REG_SZ || dwType == REG_EXPAND_SZ;
+}
+
+}  // namespace
+
+extern "C" LONG WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
+                                      DWORD cbData) {
+    std::string name;
+    if (lpValueName && !ToAnsi(lpValueName, wcslen(lpValueName), &name))
+        return ERROR_NO_UNICODE_TRANSLATION;
+    if (!IsText(dwType) || !lpData)
+        return RegSetValueExA(hKey, lpValueName ? name.c_str() : NULL, 0, dwType, lpData, cbData);
+    std::string text;
+    if (!ToAnsi(reinterpret_cast<LPCWSTR>(lpData), cbData / sizeof(WCHAR), &text))
+        return ERROR_NO_UNICODE_TRANSLATION;
+    return RegSetValueExA(hKey, lpValueName ? name.c_str() : NULL, 0, dwType,
+                          reinterpret_cast<const BYTE*>(text.data()), (DWORD)text.size());
+}
+
+extern "C" LONG WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lpType,
+                                        LPBYTE lpData, LPDWORD lpcbData) {
+    if (lpData && !lpcbData)
+        return ERROR_INVALID_PARAMETER;
+    std::string name;
+    if (lpValueName && !ToAnsi(lpValueName, wcslen(lpValueName), &name))
+        return ERROR_FILE_NOT_FOUND;
+    DWORD dwType = REG_NONE, cb = 0;
+    LONG r = RegQueryValueExA(hKey, lpValueName ? name.c_str() : NULL, NULL, &dwType, NULL, &cb);
+    if (r != ERROR_SUCCESS)
+        return r;
+    std::string data(cb, '\0');
+    r = RegQueryValueExA(hKey, lpValueName ? name.c_str() : NULL, NULL, &dwType,
+                         reinterpret_cast<BYTE*>(&data[0]), &cb);
+    if (r != ERROR_SUCCESS)
+        return r;
+    data.resize(cb);
+    if (lpType)
+        *lpType = dwType;
+    std::wstring wide;
+    if (IsText(dwType) && !data.empty()) {
+        const int cch = MultiByteToWideChar(CP_ACP, 0, data.data(), (int)data.size(), NULL, 0);
+        if (cch <= 0)
+            return ERROR_INVALID_DATA;
+        wide.resize((size_t)cch);
+        MultiByteToWideChar(CP_ACP, 0, data.data(), (int)data.size(), &wide[0], cch);
+    }
+    const BYTE* pSrc = IsText(dwType) ? reinterpret_cast<const BYTE*>(wide.data())
+                                      : reinterpret_cast<const BYTE*>(data.data());
+    const DWORD cbOut = IsText(dwType) ? (DWORD)(wide.size() * sizeof(WCHAR)) : (DWORD)data.size();
+    if (lpcbData) {
+        if (lpData && *lpcbData < cbOut) {
+            *lpcbData = cbOut;
+            return ERROR_MORE_DATA;
+        }
+        if (lpData)
+            memcpy(lpData, pSrc, cbOut);
+        *lpcbData = cbOut;
+    }
+    return ERROR_SUCCESS;
+}

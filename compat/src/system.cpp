@@ -361,6 +361,29 @@ DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize) 
     return len;
 }
 
+DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
+    char buf[4096];
+    const DWORD len = GetModuleFileNameA(hModule, buf, sizeof(buf));
+    if (len == 0 || len >= sizeof(buf))
+        return 0;
+    if (!lpFilename || nSize == 0) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    const int cch = MultiByteToWideChar(CP_ACP, 0, buf, -1, NULL, 0);
+    if (cch <= 0)
+        return 0;
+    if ((DWORD)cch > nSize) {
+        MultiByteToWideChar(CP_ACP, 0, buf, -1, lpFilename, (int)nSize - 1);
+        lpFilename[nSize - 1] = 0;
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return nSize;
+    }
+    MultiByteToWideChar(CP_ACP, 0, buf, -1, lpFilename, cch);
+    SetLastError(ERROR_SUCCESS);
+    return (DWORD)cch - 1;
+}
+
 BOOL WINAPI GetModuleHandleExA(DWORD dwFlags, LPCSTR lpModuleName, HMODULE* phModule) {
     const DWORD kKnown = GET_MODULE_HANDLE_EX_FLAG_PIN | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT |
                          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS;

@@ -244,6 +244,10 @@ bool CFilterChainParser::GetPinMediaType(CTextBuffer& text, IPin* pPin) {
 }
 
 void DumpGraphToLog(IFilterGraph* pGraph) {
+    // Without a log the graph is not walked at all.
+    ILogObject* pLog = NULL;
+    if (FAILED(GetLogObject(&pLog)))
+        return;
     if (!pGraph) {
         DSTrace(TRACE_GENERAL, 2, "###Err### _FilterBase::ParseGraphToLogFile(): empty graph pointer\n");
         return;
@@ -257,13 +261,10 @@ void DumpGraphToLog(IFilterGraph* pGraph) {
                 hr);
         return;
     }
-    ILogObject* pLog = NULL;
-    if (SUCCEEDED(GetLogObject(&pLog))) {
-        // The log library is foreign code: whatever it throws stays here.
-        try {
-            pLog->Write((ULONG)strlen(pszChain), pszChain);
-        } catch (...) {
-        }
+    // The log library is foreign code: whatever it throws stays here.
+    try {
+        pLog->Write((ULONG)strlen(pszChain), pszChain);
+    } catch (...) {
     }
     CoTaskMemFree(pszChain);
 }

@@ -47,8 +47,9 @@ private:
     CHAR m_szName[256];  // class names
 };
 
-// Writes the dump of the graph to the log library, when there is one; the
-// filter base calls it when the filter leaves the stopped state. A null graph
+// Writes the dump of the graph to the log library, when there is one (without
+// one the graph is not walked); the filter base calls it when the filter
+// leaves the stopped state, holding none of its locks. A null graph
 // (a filter that has not joined one) or a dump that fails is traced and
 // otherwise ignored: the dump never changes the state change.
 void DumpGraphToLog(IFilterGraph* pGraph);

@@ -15,6 +15,7 @@
 //
 // Activate creates the dialog as a child of the frame's window (its
 // WM_INITDIALOG finds the objects SetObjects kept), Deactivate destroys it.
+// SetObjects tells the page through OnObjectsChanged.
 // The page's title, document string and help file are string resources of
 // the module; the size comes from the dialog template. A page that never
 // sets m_bDirty is never dirty, and Apply does nothing.
@@ -128,10 +129,18 @@ public:
     STDMETHOD(SetObjects)(ULONG nObjects, IUnknown** ppUnk) override {
         DSTrace(TRACE_CONTROLS, 2, "IPropertyPageImpl::SetObjects( nObjects = %u )\n", (UINT)nObjects);
         const HRESULT hr = m_objects.Set(nObjects, ppUnk);
-        if (FAILED(hr))
+        if (FAILED(hr)) {
             DSTrace(TRACE_CONTROLS, 1, "Error : IPropertyPageImpl::SetObjects FAILED hr = 0x%08X\n", hr);
+            return hr;
+        }
+        static_cast<T*>(this)->OnObjectsChanged();
         return hr;
     }
+
+    // Called after SetObjects has kept a new list (empty after
+    // SetObjects(0, NULL)): a page that holds something of the old objects
+    // lets go of it and follows the new ones.
+    void OnObjectsChanged() {}
 
     STDMETHOD(Show)(UINT nCmdShow) override {
         DSTrace(TRACE_CONTROLS, 2, "IPropertyPageImpl::Show\n");

@@ -262,3 +262,8 @@ HRESULT GetLogObject(ILogObject** ppLog) {
     *ppLog = s_logLibrary.GetLog();
     return *ppLog ? S_OK : E_POINTER;
 }
+
+HRESULT RefuseCall(HRESULT hr, LPCSTR pszWhat) {
+    DSTrace(TRACE_APP1, 1, "###Err### %s - refused hr = 0x%08X\n", pszWhat, hr);
+    return hr;
+}

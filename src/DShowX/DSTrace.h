@@ -76,6 +76,14 @@ BOOL IsThreadInAssert(DWORD dwThreadId);
             AssertFailed(__FILE__, __LINE__, #expr); \
     } while (0)
 
+// Refuses a call whose arguments or moment come from outside the component
+// (a caller's null, a splitter's bad range, a pin whose filter is in no
+// graph): traces "###Err### <what> - refused hr = 0x%08X" at level 1 and
+// returns hr. No assertion: the question box would freeze the caller's
+// thread, and Abort would end the host process for its mistake. ASSERT stays
+// for the component's own invariants.
+HRESULT RefuseCall(HRESULT hr, LPCSTR pszWhat);
+
 // Writes "name=0x%08X (%i)\nnote\n" and the platform's description of the
 // code into pszBuffer (FORMAT_ERROR_BUFFER_SIZE bytes), without trailing
 // blanks and line breaks. A null note writes "no message". Returns pszBuffer,

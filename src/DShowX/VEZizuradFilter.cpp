@@ -83,6 +83,7 @@ void _SourceFilterBase::ResetSourceFilter() {
     ResetFilterBase();
     m_tStart = 0;
     m_bDumpGraph = true;
+    m_bDumpPending = false;
 }
 
 HRESULT _SourceFilterBase::SetState(FILTER_STATE eState, REFERENCE_TIME tStart) {
@@ -95,9 +96,10 @@ HRESULT _SourceFilterBase::SetState(FILTER_STATE eState, REFERENCE_TIME tStart) 
                 eState == State_Paused ? "State_Paused" : "State_Running", hr);
         return hr;
     }
-    // Once each time the filter leaves the stopped state.
+    // Once each time the filter leaves the stopped state; written by
+    // ChangeState once the locks are let go.
     if (eState != State_Stopped && m_bDumpGraph)
-        ParseGraphToLogFile();
+        m_bDumpPending = true;
     m_bDumpGraph = eState == State_Stopped;
     if (eState == State_Running)
         m_tStart = tStart;
@@ -135,10 +137,23 @@ STDMETHODIMP CFilterBase::GetClassID(CLSID* pClassID) {
 }
 
 HRESULT CFilterBase::ChangeState(FILTER_STATE eState, REFERENCE_TIME tStart) {
-    CObjectLock<_FilterBase> lock(this);
-    LockState();
-    const HRESULT hr = SetState(eState, tStart);
-    UnlockState();
+    CComPtr<IFilterGraph> spDumpGraph;
+    HRESULT hr;
+    {
+        CObjectLock<_FilterBase> lock(this);
+        LockState();
+        hr = SetState(eState, tStart);
+        if (m_bDumpPending) {
+            m_bDumpPending = false;
+            spDumpGraph = m_pFilterGraphJoin;
+        }
+        UnlockState();
+    }
+    // The walk calls every filter of the graph, and reads need the state
+    // lock: it runs with no lock of ours held, and only when there is a log
+    // to write to.
+    if (spDumpGraph)
+        DumpGraphToLog(spDumpGraph);
     return hr;
 }
 

@@ -54,10 +54,10 @@ protected:
 // A source filter with one output pin: the pin's attachment while the filter
 // is in a graph, and the rule that a filter whose pin is not connected cannot
 // leave the stopped state. The graph is dumped to the log each time the
-// filter leaves the stopped state.
+// filter leaves the stopped state, by CFilterBase once it holds no lock.
 class _SourceFilterBase : public _FilterBase {
 public:
-    _SourceFilterBase() : m_tStart(0), m_bDumpGraph(true) {}
+    _SourceFilterBase() : m_tStart(0), m_bDumpGraph(true), m_bDumpPending(false) {}
 
     // The output pin: its base and its IPin, or null without a pin.
     virtual _PinBase* GetOutputPinBase() = 0;
@@ -78,7 +78,8 @@ protected:
     void ResetSourceFilter();
 
     REFERENCE_TIME m_tStart;
-    bool m_bDumpGraph;  // the next Pause or Run writes the graph to the log
+    bool m_bDumpGraph;    // the next Pause or Run writes the graph to the log
+    bool m_bDumpPending;  // SetState asks its caller to write it, with no lock held
 };
 
 // IBaseFilter (with IMediaFilter and IPersist) over _SourceFilterBase, and

@@ -34,6 +34,15 @@ private:
     std::string m_key;
 };
 
+// Platform controls a test may not have (they exist in the Linux platform
+// layer; under Wine they answer false and do nothing):
+// the registry fails every change after n more (-1: no limit), as for a
+// process ended in the middle of its changes;
+bool LimitRegistryChanges(long n);
+// opens that ask for a right to change a key fail, as in a low-integrity
+// or sandboxed process.
+bool SetRegistryWritable(bool bWritable);
+
 // Deletes a key and everything under it: ERROR_SUCCESS, or the first failure
 // (ERROR_FILE_NOT_FOUND when the key is not there).
 LONG DeleteKeyTree(HKEY hRoot, const std::string& path);

@@ -1,5 +1,10 @@
 #include "TestProcess.h"
 
+#include <windows.h>
+#include <compat/compat.h>
+
+#include "RegistrySandbox.h"
+
 #include <signal.h>
 #include <stdlib.h>
 #include <spawn.h>
@@ -21,6 +26,16 @@ std::string ProgramDir() {
     buf[n] = 0;
     std::string path(buf);
     return path.substr(0, path.rfind('/') + 1);
+}
+
+bool LimitRegistryChanges(long n) {
+    CompatSetRegistryChangeBudget(n);
+    return true;
+}
+
+bool SetRegistryWritable(bool bWritable) {
+    CompatSetRegistryWritable(bWritable ? TRUE : FALSE);
+    return true;
 }
 
 std::string HelperPath(const std::string& name) {

@@ -2,6 +2,8 @@
 
 #include "TestProcess.h"
 
+#include "RegistrySandbox.h"
+
 namespace testsupport {
 
 std::string ProgramDir() {
@@ -17,6 +19,14 @@ std::string HelperPath(const std::string& name) {
 
 std::string ModuleFile(const std::string& base) {
     return base + ".dll";
+}
+
+bool LimitRegistryChanges(long) {
+    return false;
+}
+
+bool SetRegistryWritable(bool) {
+    return false;
 }
 
 bool HasMediaRuntime() {

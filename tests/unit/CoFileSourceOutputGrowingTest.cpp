@@ -59,6 +59,8 @@ TEST(PinGrowing, SequentialReadsFollowARecorderProcess) {
     EXPECT_EQ(107374182400LL, llTotal);
 
     std::atomic<bool> bWriterClosed{false};
+    // Like a splitter's, the reading thread does not read during a flush.
+    std::atomic<bool> bFlushing{false};
     std::atomic<long> nFlushes{0};
     std::atomic<long long> nReads{0}, nBytes{0}, nBad{0}, nEarly{0}, nWaitMs{0}, nLongestMs{0};
     std::atomic<LONGLONG> llTail{-1};
@@ -68,6 +70,11 @@ TEST(PinGrowing, SequentialReadsFollowARecorderProcess) {
         for (LONGLONG pos = 0;; pos += kPiece) {
             std::fill(buf.begin(), buf.end(), 0xCD);
             const long flushesBefore = nFlushes;
+            if (bFlushing) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                pos -= kPiece;
+                continue;
+            }
             const auto t0 = Clock::now();
             const HRESULT hr = pin->SyncRead(pos, kPiece, buf.data());
             const auto t1 = Clock::now();
@@ -103,12 +110,14 @@ TEST(PinGrowing, SequentialReadsFollowARecorderProcess) {
     long long flushMs = -1;
     if (readertest::WaitUntil([&] { return sizeNow() == kTotal && pin->GetWaitSize() != 0; }, 30000)) {
         const auto returnedBefore = tReturned.load();
+        bFlushing = true;
         ++nFlushes;
         const auto t0 = Clock::now();
         pin->BeginFlush();
         readertest::WaitUntil([&] { return tReturned.load() != returnedBefore; }, 5000);
         flushMs = Ms(Clock::now() - t0);
         pin->EndFlush();
+        bFlushing = false;
     }
     EXPECT_EQ(0, recorder.Wait(60000));
     bWriterClosed = true;

@@ -119,12 +119,44 @@ TEST_F(ScriptRules, SomeoneElsesEntryIsKeptAsideAndPutBack) {
     EXPECT_EQ(theirs, Tree("Entry"));
     EXPECT_EQ("[.]\n", Tree("CLSID"));
 
-    // An entry someone else has written after us is left alone.
+    // An entry someone else has written after us is left alone, and the
+    // copy of the original waits (also through another registration of
+    // ours) until it can go back: after that one has removed its entry.
     ASSERT_EQ(S_OK, Register());
     Put("Entry", "Owner", "{00000000-0000-0000-0000-000000000001}");
     const std::string later = Tree("Entry");
     ASSERT_EQ(S_OK, Unregister());
     EXPECT_EQ(later, Tree("Entry"));
+    EXPECT_EQ(theirs, Tree(copy));
+    ASSERT_EQ(S_OK, Register());
+    EXPECT_EQ(theirs, Tree(copy));
+    ASSERT_EQ(S_OK, Unregister());
+    EXPECT_EQ(theirs, Tree("Entry"));
+    EXPECT_EQ("[.]\n", Tree("CLSID"));
+}
+
+// A registration ended after any number of its changes (a regsvr32 killed)
+// leaves the entry it replaces or a whole copy of it, and a registration
+// run to its end afterwards still puts the original back when it goes.
+TEST_F(ScriptRules, ARegistrationEndedAnywhereLosesNoEntry) {
+    if (!testsupport::LimitRegistryChanges(-1))
+        GTEST_SKIP() << "the platform's registry cannot be stopped after a number of changes";
+    Put("Entry", "0", "theirs");
+    Put("Entry", "Owner", "{e436ebb5-524f-11ce-9f53-0020af0ba770}");
+    Put("Entry\\Deep", "v", "1");
+    const std::string theirs = Tree("Entry");
+    const std::string copy = std::string("CLSID\\") + kClsidText + "\\Replaced Keys\\Entry";
+    for (long n = 0; n < 200; ++n) {
+        testsupport::LimitRegistryChanges(n);
+        const HRESULT hr = Register();
+        testsupport::LimitRegistryChanges(-1);
+        EXPECT_TRUE(Tree("Entry") == theirs || Tree(copy) == theirs) << "ended after " << n << " changes";
+        ASSERT_EQ(S_OK, Register());
+        ASSERT_EQ(S_OK, Unregister());
+        EXPECT_EQ(theirs, Tree("Entry")) << "ended after " << n << " changes";
+        if (SUCCEEDED(hr))
+            break;
+    }
     EXPECT_EQ("[.]\n", Tree("CLSID"));
 }
 

@@ -41,6 +41,18 @@ unsigned CompatLastOpenFileName(struct tagOFNA* pofn);
 #define COMPAT_WRITER_IDLE_DEFAULT 10000
 void CompatSetWriterIdleTime(DWORD milliseconds);
 
+// Stands in for a process that may not write the registry (a low-integrity
+// or sandboxed host): with FALSE, every open or creation of a key that asks
+// for a right to change it fails with ERROR_ACCESS_DENIED, as Windows refuses
+// it; reading goes on. TRUE (the default) restores it.
+void CompatSetRegistryWritable(BOOL bWritable);
+
+// Stands in for a process that ends in the middle of a run of registry
+// changes: after nChanges more changes every change fails with
+// ERROR_WRITE_FAULT and leaves the store as it is. -1 (the default) removes
+// the limit.
+void CompatSetRegistryChangeBudget(long nChanges);
+
 #ifdef __cplusplus
 }
 #endif
