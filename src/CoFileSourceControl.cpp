@@ -18,9 +18,8 @@ STDMETHODIMP CCoFileSource::GetBuffSize(DWORD* _pdwBuffSizeKb) {
     CFileSourceOutput* pPin = Pin();
     if (!pPin)
         return E_UNEXPECTED;
-    ASSERT(_pdwBuffSizeKb);
     if (!_pdwBuffSizeKb)
-        return E_POINTER;
+        return RefuseCall(E_POINTER, "CCoFileSource::GetBuffSize - null _pdwBuffSizeKb");
     *_pdwBuffSizeKb = pPin->GetBuffSize();
     return S_OK;
 }
@@ -29,9 +28,8 @@ STDMETHODIMP CCoFileSource::GetFileSize(LONGLONG* _pn64FileSize, LONG* _plWriteS
     CFileSourceOutput* pPin = Pin();
     if (!pPin)
         return E_UNEXPECTED;
-    ASSERT(_pn64FileSize);
     if (!_pn64FileSize)
-        return E_POINTER;
+        return RefuseCall(E_POINTER, "CCoFileSource::GetFileSize - null _pn64FileSize");
     // The size the cache last saw: the file is not measured for a figure.
     const LONGLONG llSize = pPin->GetFileLength(FALSE);
     *_pn64FileSize = llSize < 0 ? 0 : llSize;
@@ -44,9 +42,8 @@ STDMETHODIMP CCoFileSource::GetReadPos(LONGLONG* _pn64ReadPos, LONG* _plReadSpee
     CFileSourceOutput* pPin = Pin();
     if (!pPin)
         return E_UNEXPECTED;
-    ASSERT(_pn64ReadPos);
     if (!_pn64ReadPos)
-        return E_POINTER;
+        return RefuseCall(E_POINTER, "CCoFileSource::GetReadPos - null _pn64ReadPos");
     return pPin->GetReadPos(_pn64ReadPos, _plReadSpeed);
 }
 
@@ -54,9 +51,8 @@ STDMETHODIMP CCoFileSource::GetWaitSize(DWORD* _pdwWaitSize) {
     CFileSourceOutput* pPin = Pin();
     if (!pPin)
         return E_UNEXPECTED;
-    ASSERT(_pdwWaitSize);
     if (!_pdwWaitSize)
-        return E_POINTER;
+        return RefuseCall(E_POINTER, "CCoFileSource::GetWaitSize - null _pdwWaitSize");
     *_pdwWaitSize = pPin->GetWaitSize();
     return S_OK;
 }

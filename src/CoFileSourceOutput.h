@@ -201,6 +201,9 @@ public:
     // True when the 13 bytes at the handle's position begin with the MPEG-2
     // pack start code.
     static bool IsMPEGFile(HANDLE _hFile);
+    // How long a growing file may stay the same size before the admission
+    // wait gives up (ADMISSION_STALL_TIME; shortened by tests).
+    void SetAdmissionStallTime(DWORD dwMilliseconds) { m_dwAdmissionStall = dwMilliseconds; }
 
     // ---- the read path (CoFileSourceOutputRead.cpp)
     HRESULT InternalSyncRead(LONGLONG llPosition, LONG lLength, BYTE* pBuffer);
@@ -303,6 +306,7 @@ private:
     std::atomic<LONGLONG> m_llFinishedSize;  // the size the file was last judged finished at
     LONG volatile m_lWriterSeen;             // tick count of the last sight of a writer or of growth
     LONG volatile m_lLoadTicket;             // counts SetFileName calls; a newer one ends a waiting one
+    DWORD m_dwAdmissionStall;                // ADMISSION_STALL_TIME; under m_csFile
 
     CRITICAL_SECTION m_csGate;
     LONG m_nActive;

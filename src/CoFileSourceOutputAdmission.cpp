@@ -276,7 +276,7 @@ HRESULT CFileSourceOutput::WaitForAdmission(LONG lTicket) {
         }
         // A recorder that stalls must not hold the caller (the graph
         // manager's RenderFile, a player's user-interface thread) for ever.
-        if (dwNow - dwGrown >= ADMISSION_STALL_TIME) {
+        if (dwNow - dwGrown >= m_dwAdmissionStall) {
             hr = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
             break;
         }

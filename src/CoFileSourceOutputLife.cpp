@@ -32,6 +32,7 @@ CFileSourceOutput::CFileSourceOutput()
       m_llFinishedSize(0),
       m_lWriterSeen(0),
       m_lLoadTicket(0),
+      m_dwAdmissionStall(ADMISSION_STALL_TIME),
       m_nActive(0),
       m_bClosing(false),
       m_bFileOpen(false),
@@ -196,9 +197,8 @@ void CFileSourceOutput::SetPositions(LONGLONG llReadPos, LONGLONG llWritePos) {
 }
 
 HRESULT CFileSourceOutput::GetReadPos(LONGLONG* pllReadPos, LONG* plReadSpeed) {
-    ASSERT(pllReadPos);
     if (!pllReadPos)
-        return E_POINTER;
+        return RefuseCall(E_POINTER, "CFileSourceOutput::GetReadPos - null pllReadPos");
     EnterCriticalSection(&m_csStats);
     *pllReadPos = m_llReadPos;
     if (plReadSpeed)

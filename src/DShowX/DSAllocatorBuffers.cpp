@@ -19,14 +19,14 @@ HRESULT CAllocatorBuffers::Correct(ALLOCATOR_PROPERTIES& rgProps) {
     // negative value is refused before the test: the most negative one would
     // pass it.
     const DWORD dwAlign = (DWORD)rgProps.cbAlign;
-    if (rgProps.cbAlign < 0 || ((0u - dwAlign) & dwAlign) != dwAlign) {
-        ASSERT(!_T("CCAllocatorBuffers::Correct(): Alignment requested not a power of 2"));
-        return VFW_E_BADALIGN;
-    }
-    if (rgProps.cBuffers < 1 || rgProps.cbBuffer < 1) {
-        ASSERT(!_T("CAllocatorBuffers::Correct() : Invalid numbers of buffers or buffer size"));
-        return VFW_E_SIZENOTSET;
-    }
+    // The request comes from whoever asks the allocator: refused with a
+    // code, not questioned.
+    if (rgProps.cbAlign < 0 || ((0u - dwAlign) & dwAlign) != dwAlign)
+        return RefuseCall(VFW_E_BADALIGN,
+                          "CCAllocatorBuffers::Correct(): Alignment requested not a power of 2");
+    if (rgProps.cBuffers < 1 || rgProps.cbBuffer < 1)
+        return RefuseCall(VFW_E_SIZENOTSET,
+                          "CAllocatorBuffers::Correct() : Invalid numbers of buffers or buffer size");
     // A negative prefix would put the first buffer's prefix before the block.
     if (rgProps.cbPrefix < 0)
         return E_INVALIDARG;

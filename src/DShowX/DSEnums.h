@@ -46,9 +46,8 @@ protected:
     template <class TData>
     HRESULT BeginGetData(TData** ppData) {
         ASSERT(m_pSource != NULL);
-        ASSERT(ppData != NULL);
         if (!ppData)
-            return E_POINTER;
+            return RefuseCall(E_POINTER, "IEnum::Next - null result pointer");
         *ppData = NULL;
         return m_pSource ? S_OK : E_UNEXPECTED;
     }

@@ -88,9 +88,8 @@ STDMETHODIMP CMediaSample::GetPointer(BYTE** ppBuffer) {
     // Addresses are printed by their low 32 bits, as the text's conversion takes.
     DSTrace(TRACE_COM, 12, "%sIMediaSample::GetPointer(): pBuffer=0x%X\n", GetDebugPrefix(),
             (UINT)(UINT_PTR)m_pBuffer);
-    ASSERT(ppBuffer != NULL);
     if (!ppBuffer)
-        return E_POINTER;
+        return RefuseCall(E_POINTER, "CMediaSample::GetPointer - null ppBuffer");
     ASSERT(m_pBuffer != NULL);
     *ppBuffer = m_pBuffer;
     return m_pBuffer ? S_OK : E_FAIL;
@@ -109,10 +108,8 @@ STDMETHODIMP CMediaSample::GetTime(REFERENCE_TIME* pTimeStart, REFERENCE_TIME* p
     DSTrace(TRACE_COM, 12, "%sIMediaSample::GetTime(), tS=%s  tE=%s\n", GetDebugPrefix(),
             TimeText(bStart, m_tStart, szStart),
             bStop ? RefTime2Str(m_tStop, szStop) : TimeText(bStart, m_tStart + 1, szStop));
-    ASSERT(pTimeStart != NULL);
-    ASSERT(pTimeEnd != NULL);
     if (!pTimeStart || !pTimeEnd)
-        return E_INVALIDARG;
+        return RefuseCall(E_INVALIDARG, "CMediaSample::GetTime - null pTimeStart or pTimeEnd");
     if (bStop) {
         *pTimeStart = m_tStart;
         *pTimeEnd = m_tStop;
@@ -214,9 +211,8 @@ STDMETHODIMP CMediaSample::SetActualDataLength(LONG lLen) {
 
 STDMETHODIMP CMediaSample::GetMediaType(AM_MEDIA_TYPE** ppMediaType) {
     DSTrace(TRACE_COM, 12, "%sIMediaSample::GetMediaType()\n", GetDebugPrefix());
-    ASSERT(ppMediaType != NULL);
     if (!ppMediaType)
-        return E_POINTER;
+        return RefuseCall(E_POINTER, "CMediaSample::GetMediaType - null ppMediaType");
     if (m_dwFlags & AM_SAMPLE_TYPECHANGED) {
         ASSERT(m_pMediaType != NULL);
         *ppMediaType = MTDup(m_pMediaType);
@@ -248,10 +244,8 @@ STDMETHODIMP CMediaSample::GetMediaTime(LONGLONG* pTimeStart, LONGLONG* pTimeEnd
     const bool bValid = (m_dwFlags & SAMPLE_MEDIATIMEVALID) != 0;
     DSTrace(TRACE_COM, 12, "%sIMediaSample::GetMediaTime(): mS=%I64i  mE=%I64i\n", GetDebugPrefix(),
             bValid ? m_mtStart : 0, bValid ? m_mtStop : 0);
-    ASSERT(pTimeStart != NULL);
-    ASSERT(pTimeEnd != NULL);
     if (!pTimeStart || !pTimeEnd)
-        return E_INVALIDARG;
+        return RefuseCall(E_INVALIDARG, "CMediaSample::GetMediaTime - null pTimeStart or pTimeEnd");
     if (bValid) {
         *pTimeStart = m_mtStart;
         *pTimeEnd = m_mtStop;
@@ -289,9 +283,8 @@ STDMETHODIMP CMediaSample::GetProperties(DWORD cbProperties, BYTE* pbProperties)
     DSTrace(TRACE_COM, 12, "%sIMediaSample2::GetProperties( cbProps=%u )\n", GetDebugPrefix(), cbProperties);
     if (cbProperties == 0)
         return S_OK;
-    ASSERT(pbProperties != NULL);
     if (!pbProperties)
-        return E_POINTER;
+        return RefuseCall(E_POINTER, "CMediaSample::GetProperties - null pbProperties");
 
     const DWORD cbCopy = cbProperties < kPropsSize ? cbProperties : kPropsSize;
     AM_SAMPLE2_PROPERTIES props;
@@ -315,9 +308,8 @@ STDMETHODIMP CMediaSample::SetProperties(DWORD cbProperties, const BYTE* pbPrope
             cbProperties, (UINT)(UINT_PTR)pbProperties);
     if (cbProperties < kEndTypeSpecificFlags)
         return S_OK;
-    ASSERT(pbProperties != NULL);
     if (!pbProperties)
-        return E_POINTER;
+        return RefuseCall(E_POINTER, "CMediaSample::SetProperties - null pbProperties");
 
     // Only the bytes the caller vouched for are read, into a record of our own.
     DWORD cbData;

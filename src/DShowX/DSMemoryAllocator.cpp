@@ -64,10 +64,8 @@ STDMETHODIMP CMemoryAllocator::SetProperties(ALLOCATOR_PROPERTIES* pRequest, ALL
     DSTrace(TRACE_COM, 8, "%sIMemAllocator::SetProperties( %i, %i, %i, %i )\n", GetDebugPrefix(),
             pRequest ? pRequest->cBuffers : 0, pRequest ? pRequest->cbBuffer : 0,
             pRequest ? pRequest->cbAlign : 0, pRequest ? pRequest->cbPrefix : 0);
-    ASSERT(pRequest != NULL);
-    ASSERT(pActual != NULL);
     if (!pRequest || !pActual)
-        return E_POINTER;
+        return RefuseCall(E_POINTER, "CMemoryAllocator::SetProperties - null pRequest or pActual");
     // Copied before *pActual is cleared: callers may pass one record for both.
     ALLOCATOR_PROPERTIES props = *pRequest;
     pActual->cBuffers = pActual->cbBuffer = pActual->cbAlign = pActual->cbPrefix = 0;
@@ -97,9 +95,8 @@ STDMETHODIMP CMemoryAllocator::SetProperties(ALLOCATOR_PROPERTIES* pRequest, ALL
 
 STDMETHODIMP CMemoryAllocator::GetProperties(ALLOCATOR_PROPERTIES* pProps) {
     DSTrace(TRACE_COM, 8, "%sIMemAllocator::GetProperties\n", GetDebugPrefix());
-    ASSERT(pProps != NULL);
     if (!pProps)
-        return E_POINTER;
+        return RefuseCall(E_POINTER, "CMemoryAllocator::GetProperties - null pProps");
     CObjectLock<CMemoryAllocator> lock(this);
     const HRESULT hr = CheckState(false);
     if (SUCCEEDED(hr))
@@ -197,9 +194,8 @@ HRESULT CMemoryAllocator::CreateSample(IMediaSample** ppSample) {
 STDMETHODIMP CMemoryAllocator::GetBuffer(IMediaSample** ppSample, REFERENCE_TIME* /*pStartTime*/,
                                          REFERENCE_TIME* /*pEndTime*/, DWORD dwFlags) {
     DSTrace(TRACE_COM, 10, "%sIMemAllocator::GetBuffer\n", GetDebugPrefix());
-    ASSERT(ppSample != NULL);
     if (!ppSample)
-        return E_POINTER;
+        return RefuseCall(E_POINTER, "CMemoryAllocator::GetBuffer - null ppSample");
     *ppSample = NULL;
     const bool bNoWait = (dwFlags & AM_GBF_NOWAIT) != 0;
     for (;;) {
@@ -273,9 +269,8 @@ HRESULT CMemoryAllocator::OnBufferBack(IMemAllocatorNotifyCallbackTemp** ppNotif
 
 STDMETHODIMP CMemoryAllocator::ReleaseBuffer(IMediaSample* pSample) {
     DSTrace(TRACE_COM, 10, "%sIMemAllocator::ReleaseBuffer\n", GetDebugPrefix());
-    ASSERT(pSample != NULL);
     if (!pSample)
-        return E_POINTER;
+        return RefuseCall(E_POINTER, "CMemoryAllocator::ReleaseBuffer - null pSample");
     return PutBackBuffer(NULL, NULL);
 }
 
@@ -335,9 +330,8 @@ STDMETHODIMP CMemoryAllocator::SetNotify(IMemAllocatorNotifyCallbackTemp* pNotif
 
 STDMETHODIMP CMemoryAllocator::GetFreeCount(LONG* plBuffersFree) {
     DSTrace(TRACE_COM, 8, "%sIMemAllocatorCallbackTemp::GetFreeCount\n", GetDebugPrefix());
-    ASSERT(plBuffersFree != NULL);
     if (!plBuffersFree)
-        return E_POINTER;
+        return RefuseCall(E_POINTER, "CMemoryAllocator::GetFreeCount - null plBuffersFree");
     *plBuffersFree = 0;
     CObjectLock<CMemoryAllocator> lock(this);
     const HRESULT hr = CheckState(true);

@@ -116,9 +116,8 @@ HRESULT CFilterBase::ReconnectPin(IPin* pPin) {
         CObjectLock<_FilterBase> lock(this);
         spGraph = m_pFilterGraphJoin;
     }
-    ASSERT(spGraph != NULL);
     if (!spGraph)
-        return VFW_E_NOT_IN_GRAPH;
+        return RefuseCall(VFW_E_NOT_IN_GRAPH, "CFilterBase::ReconnectPin - the filter is in no graph");
     // The graph is called with no lock held: it calls back into the filter.
     CComPtr<IFilterGraph2> spGraph2;
     if (SUCCEEDED(spGraph->QueryInterface(IID_IFilterGraph2, reinterpret_cast<void**>(&spGraph2))) &&
@@ -129,9 +128,8 @@ HRESULT CFilterBase::ReconnectPin(IPin* pPin) {
 
 STDMETHODIMP CFilterBase::GetClassID(CLSID* pClassID) {
     DSTrace(TRACE_COM, 8, "%sIBaseFilterImpl::GetClassID\n", GetDebugPrefix());
-    ASSERT(pClassID != NULL);
     if (!pClassID)
-        return E_INVALIDARG;
+        return RefuseCall(E_INVALIDARG, "CFilterBase::GetClassID - null pClassID");
     *pClassID = GetFilterClassID();
     return S_OK;
 }
@@ -176,9 +174,8 @@ STDMETHODIMP CFilterBase::Run(REFERENCE_TIME tStart) {
 
 STDMETHODIMP CFilterBase::GetState(DWORD /*dwMilliSecsTimeout*/, FILTER_STATE* State) {
     DSTrace(TRACE_COM, 10, "%sIBaseFilterImpl::GetState\n", GetDebugPrefix());
-    ASSERT(State != NULL);
     if (!State)
-        return E_POINTER;
+        return RefuseCall(E_POINTER, "CFilterBase::GetState - null State");
     *State = PeekState();
     return S_OK;
 }
@@ -193,26 +190,23 @@ STDMETHODIMP CFilterBase::SetSyncSource(IReferenceClock* pClock) {
 STDMETHODIMP CFilterBase::GetSyncSource(IReferenceClock** ppT) {
     DSTrace(TRACE_COM, 8, "%sIBaseFilterImpl::GetSyncSource\n", GetDebugPrefix());
     CObjectLock<_FilterBase> lock(this);
-    ASSERT(ppT != NULL);
     if (!ppT)
-        return E_POINTER;
+        return RefuseCall(E_POINTER, "CFilterBase::GetSyncSource - null ppT");
     return m_spClock.CopyTo(ppT);
 }
 
 STDMETHODIMP CFilterBase::EnumPins(IEnumPins** ppEnum) {
     DSTrace(TRACE_COM, 10, "%sIBaseFilterImpl::EnumPins\n", GetDebugPrefix());
     CObjectLock<_FilterBase> lock(this);
-    ASSERT(ppEnum != NULL);
     if (!ppEnum)
-        return E_POINTER;
+        return RefuseCall(E_POINTER, "CFilterBase::EnumPins - null ppEnum");
     return CPinEnum<_SourceFilterBase>::Create(this, 0, ppEnum);
 }
 
 STDMETHODIMP CFilterBase::FindPin(LPCWSTR Id, IPin** ppPin) {
     DSTrace(TRACE_COM, 8, "%sIBaseFilterImpl::FindPin\n", GetDebugPrefix());
-    ASSERT(ppPin != NULL && Id != NULL);
     if (!ppPin || !Id)
-        return E_POINTER;
+        return RefuseCall(E_POINTER, "CFilterBase::FindPin - null ppPin or Id");
     *ppPin = NULL;
     CComPtr<IEnumPins> spEnum;
     HRESULT hr = EnumPins(&spEnum);
@@ -246,9 +240,8 @@ STDMETHODIMP CFilterBase::FindPin(LPCWSTR Id, IPin** ppPin) {
 
 STDMETHODIMP CFilterBase::QueryFilterInfo(FILTER_INFO* pInfo) {
     DSTrace(TRACE_COM, 8, "%sIBaseFilterImpl::QueryFilterInfo\n", GetDebugPrefix());
-    ASSERT(pInfo != NULL);
     if (!pInfo)
-        return E_INVALIDARG;
+        return RefuseCall(E_INVALIDARG, "CFilterBase::QueryFilterInfo - null pInfo");
     pInfo->achName[0] = 0;
     const int cch = MultiByteToWideChar(CP_ACP, 0, m_szName, -1, pInfo->achName, MAX_FILTER_NAME);
     if (cch <= 0)

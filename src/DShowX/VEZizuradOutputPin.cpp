@@ -48,14 +48,12 @@ STDMETHODIMP COutputPin::Connect(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt) {
     Debug_FilterFromPin(TRACE_GENERAL, 8, pReceivePin, "COutputPin: Connect() to ");
     DSTrace(TRACE_GENERAL, 8, kBannerBegin);
 
-    ASSERT(pReceivePin != NULL);
     if (!pReceivePin)
-        return E_POINTER;
+        return RefuseCall(E_POINTER, "COutputPin::Connect - null pReceivePin");
     ASSERT(m_ePinDir == PINDIR_OUTPUT);
-    ASSERT(m_pFilter != NULL);
     _FilterStateBase* const pFilter = GetFilter();
     if (!pFilter)
-        return E_UNEXPECTED;
+        return RefuseCall(E_UNEXPECTED, "COutputPin::Connect - the filter is in no graph");
 
     CObjectLock<CComObjectRootMT> lock(this);
     if (IsConnected())
@@ -104,9 +102,8 @@ STDMETHODIMP COutputPin::Disconnect() {
     if (!IsConnected())
         return S_FALSE;
     _FilterStateBase* const pFilter = GetFilter();
-    ASSERT(pFilter != NULL);
     if (!pFilter)
-        return E_UNEXPECTED;
+        return RefuseCall(E_UNEXPECTED, "COutputPin::Disconnect - the filter is in no graph");
     if (pFilter->PeekState() != State_Stopped)
         return VFW_E_NOT_STOPPED;
     m_bReaderRequested.store(false);

@@ -36,9 +36,8 @@ bool IsAcceptablePinType(const AM_MEDIA_TYPE* pmt) {
 
 STDMETHODIMP IPinImpl::ConnectedTo(IPin** ppPin) {
     DSTrace(TRACE_COM, 10, "%sIPinImpl::ConnectedTo() [%s]\n", GetDebugPrefix(), DirectionName());
-    ASSERT(ppPin != NULL);
     if (!ppPin)
-        return E_POINTER;
+        return RefuseCall(E_POINTER, "IPinImpl::ConnectedTo - null ppPin");
     *ppPin = NULL;
     GetConnected(ppPin);
     return *ppPin ? S_OK : VFW_E_NOT_CONNECTED;
@@ -46,9 +45,8 @@ STDMETHODIMP IPinImpl::ConnectedTo(IPin** ppPin) {
 
 STDMETHODIMP IPinImpl::ConnectionMediaType(AM_MEDIA_TYPE* pmt) {
     DSTrace(TRACE_COM, 8, "%sIPinImpl::ConnectionMediaType() [%s]\n", GetDebugPrefix(), DirectionName());
-    ASSERT(pmt != NULL);
     if (!pmt)
-        return E_POINTER;
+        return RefuseCall(E_POINTER, "IPinImpl::ConnectionMediaType - null pmt");
     EnterCriticalSection(&m_csConn);
     const HRESULT hr = m_spConnected ? MTCopy(pmt, &m_mt) : VFW_E_NOT_CONNECTED;
     LeaveCriticalSection(&m_csConn);
@@ -57,9 +55,8 @@ STDMETHODIMP IPinImpl::ConnectionMediaType(AM_MEDIA_TYPE* pmt) {
 
 STDMETHODIMP IPinImpl::QueryPinInfo(PIN_INFO* pInfo) {
     DSTrace(TRACE_COM, 10, "%sIPinImpl::QueryPinInfo() [%s]\n", GetDebugPrefix(), DirectionName());
-    ASSERT(pInfo != NULL);
     if (!pInfo)
-        return E_POINTER;
+        return RefuseCall(E_POINTER, "IPinImpl::QueryPinInfo - null pInfo");
     EnterCriticalSection(&m_csConn);
     m_spFilter.CopyTo(&pInfo->pFilter);
     LeaveCriticalSection(&m_csConn);
@@ -70,18 +67,16 @@ STDMETHODIMP IPinImpl::QueryPinInfo(PIN_INFO* pInfo) {
 
 STDMETHODIMP IPinImpl::QueryDirection(PIN_DIRECTION* pPinDir) {
     DSTrace(TRACE_COM, 10, "%sIPinImpl::QueryDirection() [%s]\n", GetDebugPrefix(), DirectionName());
-    ASSERT(pPinDir != NULL);
     if (!pPinDir)
-        return E_POINTER;
+        return RefuseCall(E_POINTER, "IPinImpl::QueryDirection - null pPinDir");
     *pPinDir = m_ePinDir;
     return S_OK;
 }
 
 STDMETHODIMP IPinImpl::QueryId(LPWSTR* Id) {
     DSTrace(TRACE_COM, 10, "%sIPinImpl::QueryId() [%s]\n", GetDebugPrefix(), DirectionName());
-    ASSERT(Id != NULL);
     if (!Id)
-        return E_POINTER;
+        return RefuseCall(E_POINTER, "IPinImpl::QueryId - null Id");
     WCHAR szWide[PIN_NAME_SIZE];
     NameToWide(m_szName, szWide, PIN_NAME_SIZE);
     const size_t cb = (wcslen(szWide) + 1) * sizeof(WCHAR);
@@ -104,9 +99,8 @@ STDMETHODIMP IPinImpl::QueryAccept(const AM_MEDIA_TYPE* pmt) {
 STDMETHODIMP IPinImpl::EnumMediaTypes(IEnumMediaTypes** ppEnum) {
     DSTrace(TRACE_COM, 10, "%sIPinImpl::EnumMediaTypes() [%s]\n", GetDebugPrefix(), DirectionName());
     CObjectLock<CComObjectRootMT> lock(this);
-    ASSERT(ppEnum != NULL);
     if (!ppEnum)
-        return E_POINTER;
+        return RefuseCall(E_POINTER, "IPinImpl::EnumMediaTypes - null ppEnum");
     *ppEnum = NULL;
     CComObject<CMediaTypeSnapshot>* pSnapshot = NULL;
     HRESULT hr = CComObject<CMediaTypeSnapshot>::CreateObject(&pSnapshot);

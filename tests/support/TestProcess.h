@@ -50,6 +50,25 @@ bool HasMediaRuntime();
 // unwinds through its own DWARF tables and cannot see the other's frames.
 bool ExceptionsCrossModules();
 
+// A named pipe that no one writes to, with a server end held while it
+// lives (Windows), or a FIFO in the directory (Linux): opening and reading
+// it as a file would block.
+class TestPipe {
+public:
+    explicit TestPipe(const std::string& dir);
+    ~TestPipe();
+    TestPipe(const TestPipe&) = delete;
+    TestPipe& operator=(const TestPipe&) = delete;
+    const std::string& Name() const { return m_name; }
+
+private:
+    std::string m_name;
+    void* m_hServer = nullptr;
+};
+
+// The name of the platform's null device ("NUL", "/dev/null").
+std::string NullDeviceName();
+
 // The process's environment variable, or "" when it is not set.
 std::string GetEnvVar(const std::string& name);
 // Sets a variable of the process's environment; an empty value removes it.

@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -26,6 +27,18 @@ std::string ProgramDir() {
     buf[n] = 0;
     std::string path(buf);
     return path.substr(0, path.rfind('/') + 1);
+}
+
+TestPipe::TestPipe(const std::string& dir) : m_name(dir + "pipe") {
+    mkfifo(m_name.c_str(), 0600);
+}
+
+TestPipe::~TestPipe() {
+    unlink(m_name.c_str());
+}
+
+std::string NullDeviceName() {
+    return "/dev/null";
 }
 
 bool LimitRegistryChanges(long n) {

@@ -21,6 +21,23 @@ std::string ModuleFile(const std::string& base) {
     return base + ".dll";
 }
 
+TestPipe::TestPipe(const std::string&) {
+    static LONG s_nPipes = 0;
+    m_name = "\\\\.\\pipe\\orvex-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+             std::to_string(InterlockedIncrement(&s_nPipes));
+    m_hServer = CreateNamedPipeA(m_name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 4, 4096,
+                                 4096, 0, NULL);
+}
+
+TestPipe::~TestPipe() {
+    if (m_hServer && m_hServer != INVALID_HANDLE_VALUE)
+        CloseHandle(m_hServer);
+}
+
+std::string NullDeviceName() {
+    return "NUL";
+}
+
 bool LimitRegistryChanges(long) {
     return false;
 }
