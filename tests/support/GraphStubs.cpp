@@ -183,6 +183,8 @@ STDMETHODIMP StubGraph::EnumFilters(IEnumFilters** ppEnum) {
     *ppEnum = NULL;
     if (FAILED(m_hrEnumFilters))
         return m_hrEnumFilters;
+    if (m_onEnumFilters)
+        m_onEnumFilters();
     std::vector<IBaseFilter*> filters(m_filters.begin(), m_filters.end());
     filters.insert(filters.end(), m_joined.begin(), m_joined.end());
     *ppEnum = new StubEnum<IEnumFilters, IBaseFilter, &IID_IEnumFilters>(std::move(filters), m_nFailNextAt);

@@ -11,6 +11,7 @@
 #include <dshow.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -100,6 +101,7 @@ public:
     size_t m_nFailNextAt = (size_t)-1;  // the enumerator's Next fails here with E_FAIL
     std::atomic<int> m_nReconnects{0};
     HRESULT m_hrReconnect = S_OK;
+    std::function<void()> m_onEnumFilters;  // called as a walk of the graph begins
 
     STDMETHOD(Notify)(LONG, LONG_PTR, LONG_PTR) override { return S_OK; }
 

@@ -62,4 +62,18 @@ TEST(PinSetting, ReadAtCreationWrittenAtReleaseOnlyAsANumber) {
     StoreValue(REG_NONE, NULL, 0);
 }
 
+// A host that may not write the user's key (a low-integrity or sandboxed
+// process) still reads the setting; only its saving fails.
+TEST(PinSetting, ReadInAProcessThatMayNotWriteTheRegistry) {
+    testsupport::RegistrySandbox sandbox;
+    const DWORD dwOne = 1;
+    StoreValue(REG_DWORD, &dwOne, sizeof(dwOne));
+    if (!testsupport::SetRegistryWritable(false))
+        GTEST_SKIP() << "the platform's registry cannot be made read-only for one process";
+    const bool bAllow = SeekingOfNewPin();
+    testsupport::SetRegistryWritable(true);
+    EXPECT_TRUE(bAllow);
+    StoreValue(REG_NONE, NULL, 0);
+}
+
 }  // namespace

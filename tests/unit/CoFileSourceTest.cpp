@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <future>
 #include <string>
 
 #include "CoFileSource.h"
@@ -23,6 +25,15 @@ using namespace testsupport;
 namespace {
 
 const std::string kMpeg2Pack("\x00\x00\x01\xBA\x44\x00\x04\x00\x04\x01\x01\x89\xC3", 13);
+
+// Polls the condition for up to 30 s (a Wine process can take seconds to
+// start on a busy machine).
+template <class F>
+bool WaitUntilTrue(F condition) {
+    for (int i = 0; i < 15000 && !condition(); ++i)
+        Sleep(2);
+    return condition();
+}
 
 size_t CountOf(const std::string& text, const std::string& what) {
     size_t n = 0;
@@ -244,6 +255,30 @@ TEST_F(FilterTest, LoadTakesStreamsOnlyAndNotWhileRunning) {
     EXPECT_EQ(VFW_E_NOT_STOPPED, m_pLoad->Load(Widen(first).c_str(), NULL));
     EXPECT_EQ(S_OK, m_pFilter->Stop());
     EXPECT_EQ(State_Stopped, State());
+
+    // Stopped after streaming, reads of that file no longer wait; a file
+    // loaded now is read as on a fresh filter: near its growing end, a read
+    // waits.
+    const std::string growing = m_dir.File("growing.mpg");
+    ChildProcess recorder;
+    ASSERT_TRUE(recorder.Start({HelperPath("recorder"), growing, "--seed", "3", "--size", "1000000", "--rate",
+                                "2000000", "--pause", "900000:60000"}));
+    ASSERT_TRUE(WaitUntilTrue([&] { return ProbeForWriter(growing) == ERROR_SHARING_VIOLATION; }));
+    ASSERT_EQ(S_OK, m_pLoad->Load(Widen(growing).c_str(), NULL));
+    ASSERT_TRUE(WaitUntilTrue([&] { return std::filesystem::file_size(growing) >= 900000; }));
+    IAsyncReader* pReader = NULL;
+    ASSERT_EQ(S_OK, m_pOut->QueryInterface(IID_IAsyncReader, reinterpret_cast<void**>(&pReader)));
+    BYTE b = 0;
+    auto read = std::async(std::launch::async, [&] { return pReader->SyncRead(800000, 1, &b); });
+    EXPECT_TRUE(WaitUntilTrue([&] {
+        DWORD dw = 0;
+        return m_pControl->GetWaitSize(&dw) == S_OK && dw != 0;
+    }));
+    pReader->BeginFlush();
+    EXPECT_EQ(S_OK, read.get());
+    pReader->EndFlush();
+    pReader->Release();
+    recorder.Kill();
 }
 
 // The graph is written to the log once each time the filter leaves the
@@ -257,6 +292,15 @@ TEST_F(FilterTest, DumpsTheGraphOncePerStart) {
     m_graph.m_filters.push_back(&other);
     JoinAndConnect(MakeFile(m_dir, "a.mpg", 4000));
     log.Take();
+    // The walk calls into every filter of the graph: a read on another
+    // thread, which needs the filter's state lock, must not wait for it.
+    int nWalks = 0;
+    m_graph.m_onEnumFilters = [&] {
+        ++nWalks;
+        auto state = std::async(std::launch::async,
+                                [&] { return static_cast<CCoFileSource*>(m_pFilter)->GetStateLocked(); });
+        EXPECT_EQ(std::future_status::ready, state.wait_for(std::chrono::seconds(10)));
+    };
 
     ASSERT_EQ(S_OK, m_pFilter->Pause());
     ASSERT_EQ(S_OK, m_pFilter->Run(0));
@@ -271,6 +315,8 @@ TEST_F(FilterTest, DumpsTheGraphOncePerStart) {
     ASSERT_EQ(S_OK, m_pFilter->Stop());
     ASSERT_EQ(S_OK, m_pFilter->Pause());
     EXPECT_EQ(1u, CountOf(log.Take(), "[Filter Graph]"));
+    EXPECT_EQ(2, nWalks);
+    m_graph.m_onEnumFilters = nullptr;
 }
 
 TEST_F(FilterTest, ControlInterfaceFiguresAndLimits) {

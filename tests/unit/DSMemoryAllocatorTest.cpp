@@ -82,8 +82,8 @@ TEST_F(MemoryAllocator, BadPropertiesAreRefusedWithZerosAndNoChange) {
     // The caller's mistake: a code and a trace, no assertion's box.
     testsupport::ClearDebugText();
     EXPECT_EQ(VFW_E_BADALIGN, Set(4, 1000, 3, 0, &act));
-    EXPECT_NE(std::string::npos,
-              testsupport::DebugText().find("CCAllocatorBuffers::Correct(): Alignment requested not a power of 2"));
+    EXPECT_NE(std::string::npos, testsupport::DebugText().find(
+                                     "CCAllocatorBuffers::Correct(): Alignment requested not a power of 2"));
     EXPECT_EQ(0, act.cBuffers | act.cbBuffer | act.cbAlign | act.cbPrefix);
     EXPECT_EQ(VFW_E_BADALIGN, Set(4, 1000, -4, 0, &act));
     EXPECT_EQ(VFW_E_BADALIGN, Set(4, 1000, LONG(0x80000000), 0, &act));

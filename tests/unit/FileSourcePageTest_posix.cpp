@@ -104,6 +104,33 @@ protected:
     CComObject<CScriptedInputPin>* m_pSplitterPin = NULL;
 };
 
+// The page follows the objects the frame gives it, and holds nothing of
+// them once it is given none: a held filter would keep its recording open.
+TEST_F(PageTest, FollowsItsObjectsAndLetsGoOfThem) {
+    const std::string first = MpegFile(m_dir, "first.mpg", 4000);
+    ASSERT_EQ(S_OK, m_pSource->Load(Widen(first).c_str(), NULL));
+    Activate();
+    EXPECT_EQ(first, Text(IDC_FILE_NAME));
+
+    IBaseFilter* pOther = NULL;
+    ASSERT_EQ(S_OK, CComCreator<CCoFileSource>::CreateInstance(NULL, IID_IBaseFilter,
+                                                               reinterpret_cast<void**>(&pOther)));
+    const std::string second = MpegFile(m_dir, "second.mpg", 5000);
+    ASSERT_EQ(S_OK, static_cast<CCoFileSource*>(pOther)->Load(Widen(second).c_str(), NULL));
+    IPropertyPage* pPage = m_pPage;
+    IUnknown* pObject = pOther;
+    ASSERT_EQ(S_OK, pPage->SetObjects(1, &pObject));
+    EXPECT_EQ(second, Text(IDC_FILE_NAME));
+    Tick();
+    EXPECT_EQ("  5 000 bytes", Text(IDC_FILE_SIZE));
+
+    ASSERT_EQ(S_OK, pPage->SetObjects(0, NULL));
+    m_pFilter->AddRef();
+    EXPECT_EQ(1u, m_pFilter->Release());
+    EXPECT_EQ(0u, pOther->Release());
+    Tick();  // nothing to show, nothing touched
+}
+
 TEST_F(PageTest, ShowsTheFiguresAsGroupedTexts) {
     IPropertyPage* pPage = m_pPage;
     PROPPAGEINFO info = {};

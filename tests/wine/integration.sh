@@ -128,6 +128,7 @@ $C\\CLSID\\$clsid\\ProgID|(Default)|REG_SZ|OrvexFileSource.CoFileSource.1
 $C\\CLSID\\$clsid\\VersionIndependentProgID
 $C\\CLSID\\$clsid\\VersionIndependentProgID|(Default)|REG_SZ|OrvexFileSource.CoFileSource
 $C\\CLSID\\$clsid\\Replaced Keys
+$C\\CLSID\\$clsid\\Replaced Keys|$mtype|REG_SZ|1
 $C\\CLSID\\$clsid\\Replaced Keys\\Media Type
 $C\\CLSID\\$clsid\\Replaced Keys\\Media Type\\{e436eb83-524f-11ce-9f53-0020af0ba770}
 $kept
