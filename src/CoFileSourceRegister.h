@@ -18,11 +18,16 @@
 // owner value: the value whose data is ours when the entry is ours. If the
 // entry is someone else's when we register, registration keeps a copy of it
 // under the class's own key (CLSID\{clsid}\Replaced Keys\<the key's path>)
-// before replacing it; unregistration removes the entry only while it is
-// still ours, and then puts the copy back. Registering again keeps the copy
-// it already has, so the original is restored however often we register.
-// (A script with such a key also replaces CLSID\%CLSID%, so the copies go
-// with the class key.)
+// before it deletes or writes anything, and marks the copy whole once it is
+// written (a value of "Replaced Keys" named by the path); replacing the
+// class key keeps "Replaced Keys". So a registration ended at any point (a
+// regsvr32 killed) leaves the entry or its whole copy. A whole copy from an
+// earlier registration stays: it holds the entry from before our first one.
+// Unregistration removes the entry while it is ours (or gone) and then puts
+// the copy back; while someone else has taken the entry since, the copy
+// stays (and with it the class key) until a later unregistration can put it
+// back. Values that hold %MODULE% are written with the wide calls, so the
+// path is registered exactly as the system names it.
 #pragma once
 
 #include <windows.h>
