@@ -53,6 +53,7 @@ HRESULT CCoFileSource::FinalConstruct() {
 
 void CCoFileSource::FinalRelease() {
     DSTrace(TRACE_APP2, 2, "CCoFileSource::FinalRelease\n");
+    CCritSecLock lock(m_cs);
     DetachPin();
     ResetSourceFilter();
 }

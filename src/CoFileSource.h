@@ -51,9 +51,9 @@ public:
     const CLSID& GetFilterClassID() const override { return CLSID_CoFileSource; }
     _PinBase* GetOutputPinBase() override { return m_apOut; }
     IPin* GetOutputPin() override { return m_apOut; }
-    HRESULT Filter_Activate(BOOL bJoin) override;
+    HRESULT Filter_Activate(BOOL bJoin) REQUIRES(m_cs) override;
     // The base's state change, and the pin told of a stop or a start.
-    HRESULT SetState(FILTER_STATE eState, REFERENCE_TIME tStart) override;
+    HRESULT SetState(FILTER_STATE eState, REFERENCE_TIME tStart) REQUIRES(m_cs, m_csState) override;
 
     // IFileSourceFilter
     STDMETHOD(Load)(LPCOLESTR pszFileName, const AM_MEDIA_TYPE* pmt) override;

@@ -10,7 +10,7 @@ STDMETHODIMP CCoFileSource::SetBuffSize(DWORD dwBuffSize) {
     CFileSourceOutput* pPin = Pin();
     if (!pPin)
         return E_UNEXPECTED;
-    pPin->SetBuffSize(dwBuffSize < ORVEX_MAX_WAIT_MARGIN ? dwBuffSize : ORVEX_MAX_WAIT_MARGIN);
+    pPin->SetBuffSize(dwBuffSize);  // the pin caps it
     return S_OK;
 }
 

@@ -11,8 +11,6 @@
 
 namespace {
 
-const DWORD kAdmissionPoll = 500;  // ms between two looks at a growing file
-
 // Converts a wide name to the ANSI code page, refusing every name that does
 // not come back unchanged: a best-fit or default-character substitution
 // could name, and open, another file. The result must fit cbAnsi bytes with
@@ -59,97 +57,33 @@ HRESULT FullAnsiName(LPCWSTR pszName, LPSTR pszAnsi, int cbAnsi) {
 
 }  // namespace
 
-// ---------------------------------------------------------------- the read gate
-
-bool CFileSourceOutput::EnterGate(LONG* plGeneration, bool bContinue, bool bWait) {
-    EnterCriticalSection(&m_csGate);
-    if (bContinue) {
-        if (*plGeneration != m_lGeneration) {
-            LeaveCriticalSection(&m_csGate);
-            return false;
-        }
-    } else if (!bWait && m_bClosing) {
-        LeaveCriticalSection(&m_csGate);
-        return false;
-    } else {
-        // m_shGateOpen is set exactly while m_bClosing is clear (both change
-        // under m_csGate), so no wake-up is lost between the two.
-        while (m_bClosing) {
-            LeaveCriticalSection(&m_csGate);
-            WaitForSingleObject(m_shGateOpen, INFINITE);
-            EnterCriticalSection(&m_csGate);
-        }
-        if (plGeneration)
-            *plGeneration = m_lGeneration;
-    }
-    ++m_nActive;
-    LeaveCriticalSection(&m_csGate);
-    return true;
-}
-
-void CFileSourceOutput::LeaveGate() {
-    EnterCriticalSection(&m_csGate);
-    ASSERT(m_nActive > 0);
-    if (--m_nActive == 0 && m_bClosing)
-        SetEvent(m_shGateIdle);
-    LeaveCriticalSection(&m_csGate);
-}
-
-void CFileSourceOutput::CloseGate() {
-    EnterCriticalSection(&m_csGate);
-    ASSERT(!m_bClosing);
-    m_bClosing = true;
-    // Reads that left the gate to wait for growth see the new generation and
-    // never come back to the cache.
-    ++m_lGeneration;
-    ResetEvent(m_shGateOpen);
-    const bool bWait = m_nActive > 0;
-    if (bWait)
-        ResetEvent(m_shGateIdle);
-    LeaveCriticalSection(&m_csGate);
-    // Only reads that are copying or measuring are waited for; none of them
-    // waits for anything this thread holds.
-    if (bWait)
-        WaitForSingleObject(m_shGateIdle, INFINITE);
-}
-
-void CFileSourceOutput::OpenGate(bool bFileOpen) {
-    EnterCriticalSection(&m_csGate);
-    ASSERT(m_bClosing);
-    m_bClosing = false;
-    m_bFileOpen = bFileOpen;
-    SetEvent(m_shGateOpen);
-    LeaveCriticalSection(&m_csGate);
-}
-
 LONG CFileSourceOutput::CopyFileName(LPSTR pszName, FileIdentity* pId) {
-    EnterCriticalSection(&m_csGate);
+    CCritSecLock lock(m_gate.m_cs);
     memcpy(pszName, m_szFileName, FILE_NAME_SIZE);
     if (pId)
         *pId = m_idFile;
-    const LONG lGeneration = m_lGeneration;
-    LeaveCriticalSection(&m_csGate);
-    return lGeneration;
+    return m_gate.GenerationLocked();
 }
 
 // ---------------------------------------------------------------- the file
 
 void CFileSourceOutput::ResetFileState() {
     m_fileRead.CloseFile();
-    EnterCriticalSection(&m_csGate);
-    m_szFileName[0] = 0;
-    m_szFileName[FILE_NAME_SIZE - 1] = 0;
-    m_idFile = FileIdentity();
-    m_llFinishedSize.store(0);
-    InterlockedExchange(&m_lWriting, 0);
-    LeaveCriticalSection(&m_csGate);
+    {
+        CCritSecLock lock(m_gate.m_cs);
+        m_szFileName[0] = 0;
+        m_szFileName[FILE_NAME_SIZE - 1] = 0;
+        m_idFile = FileIdentity();
+        m_llFinishedSize.store(0);
+        InterlockedExchange(&m_lWriting, 0);
+    }
     SetMediaType(NULL);
 }
 
 void CFileSourceOutput::DropFile() {
-    CloseGate();
+    m_gate.Close();
     ResetFileState();
-    OpenGate(false);
+    m_gate.Open(false);
 }
 
 HRESULT CFileSourceOutput::SetFileName(LPCOLESTR pszFileName, const AM_MEDIA_TYPE* /*pmt*/) {
@@ -169,8 +103,8 @@ HRESULT CFileSourceOutput::SetFileName(LPCOLESTR pszFileName, const AM_MEDIA_TYP
     }
     DSTrace(TRACE_APP2, 8, "CFileSourceOutput::SetFileName(%s)\n", szName);
 
-    EnterCriticalSection(&m_csFile);
-    CloseGate();
+    CCritSecLock fileLock(m_csFile);
+    m_gate.Close();
     ResetFileState();
     // Whatever stop the previous file saw, the new one's reads wait again.
     FilterStarting();
@@ -180,8 +114,7 @@ HRESULT CFileSourceOutput::SetFileName(LPCOLESTR pszFileName, const AM_MEDIA_TYP
                                      OPEN_EXISTING, 0, NULL));
     if (!shProbe) {
         const DWORD dwErr = GetLastError();
-        OpenGate(false);
-        LeaveCriticalSection(&m_csFile);
+        m_gate.Open(false);
         DSTrace(TRACE_APP2, 1,
                 "###Err### CFileSourceOutput::SetFileName(%s) - CreateFile() FAILED dwRes = %d\n", szName,
                 dwErr);
@@ -190,8 +123,7 @@ HRESULT CFileSourceOutput::SetFileName(LPCOLESTR pszFileName, const AM_MEDIA_TYP
     // A pipe or a device would block the first read, and neither has a size.
     const DWORD dwType = GetFileType(shProbe);
     if (dwType != FILE_TYPE_DISK) {
-        OpenGate(false);
-        LeaveCriticalSection(&m_csFile);
+        m_gate.Open(false);
         DSTrace(TRACE_APP2, 1, "###Err### CFileSourceOutput::SetFileName(%s) - not a disk file (type %u)\n",
                 szName, (UINT)dwType);
         return HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
@@ -204,37 +136,37 @@ HRESULT CFileSourceOutput::SetFileName(LPCOLESTR pszFileName, const AM_MEDIA_TYP
         m_fileRead.CloseFile();
     }
     if (FAILED(hr)) {
-        OpenGate(false);
-        LeaveCriticalSection(&m_csFile);
+        m_gate.Open(false);
         DSTrace(TRACE_APP2, 1,
                 "###Err### CFileSourceOutput::SetFileName(%s) - m_fileRead.OpenFile() FAILED hr = %d\n",
                 szName, hr);
         return hr;
     }
 
-    EnterCriticalSection(&m_csGate);
-    memcpy(m_szFileName, szName, sizeof(szName));
-    m_idFile.dwVolume = info.dwVolumeSerialNumber;
-    m_idFile.dwIndexHigh = info.nFileIndexHigh;
-    m_idFile.dwIndexLow = info.nFileIndexLow;
-    LeaveCriticalSection(&m_csGate);
+    {
+        CCritSecLock lock(m_gate.m_cs);
+        memcpy(m_szFileName, szName, sizeof(szName));
+        m_idFile.dwVolume = info.dwVolumeSerialNumber;
+        m_idFile.dwIndexHigh = info.nFileIndexHigh;
+        m_idFile.dwIndexLow = info.nFileIndexLow;
+    }
 
     // Whether the file still grows is settled before any read can see it.
     if (!IsWriteComplete()) {
         InterlockedExchange(&m_lWriting, 1);
         NoteWriterSeen();
-        OpenGate(true);
+        m_gate.Open(true);
         hr = WaitForAdmission(lTicket);
     } else {
         const LONGLONG llSize = m_fileRead.GetFileSize();
         m_llFinishedSize.store(llSize);
         if (llSize > 0) {
-            OpenGate(true);
+            m_gate.Open(true);
             hr = S_OK;
         } else {
             // Finished and empty (or no longer measurable): nothing to play.
             ResetFileState();
-            OpenGate(false);
+            m_gate.Open(false);
             hr = llSize == 0 ? E_INVALIDARG : E_FAIL;
         }
     }
@@ -250,7 +182,6 @@ HRESULT CFileSourceOutput::SetFileName(LPCOLESTR pszFileName, const AM_MEDIA_TYP
         const CMType mt(MEDIATYPE_Stream, bMpeg ? MEDIASUBTYPE_MPEG2_PROGRAM : GUID_NULL);
         SetMediaType(&mt);
     }
-    LeaveCriticalSection(&m_csFile);
     return hr;
 }
 
@@ -286,7 +217,7 @@ HRESULT CFileSourceOutput::WaitForAdmission(LONG lTicket) {
         }
         DWORD dwGraceLeft = 0;
         if (!WriterGone(szName, id, &dwGraceLeft)) {
-            Sleep(dwGraceLeft && dwGraceLeft < kAdmissionPoll ? dwGraceLeft : kAdmissionPoll);
+            Sleep(dwGraceLeft && dwGraceLeft < GROWTH_POLL_TIME ? dwGraceLeft : GROWTH_POLL_TIME);
             continue;
         }
         // The writer has closed the file early: it is finished at whatever
@@ -428,14 +359,12 @@ bool CFileSourceOutput::WriterGone(LPCSTR pszName, const FileIdentity& id, DWORD
 }
 
 bool CFileSourceOutput::MarkFinished(LONG lGeneration, LONGLONG llSize) {
-    EnterCriticalSection(&m_csGate);
-    const bool bSameFile = m_lGeneration == lGeneration;
-    if (bSameFile) {
-        m_llFinishedSize.store(llSize);
-        InterlockedExchange(&m_lWriting, 0);
-    }
-    LeaveCriticalSection(&m_csGate);
-    return bSameFile;
+    CCritSecLock lock(m_gate.m_cs);
+    if (m_gate.GenerationLocked() != lGeneration)
+        return false;
+    m_llFinishedSize.store(llSize);
+    InterlockedExchange(&m_lWriting, 0);
+    return true;
 }
 
 void CFileSourceOutput::NoteSize(LONG lGeneration, LONGLONG llSize) {
@@ -443,14 +372,16 @@ void CFileSourceOutput::NoteSize(LONG lGeneration, LONGLONG llSize) {
     // finished, costs two atomic loads.
     if (IsWriting() || llSize <= m_llFinishedSize.load())
         return;
-    EnterCriticalSection(&m_csGate);
-    const bool bAgain = m_lGeneration == lGeneration && m_bFileOpen && !m_bClosing && !IsWriting() &&
-                        llSize > m_llFinishedSize.load();
-    if (bAgain) {
-        NoteWriterSeen();
-        InterlockedExchange(&m_lWriting, 1);
+    bool bAgain;
+    {
+        CCritSecLock lock(m_gate.m_cs);
+        bAgain = m_gate.GenerationLocked() == lGeneration && m_gate.IsOpenLocked() && !IsWriting() &&
+                 llSize > m_llFinishedSize.load();
+        if (bAgain) {
+            NoteWriterSeen();
+            InterlockedExchange(&m_lWriting, 1);
+        }
     }
-    LeaveCriticalSection(&m_csGate);
     if (bAgain) {
         CHAR szSize[CONV_BUFFER_SIZE];
         DSTrace(TRACE_APP2, 8, "CFileSourceOutput - finished file GROWS AGAIN (size %s): being written\n",

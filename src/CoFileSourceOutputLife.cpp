@@ -6,19 +6,14 @@
 #include "CoFileSourceOutput.h"
 #include "DShowX/DSParsers.h"
 
-namespace {
-
-const DWORD kStopThreadTime = 10000;           // ms FinalRelease gives the statistics thread
-const LONGLONG kFirstTick = -10 * 10000000LL;  // the first statistics pass: 10 s after creation
-const LONG kTickPeriod = 1000;                 // ms; so a rate is bytes per second
-
-}  // namespace
+namespace {}  // namespace
 
 CFileSourceOutput::CFileSourceOutput()
     : COutputPin("FileSource Out - "),
       m_bFlushing(FALSE),
       m_lWriting(0),
       m_bAllowSeeking(0),
+      m_llFinishedSize(0),
       m_dwBuffSize(DEFAULT_WAIT_MARGIN),
       m_dwWaitSize(0),
       m_llReadPos(0),
@@ -28,31 +23,19 @@ CFileSourceOutput::CFileSourceOutput()
       m_lAlign(0),
       m_llPrevReadPos(0),
       m_llPrevWritePos(0),
-      m_idFile(),
-      m_llFinishedSize(0),
       m_lWriterSeen(0),
       m_lLoadTicket(0),
       m_dwAdmissionStall(ADMISSION_STALL_TIME),
-      m_nActive(0),
-      m_bClosing(false),
-      m_bFileOpen(false),
-      m_lGeneration(0),
       m_lFlushCount(0),
       m_lStopped(0),
       m_lStopSignalled(0) {
-    InitializeCriticalSection(&m_csFile);
-    InitializeCriticalSection(&m_csStats);
-    InitializeCriticalSection(&m_csGate);
-    m_szFileName[0] = 0;
+    CCritSecLock lock(m_csFile);
     ResetFileState();
 }
 
 CFileSourceOutput::~CFileSourceOutput() {
     // No read can be in the gate: the last reference is gone.
-    ASSERT(m_nActive == 0);
-    DeleteCriticalSection(&m_csGate);
-    DeleteCriticalSection(&m_csStats);
-    DeleteCriticalSection(&m_csFile);
+    ASSERT(m_gate.IsIdle());
 }
 
 HRESULT CFileSourceOutput::FinalConstruct() {
@@ -80,14 +63,11 @@ HRESULT CFileSourceOutput::FinalConstruct() {
         ASSERT(FALSE);
         return LastErrorResult(dwErr);
     }
-    // The gate: open, no read active.
-    m_shGateOpen = CreateEvent(NULL, TRUE, TRUE, NULL);
-    m_shGateIdle = CreateEvent(NULL, TRUE, FALSE, NULL);
-    if (!m_shGateOpen || !m_shGateIdle) {
-        const DWORD dwErr = GetLastError();
+    hr = m_gate.Init();
+    if (FAILED(hr)) {
         DSTrace(TRACE_APP2, 1,
-                "###Err### CFileSourceOutput::FinalConstruct - CreateEvent(gate) FAILED dwErr = %d\n", dwErr);
-        return LastErrorResult(dwErr);
+                "###Err### CFileSourceOutput::FinalConstruct - CreateEvent(gate) FAILED hr = 0x%08X\n", hr);
+        return hr;
     }
 
     // Without the statistics thread the pin still works; its rates stay 0.
@@ -99,8 +79,8 @@ HRESULT CFileSourceOutput::FinalConstruct() {
         return S_OK;
     }
     LARGE_INTEGER liDue;
-    liDue.QuadPart = kFirstTick;
-    if (!SetWaitableTimer(m_shTimer, &liDue, kTickPeriod, NULL, NULL, FALSE)) {
+    liDue.QuadPart = STATISTICS_FIRST_TICK;
+    if (!SetWaitableTimer(m_shTimer, &liDue, STATISTICS_PERIOD, NULL, NULL, FALSE)) {
         DSTrace(TRACE_APP2, 1,
                 "###Err### CFileSourceOutput::FinalConstruct - SetWaitableTimer() FAILED dwErr = %d\n",
                 GetLastError());
@@ -132,7 +112,7 @@ void CFileSourceOutput::FinalRelease() {
     DSTrace(TRACE_APP2, 8, "CFileSourceOutput::FinalRelease\n");
     if (m_shTimerThread) {
         SetEvent(m_shStopThread);
-        if (WaitForSingleObject(m_shTimerThread, kStopThreadTime) != WAIT_OBJECT_0) {
+        if (WaitForSingleObject(m_shTimerThread, STATISTICS_STOP_TIME) != WAIT_OBJECT_0) {
             TerminateThread(m_shTimerThread, 0);
             // A thread that could not be ended still uses this object,
             // which must not be freed under it. It only waits for its two
@@ -153,7 +133,7 @@ DWORD CFileSourceOutput::GetBuffSize() const {
 
 void CFileSourceOutput::SetBuffSize(DWORD dwBuffSize) {
     InterlockedExchange((LONG volatile*)&m_dwBuffSize,
-                        (LONG)(dwBuffSize < MAX_WAIT_MARGIN ? dwBuffSize : MAX_WAIT_MARGIN));
+                        (LONG)(dwBuffSize < ORVEX_MAX_WAIT_MARGIN ? dwBuffSize : ORVEX_MAX_WAIT_MARGIN));
 }
 
 bool CFileSourceOutput::IsSeekingAllowed() const {
@@ -183,27 +163,24 @@ bool CFileSourceOutput::IsWriting() const {
 // ---------------------------------------------------------------- statistics
 
 void CFileSourceOutput::GetPositions(LONGLONG* pllReadPos, LONGLONG* pllWritePos) {
-    EnterCriticalSection(&m_csStats);
+    CCritSecLock lock(m_csStats);
     *pllReadPos = m_llReadPos;
     *pllWritePos = m_llWritePos;
-    LeaveCriticalSection(&m_csStats);
 }
 
 void CFileSourceOutput::SetPositions(LONGLONG llReadPos, LONGLONG llWritePos) {
-    EnterCriticalSection(&m_csStats);
+    CCritSecLock lock(m_csStats);
     m_llReadPos = llReadPos;
     m_llWritePos = llWritePos;
-    LeaveCriticalSection(&m_csStats);
 }
 
 HRESULT CFileSourceOutput::GetReadPos(LONGLONG* pllReadPos, LONG* plReadSpeed) {
     if (!pllReadPos)
         return RefuseCall(E_POINTER, "CFileSourceOutput::GetReadPos - null pllReadPos");
-    EnterCriticalSection(&m_csStats);
+    CCritSecLock lock(m_csStats);
     *pllReadPos = m_llReadPos;
     if (plReadSpeed)
         *plReadSpeed = GetReadSpeed();
-    LeaveCriticalSection(&m_csStats);
     return S_OK;
 }
 

@@ -11,14 +11,6 @@
 
 namespace {
 
-const DWORD kGrowthPoll = 500;  // ms between two looks at the file while a read waits
-// Length measures the file at most this often, and only while the graph runs.
-const DWORD kLengthInterval = 2000;
-// The total a growing file reports while seeking is not allowed: 100 GiB.
-const LONGLONG kEstimatedTotal = 0x1900000000LL;
-// Positions from here on are refused: no file is that large, and the sums of
-// position, length and margins stay far from overflowing.
-const LONGLONG kMaxPosition = 0x4000000000000000LL;
 const HRESULT kAborted = HRESULT_FROM_WIN32(ERROR_OPERATION_ABORTED);
 const HRESULT kPastEnd = HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
 
@@ -76,10 +68,7 @@ STDMETHODIMP CFileSourceOutput::WaitForNext(DWORD dwTimeout, IMediaSample** ppSa
     *ppSample = NULL;
     if (pdwUser)
         *pdwUser = 0;
-    EnterCriticalSection(&m_csGate);
-    const bool bFlushing = m_bFlushing != 0;
-    LeaveCriticalSection(&m_csGate);
-    if (bFlushing) {
+    if (IsFlushing()) {
         DSTrace(TRACE_APP1, 8, "CFileSourceOutput::WaitForNext() FLUSHING NOW -> VFW_E_TIMEOUT\n");
         return VFW_E_TIMEOUT;
     }
@@ -152,18 +141,14 @@ STDMETHODIMP CFileSourceOutput::Length(LONGLONG* pTotal, LONGLONG* pAvailable) {
     bool bMeasure = false;
     const DWORD dwNow = GetTickCount();
     const LONG lLast = InterlockedCompareExchange(&s_lLengthTick, 0, 0);
-    if (dwNow - (DWORD)lLast > kLengthInterval && pFilter->PeekState() == State_Running)
+    if (dwNow - (DWORD)lLast > LENGTH_MEASURE_INTERVAL && pFilter->PeekState() == State_Running)
         bMeasure = InterlockedCompareExchange(&s_lLengthTick, (LONG)dwNow, lLast) == lLast;
     LONGLONG llSize = -1;
     if (bMeasure) {
         // Not while a swap holds the gate closed: the size as last measured
         // does then.
-        if (EnterGate(NULL, false, false)) {
-            llSize = GetFileLength(TRUE);
-            LeaveGate();
-        } else {
-            llSize = GetFileLength(FALSE);
-        }
+        CReadGate::CEntry entry(m_gate, false);
+        llSize = GetFileLength(entry.IsInside());
     } else {
         llSize = GetFileLength(FALSE);
     }
@@ -186,7 +171,7 @@ STDMETHODIMP CFileSourceOutput::Length(LONGLONG* pTotal, LONGLONG* pAvailable) {
                 "File opened", LL2Str(*pTotal, szA), LL2Str(*pAvailable, szB));
         return S_OK;
     }
-    *pTotal = llSize > kEstimatedTotal ? llSize : kEstimatedTotal;
+    *pTotal = llSize > ESTIMATED_TOTAL ? llSize : ESTIMATED_TOTAL;
     *pAvailable = llAvailable;
     DSTrace(TRACE_APP1, 8,
             "CFileSourceOutput::Length() (File opened) - VFW_S_ESTIMATED pTotal = %s pAvailable = %s\n",
@@ -196,10 +181,11 @@ STDMETHODIMP CFileSourceOutput::Length(LONGLONG* pTotal, LONGLONG* pAvailable) {
 
 STDMETHODIMP CFileSourceOutput::BeginFlush() {
     DSTrace(TRACE_APP1, 8, "CFileSourceOutput::BeginFlush()\n");
-    EnterCriticalSection(&m_csGate);
-    m_bFlushing = TRUE;
-    InterlockedIncrement(&m_lFlushCount);
-    LeaveCriticalSection(&m_csGate);
+    {
+        CCritSecLock lock(m_gate.m_cs);
+        m_bFlushing = TRUE;
+        InterlockedIncrement(&m_lFlushCount);
+    }
     SetEvent(m_shFlash);
     return S_OK;
 }
@@ -208,9 +194,8 @@ STDMETHODIMP CFileSourceOutput::EndFlush() {
     DSTrace(TRACE_APP1, 8, "CFileSourceOutput::EndFlush()\n");
     // m_shFlash stays as it is: a signal no waiting read took ends the next
     // wait at once.
-    EnterCriticalSection(&m_csGate);
+    CCritSecLock lock(m_gate.m_cs);
     m_bFlushing = FALSE;
-    LeaveCriticalSection(&m_csGate);
     return S_OK;
 }
 
@@ -246,27 +231,26 @@ bool CFileSourceOutput::IsStoppedAfterStreaming() const {
 // ---------------------------------------------------------------- the read path
 
 LONGLONG CFileSourceOutput::GetFileLength(BOOL bMeasure) {
-    EnterCriticalSection(&m_csGate);
-    const bool bOpen = m_bFileOpen;
-    const LONG lGeneration = m_lGeneration;
-    LeaveCriticalSection(&m_csGate);
-    if (!bOpen)
-        return -1;
+    LONG lGeneration;
+    {
+        CCritSecLock lock(m_gate.m_cs);
+        if (!m_gate.IsFileOpenLocked())
+            return -1;
+        lGeneration = m_gate.GenerationLocked();
+    }
     // Measuring uses the cache's file handle: the caller is inside the gate.
     const LONGLONG llSize = bMeasure ? m_fileRead.GetFileSize() : m_fileRead.GetLastFileSize();
-    EnterCriticalSection(&m_csStats);
-    if (m_llWritePos != llSize)
+    {
+        CCritSecLock lock(m_csStats);
         m_llWritePos = llSize;
-    LeaveCriticalSection(&m_csStats);
+    }
     NoteSize(lGeneration, llSize);
     return llSize;
 }
 
 bool CFileSourceOutput::IsFlushing() {
-    EnterCriticalSection(&m_csGate);
-    const bool bFlushing = m_bFlushing != 0;
-    LeaveCriticalSection(&m_csGate);
-    return bFlushing;
+    CCritSecLock lock(m_gate.m_cs);
+    return m_bFlushing != 0;
 }
 
 HRESULT CFileSourceOutput::InternalSyncRead(LONGLONG llPosition, LONG lLength, BYTE* pBuffer) {
@@ -275,7 +259,7 @@ HRESULT CFileSourceOutput::InternalSyncRead(LONGLONG llPosition, LONG lLength, B
         return RefuseCall(E_POINTER, "CFileSourceOutput::InternalSyncRead - null buffer");
     // Refused before anything is read: the cache would copy whole blocks for
     // a negative length.
-    if (lLength < 0 || llPosition < 0 || llPosition >= kMaxPosition)
+    if (lLength < 0 || llPosition < 0 || llPosition >= MAX_READ_POSITION)
         return RefuseCall(E_INVALIDARG, "CFileSourceOutput::InternalSyncRead - bad position or length");
     _FilterStateBase* const pFilter = GetFilter();
     if (!pFilter)
@@ -285,8 +269,7 @@ HRESULT CFileSourceOutput::InternalSyncRead(LONGLONG llPosition, LONG lLength, B
 
     CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE], szC[CONV_BUFFER_SIZE], szD[CONV_BUFFER_SIZE],
         szE[CONV_BUFFER_SIZE];
-    LONG lGeneration = 0;
-    EnterGate(&lGeneration, false);
+    CReadGate::CEntry entry(m_gate);
     LONGLONG llSize = GetFileLength(FALSE);
     DSTrace(TRACE_APP1, 8,
             ">>> InternalSyncRead[ Delta = %s ]: Size = %s Position = %s Length = %s End = %s\n",
@@ -294,7 +277,7 @@ HRESULT CFileSourceOutput::InternalSyncRead(LONGLONG llPosition, LONG lLength, B
             LL2Str(lLength, szD), LL2Str(llPosition + lLength, szE));
 
     if (llPosition > llSize && llPosition > GetFileLength(TRUE)) {
-        LeaveGate();
+        entry.StepOut();
         DSTrace(TRACE_APP1, 1, "###Err### CFileSourceOutput::InternalSyncRead - Read after and of file\n");
         memset(pBuffer, 0, (size_t)lLength);
         // While the file grows its end is not known yet: a splitter probing
@@ -309,9 +292,10 @@ HRESULT CFileSourceOutput::InternalSyncRead(LONGLONG llPosition, LONG lLength, B
         return IsWriting() ? S_FALSE : kPastEnd;
     }
 
-    EnterCriticalSection(&m_csStats);
-    m_llReadPos = llPosition;
-    LeaveCriticalSection(&m_csStats);
+    {
+        CCritSecLock lock(m_csStats);
+        m_llReadPos = llPosition;
+    }
 
     // A finished file may be written again (a recorder that appends): a read
     // that reaches past its end looks whether it has grown.
@@ -325,9 +309,9 @@ HRESULT CFileSourceOutput::InternalSyncRead(LONGLONG llPosition, LONG lLength, B
         const FILTER_STATE eState = pFilter->GetStateLocked();
         if (eState == State_Running ||
             (!IsSeekingAllowed() && !(eState == State_Stopped && IsStoppedAfterStreaming()))) {
-            LeaveGate();
-            HRESULT hr = WaitForGrowth(llPosition, lLength, llSize, lGeneration);
-            if (hr == S_OK && !EnterGate(&lGeneration, true))
+            entry.StepOut();
+            HRESULT hr = WaitForGrowth(llPosition, lLength, llSize, entry.Generation());
+            if (hr == S_OK && !entry.StepIn())
                 hr = kAborted;
             if (FAILED(hr)) {
                 // Another file was opened meanwhile: nothing of it belongs
@@ -342,7 +326,7 @@ HRESULT CFileSourceOutput::InternalSyncRead(LONGLONG llPosition, LONG lLength, B
 
     LONG cbRead = 0;
     m_fileRead.CachedRead(llPosition, lLength, pBuffer, &cbRead);
-    LeaveGate();
+    entry.StepOut();
     if (cbRead < 0 || cbRead > lLength)
         cbRead = 0;
     // The caller may take any success for a full buffer: what the file could
@@ -378,12 +362,14 @@ HRESULT CFileSourceOutput::WaitForGrowth(LONGLONG llPosition, LONG lLength, LONG
         if (WriterGone(szName, id, &dwGraceLeft)) {
             // Finished at the size it has now, for the file this read waits
             // on only.
-            if (!EnterGate(&lGeneration, true)) {
-                hr = kAborted;
-                break;
+            {
+                CReadGate::CEntry entry(m_gate, lGeneration, true);
+                if (!entry.IsInside()) {
+                    hr = kAborted;
+                    break;
+                }
+                llSize = GetFileLength(TRUE);
             }
-            llSize = GetFileLength(TRUE);
-            LeaveGate();
             if (!MarkFinished(lGeneration, llSize)) {
                 hr = kAborted;
                 break;
@@ -396,7 +382,7 @@ HRESULT CFileSourceOutput::WaitForGrowth(LONGLONG llPosition, LONG lLength, LONG
         // the one that takes the event at once, the others at their next
         // poll. While a writer's grace runs out, the poll is shorter, so the
         // end comes no later than the grace after the writer's last close.
-        const DWORD dwPoll = dwGraceLeft && dwGraceLeft < kGrowthPoll ? dwGraceLeft : kGrowthPoll;
+        const DWORD dwPoll = dwGraceLeft && dwGraceLeft < GROWTH_POLL_TIME ? dwGraceLeft : GROWTH_POLL_TIME;
         const bool bSignalled = WaitForSingleObject(m_shFlash, dwPoll) == WAIT_OBJECT_0;
         if (IsStoppedAfterStreaming()) {
             DSTrace(TRACE_APP2, 8, "CFileSourceOutput::InternalSyncRead - filter STOPPED - WAITING BREAK.\n");
@@ -408,13 +394,15 @@ HRESULT CFileSourceOutput::WaitForGrowth(LONGLONG llPosition, LONG lLength, LONG
                     "BREAK.\n");
             break;
         }
-        if (!EnterGate(&lGeneration, true)) {
-            hr = kAborted;
-            break;
-        }
         const LONGLONG llBefore = llSize;
-        llSize = GetFileLength(TRUE);
-        LeaveGate();
+        {
+            CReadGate::CEntry entry(m_gate, lGeneration, true);
+            if (!entry.IsInside()) {
+                hr = kAborted;
+                break;
+            }
+            llSize = GetFileLength(TRUE);
+        }
         // Growth is a writer's sign too, seen or not.
         if (llSize > llBefore)
             NoteWriterSeen();

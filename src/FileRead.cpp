@@ -26,10 +26,7 @@ HRESULT OpenShared(LPCSTR pszFileName, LPCSTR pszWhich, CSmartHandle& shFile) {
 }  // namespace
 
 CCachedReadFile::CCachedReadFile()
-    : m_dwBlockSize(0),
-      m_dwBlockNum(0),
-      m_lNextIndex(0),
-      m_llFileReadPos(0),
+    : m_llFileReadPos(0),
       m_llCacheReadPos(0),
       m_llForwardReadSize(0),
       m_llWakeAhead(0),
@@ -38,10 +35,7 @@ CCachedReadFile::CCachedReadFile()
       m_lStopThread(0),
       m_lReads(0),
       m_dwReadThreadId(0),
-      m_dwStopThreadTime(STOP_THREAD_TIME) {
-    InitializeCriticalSection(&m_csIndex);
-    InitializeCriticalSection(&m_csPos);
-}
+      m_dwStopThreadTime(STOP_THREAD_TIME) {}
 
 CCachedReadFile::~CCachedReadFile() {
     CloseFile();
@@ -53,8 +47,6 @@ CCachedReadFile::~CCachedReadFile() {
         CloseFile();
     }
     Uninit();
-    DeleteCriticalSection(&m_csPos);
-    DeleteCriticalSection(&m_csIndex);
 }
 
 HRESULT CCachedReadFile::Init(DWORD cbBlockSize, DWORD cbCacheSize) {
@@ -77,20 +69,14 @@ HRESULT CCachedReadFile::Init(DWORD cbBlockSize, DWORD cbCacheSize) {
         }
     }
 
-    ASSERT(m_dwBlockSize == 0 && m_dwBlockNum == 0 && m_llForwardReadSize == 0);
+    ASSERT(m_blocks.BlockSize() == 0 && m_blocks.BlockNum() == 0 && m_llForwardReadSize == 0);
     CHAR szBlock[CONV_BUFFER_SIZE], szCache[CONV_BUFFER_SIZE];
     // A block size of 0 would divide by zero; one that is not a multiple of 4
     // would leave slot marks unaligned for the interlocked operations.
-    if (cbBlockSize != 0 && cbBlockSize % 4 == 0) {
-        m_dwBlockSize = cbBlockSize;
-        m_dwBlockNum = cbCacheSize / cbBlockSize + (cbCacheSize % cbBlockSize ? 1 : 0);
-        m_llForwardReadSize = (DWORD)((cbCacheSize / 3) * 2);
-        // The thread fills the window and is woken again once a quarter of it
-        // has been read, so a sequential reader costs one wake-up per quarter
-        // window, not one per read.
-        m_llWakeAhead = m_llForwardReadSize - m_llForwardReadSize / 4;
-    }
-    if (m_dwBlockNum < 3) {
+    DWORD dwBlockNum = 0;
+    if (cbBlockSize != 0 && cbBlockSize % 4 == 0)
+        dwBlockNum = cbCacheSize / cbBlockSize + (cbCacheSize % cbBlockSize ? 1 : 0);
+    if (dwBlockNum < 3) {
         DSTrace(
             TRACE_APP2, 8,
             "###Err### CCachedReadFile::Init( %s, %s )Too big block size [%u] or too small cache size[%s]\n",
@@ -100,10 +86,7 @@ HRESULT CCachedReadFile::Init(DWORD cbBlockSize, DWORD cbCacheSize) {
         return E_INVALIDARG;
     }
 
-    // Counted in 64 bits: the slots of a large cache must not wrap to a
-    // small allocation.
-    const ULONGLONG cbTotal = ((ULONGLONG)m_dwBlockSize + SLOT_HEADER_SIZE) * m_dwBlockNum;
-    HRESULT hr = cbTotal > 0xFFFFFFFFull ? E_OUTOFMEMORY : m_blobBuffer.AllocMem((DWORD)cbTotal, TRUE, 0);
+    const HRESULT hr = m_blocks.Init(cbBlockSize, dwBlockNum);
     if (FAILED(hr)) {
         DSTrace(TRACE_APP2, 1,
                 "###Err### CCachedReadFile::Init( %s, %s )m_blobBuffer.AllocMem() FAILED hr = %d\n",
@@ -111,8 +94,11 @@ HRESULT CCachedReadFile::Init(DWORD cbBlockSize, DWORD cbCacheSize) {
         Uninit();
         return hr;
     }
-    for (DWORD i = 0; i < m_dwBlockNum; ++i)
-        SetSlotPos((LONG)i, -1);
+    m_llForwardReadSize = (DWORD)((cbCacheSize / 3) * 2);
+    // The thread fills the window and is woken again once a quarter of it has
+    // been read, so a sequential reader costs one wake-up per quarter window,
+    // not one per read.
+    m_llWakeAhead = m_llForwardReadSize - m_llForwardReadSize / 4;
     return S_OK;
 }
 
@@ -122,16 +108,15 @@ void CCachedReadFile::Uninit() {
     // A thread that would not end still uses the events and the slots.
     if (m_shReadThread)
         return;
-    m_blobBuffer.Empty();
+    m_blocks.Uninit();
     m_arrEvents[0].Close();
     m_arrEvents[1].Close();
-    m_dwBlockSize = m_dwBlockNum = 0;
     m_llForwardReadSize = 0;
     m_llWakeAhead = 0;
 }
 
 HRESULT CCachedReadFile::OpenFile(LPCSTR pszFileName) {
-    if (!m_blobBuffer.IsValid())
+    if (!m_blocks.IsValid())
         return E_UNEXPECTED;
     ASSERT(pszFileName);
     if (!pszFileName)
@@ -232,11 +217,7 @@ void CCachedReadFile::CloseFile() {
     m_llCacheReadPos.store(0);
     m_llFileSize.store(0);
 
-    // Slot marks and positions stay: the index alone decides what is cached.
-    EnterCriticalSection(&m_csIndex);
-    InterlockedExchange(&m_lNextIndex, 0);
-    m_mapIndex.clear();
-    LeaveCriticalSection(&m_csIndex);
+    m_blocks.Clear();
 }
 
 BOOL CCachedReadFile::GetFileInformation(BY_HANDLE_FILE_INFORMATION* pInfo) const {
@@ -252,10 +233,10 @@ LONGLONG CCachedReadFile::GetFileSize() {
     LARGE_INTEGER liSize;
     // Under m_csPos, so that sizes are stored in the order they were measured
     // and a cut is acted on before anyone stores an older, larger size.
-    EnterCriticalSection(&m_csPos);
+    CCritSecLock lock(m_csPos);
     if (!GetFileSizeEx(m_shManualFile, &liSize)) {
         const DWORD dwErr = GetLastError();
-        LeaveCriticalSection(&m_csPos);
+        lock.Unlock();
         DSTrace(TRACE_APP2, 1, "###Err### CCachedReadFile::GetFileSize - GetFileSizeEx() FAILED dwRes = %d\n",
                 dwErr);
         ASSERT(FALSE);
@@ -265,13 +246,13 @@ LONGLONG CCachedReadFile::GetFileSize() {
     if (liSize.QuadPart < llOld) {
         // The file was cut (a recorder starting a new recording into the
         // same name): every block from the new end on may hold old bytes.
-        DropBlocksFrom(liSize.QuadPart);
-        const LONGLONG llLastFull = liSize.QuadPart - liSize.QuadPart % (LONGLONG)m_dwBlockSize;
+        m_blocks.DropBlocksFrom(liSize.QuadPart);
+        const LONGLONG llLastFull = liSize.QuadPart - liSize.QuadPart % (LONGLONG)m_blocks.BlockSize();
         LONGLONG llCachePos = m_llCacheReadPos.load();
         while (llCachePos > llLastFull && !m_llCacheReadPos.compare_exchange_weak(llCachePos, llLastFull)) {
         }
     }
-    LeaveCriticalSection(&m_csPos);
+    lock.Unlock();
     // Grown: the blocks that just came into the file can be read ahead.
     if (liSize.QuadPart > llOld)
         WakeReadAhead();
@@ -281,12 +262,12 @@ LONGLONG CCachedReadFile::GetFileSize() {
 bool CCachedReadFile::ReadAheadWanted(LONGLONG llCachePos, LONGLONG llAhead) const {
     // Nothing is read ahead of a file nobody has read yet.
     return m_lReads.load() != 0 && llCachePos >= 0 && llCachePos < m_llFileReadPos.load() + llAhead &&
-           llCachePos + (LONGLONG)m_dwBlockSize <= m_llFileSize.load();
+           llCachePos + (LONGLONG)m_blocks.BlockSize() <= m_llFileSize.load();
 }
 
 void CCachedReadFile::SteerReadAhead(LONGLONG _llBlockStart, BOOL bNextIndexed, LONGLONG llLastFileSize) {
     CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE];
-    const LONGLONG llBlockSize = m_dwBlockSize;
+    const LONGLONG llBlockSize = m_blocks.BlockSize();
     const LONGLONG llNext = _llBlockStart + llBlockSize;
     // EVENT (2), BOOST: the thread keeps its place unless it is behind this
     // read, or the block after this one is missing while the thread is past
@@ -351,11 +332,11 @@ HRESULT CCachedReadFile::CachedRead(LONGLONG _llPosition, LONG lLength, BYTE* _p
     if (_llPosition < 0 || lLength < 0)
         return E_INVALIDARG;
     ASSERT(m_shManualFile);
-    if (!m_shManualFile || !m_blobBuffer.IsValid())
+    if (!m_shManualFile || !m_blocks.IsValid())
         return E_UNEXPECTED;
 
     CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE], szC[CONV_BUFFER_SIZE], szD[CONV_BUFFER_SIZE];
-    const LONGLONG llBlockSize = m_dwBlockSize;
+    const LONGLONG llBlockSize = m_blocks.BlockSize();
     DWORD dwOffset = (DWORD)(_llPosition % llBlockSize);
     LONGLONG llBlockStart = _llPosition - dwOffset;
     LONG lRest = lLength;
@@ -377,7 +358,7 @@ HRESULT CCachedReadFile::CachedRead(LONGLONG _llPosition, LONG lLength, BYTE* _p
 
     while (lRest > 0) {
         const LONG lInBlock =
-            (LONG)(m_dwBlockSize - dwOffset) < lRest ? (LONG)(m_dwBlockSize - dwOffset) : lRest;
+            (LONG)(m_blocks.BlockSize() - dwOffset) < lRest ? (LONG)(m_blocks.BlockSize() - dwOffset) : lRest;
         if (llBlockStart + llBlockSize > llLastFileSize) {
             // The block the file ends in, as far as is known: read straight
             // into the caller's buffer. A slot would hold bytes that are not
@@ -405,7 +386,8 @@ HRESULT CCachedReadFile::CachedRead(LONGLONG _llPosition, LONG lLength, BYTE* _p
 
         LONG lIndex = 0;
         BOOL bWaitWrite = FALSE, bNextIndexed = FALSE;
-        const BOOL bCached = AcquireBlock(llBlockStart, &lIndex, TRUE, &bWaitWrite, &bNextIndexed, FALSE);
+        const BOOL bCached =
+            m_blocks.AcquireBlock(llBlockStart, &lIndex, TRUE, &bWaitWrite, &bNextIndexed, FALSE);
         if (!bCached || bWaitWrite) {
             // Not cached, or still being read ahead: the bytes asked for are
             // read straight into the caller's buffer, and the read-ahead
@@ -433,7 +415,7 @@ HRESULT CCachedReadFile::CachedRead(LONGLONG _llPosition, LONG lLength, BYTE* _p
             _pbBuffer += n;
         } else {
             SteerReadAhead(llBlockStart, bNextIndexed, llLastFileSize);
-            ReadFromBlock(lIndex, _pbBuffer, (DWORD)lInBlock, dwOffset);
+            m_blocks.ReadFromBlock(lIndex, _pbBuffer, (DWORD)lInBlock, dwOffset);
             _pbBuffer += lInBlock;
             *_pcbReaded += lInBlock;
             lRest -= lInBlock;

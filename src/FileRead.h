@@ -8,35 +8,20 @@
 #include <atomic>
 #include <map>
 
-#include "WinAPI/Blob.h"
+#include "FileReadBlocks.h"
+#include "FileSourceConstants.h"
+#include "WinAPI/CriticalSection.h"
 #include "WinAPI/Wrappers.h"
 
-// How long CloseFile waits for the read-ahead thread to end, and once more
-// after trying to terminate it.
-#define STOP_THREAD_TIME 10000
-// How often the read-ahead thread measures the file while reads go on.
-#define READ_AHEAD_POLL_TIME 250
-// Bytes in front of each slot's data. The mark and the position take the
-// last 12 of them, so the data starts on a cache line: a copy out of a slot
-// then runs as fast as one out of the system's page cache.
-#define SLOT_HEADER_SIZE 64
-
-// The block cache. The cache memory is split into m_dwBlockNum slots of
-// SLOT_HEADER_SIZE + m_dwBlockSize bytes, laid out by hand; from the slot's
-// mark (at SLOT_HEADER_SIZE - 12 in the slot) on:
-//   offset 0, LONG     lMark       -1 being written (WRITE mark), 0 free,
-//                                  n > 0: n readers copy out of it (READ mark)
-//   offset 4, LONGLONG llBlockPos  file position of the block held, -1 empty
-//   offset 12          data        the block's bytes
-// A slot is addressed by a slot counter value (any non-negative LONG, taken
-// modulo m_dwBlockNum); m_mapIndex maps block positions to counter values.
-// Only blocks wholly inside the file as last measured are ever indexed:
-// the block the file ends in is read straight into the caller's buffer (as
-// is a block not cached yet, or one the read-ahead thread is still filling:
-// a reader that has caught up with the thread never waits for its copy), and
-// a measurement that finds the file smaller than before drops every block
-// from the new end on, so a file that is cut and written again never serves
-// its old bytes once the cut has been measured.
+// The block cache. Its blocks live in a CBlockStore (FileReadBlocks.h: the
+// slot layout, the marks and the index). Only blocks wholly inside the file
+// as last measured are ever indexed: the block the file ends in is read
+// straight into the caller's buffer (as is a block not cached yet, or one
+// the read-ahead thread is still filling: a reader that has caught up with
+// the thread never waits for its copy), and a measurement that finds the
+// file smaller than before drops every block from the new end on, so a file
+// that is cut and written again never serves its old bytes once the cut has
+// been measured.
 //
 // The file is opened twice: the manual file serves the reader's direct reads
 // (always at an explicit offset, so concurrent readers never move each
@@ -63,16 +48,11 @@
 //
 // Locks, never held while data is copied or the file is read, and never
 // while a trace is written:
-//   m_csPos   serialises size measurements and what they change: m_llFileSize
-//             and, when the file got smaller, the index (so two measurements
-//             never store their sizes out of order).
-//   m_csIndex guards m_mapIndex and the choice of slots (AcquireBlock); a
-//             writer also takes it, while still holding the slot's WRITE
-//             mark, to drop a block it could not fill (CacheBlock).
-// Lock order: m_csPos, then m_csIndex; a WRITE mark, then m_csIndex.
-// AcquireBlock holds m_csIndex and only tries marks, never waits for one, so
-// neither order can close a cycle. Slot marks change only by interlocked
-// operations.
+//   m_csPos   serialises size measurements and what they change: the writes
+//             of m_llFileSize and, when the file got smaller, the index (so
+//             two measurements never store their sizes out of order).
+//   the store's index lock (FileReadBlocks.h), taken after m_csPos.
+// Slot marks change only by interlocked operations.
 //
 // Calling order: Init once; any number of OpenFile ... CloseFile cycles with
 // CachedRead and GetFileSize in between (CachedRead may be called from
@@ -126,41 +106,12 @@ public:
     // E_UNEXPECTED without an open file.
     HRESULT CachedRead(LONGLONG _llPosition, LONG lLength, BYTE* _pbBuffer, LONG* _pcbReaded);
 
-    DWORD BlockSize() const { return m_dwBlockSize; }
-    DWORD BlockNum() const { return m_dwBlockNum; }
+    DWORD BlockSize() const { return m_blocks.BlockSize(); }
+    DWORD BlockNum() const { return m_blocks.BlockNum(); }
+    // The blocks, for tests that look at slots and the index.
+    CBlockStore& Blocks() { return m_blocks; }
 
 protected:
-    // ---- block store (FileReadBlocks.cpp)
-    // The address of the mark of the slot that counter value _lIndex names.
-    LONG* BlockAccessPtr(LONG _lIndex) const;
-    // Finds the block starting at _llBlockPos, or takes a slot for it.
-    // Found: returns TRUE; for reading, *_plIndex names the slot and the
-    // caller holds a READ mark on it, unless the slot is still being written
-    // (*_pbWaitWrite TRUE, no mark held: the caller reads the file instead).
-    // Not for reading, a found block is only reported.
-    // Absent: returns FALSE with the caller holding the WRITE mark of slot
-    // *_plIndex, already indexed for the block; CacheBlock must fill it.
-    // Without _bTakeSlot an absent block only returns FALSE: no slot is
-    // taken, nothing is marked.
-    // *_pbNextIndexed, when asked for, tells whether the block after this
-    // one is indexed (found in the same look-up).
-    BOOL AcquireBlock(LONGLONG _llBlockPos, LONG* _plIndex, BOOL _bForRead, BOOL* _pbWaitWrite = NULL,
-                      BOOL* _pbNextIndexed = NULL, BOOL _bTakeSlot = TRUE);
-    // Drops every indexed block that does not lie wholly inside the first
-    // llSize bytes. Readers still copying from such a block finish; the
-    // block is never found again.
-    void DropBlocksFrom(LONGLONG llSize);
-    // Fills the WRITE-marked slot from _hFile: at _llPosition, or where the
-    // handle stands when _llPosition is -1. A block read short or not at all
-    // is emptied and dropped from the index before the mark is released.
-    // Releases the WRITE mark, or turns it into a READ mark of the caller
-    // (_bKeepReadMark) so the slot cannot be taken before the caller copies.
-    // Returns the bytes read.
-    LONG CacheBlock(LONG _lIndex, HANDLE _hFile, LONGLONG _llPosition, BOOL _bKeepReadMark = FALSE);
-    // Copies _dwSize bytes from data offset _dwShift of the slot and drops
-    // the caller's READ mark. Returns the mark left after the release.
-    LONG ReadFromBlock(LONG _lIndex, void* _pvDest, DWORD _dwSize, DWORD _dwShift);
-
     // The read-ahead thread (FileReadThread.cpp). Woken by the work event
     // (m_arrEvents[0], set by a reader that claimed the wake-up), by the stop
     // event (m_arrEvents[1], set by CloseFile), and every
@@ -188,23 +139,13 @@ protected:
     // into _pbDest; returns the bytes read (0 after a failure).
     LONG ReadDirect(LONGLONG _llPosition, BYTE* _pbDest, DWORD _dwSize);
 
-    LONGLONG SlotPos(LONG _lIndex) const;
-    void SetSlotPos(LONG _lIndex, LONGLONG llPos);
-    BYTE* SlotData(LONG _lIndex) const;
-    DWORD SlotNumber(LONG _lIndex) const { return (DWORD)_lIndex % m_dwBlockNum; }
-
-    DWORD m_dwBlockSize;                  // bytes per block; 0 before Init
-    DWORD m_dwBlockNum;                   // number of slots; 0 before Init
-    CBlob m_blobBuffer;                   // the slots
-    LONG m_lNextIndex;                    // round-robin slot counter; interlocked increments only
-    std::map<LONGLONG, LONG> m_mapIndex;  // block position -> slot counter value
-    CRITICAL_SECTION m_csIndex;
+    CBlockStore m_blocks;
     std::atomic<LONGLONG> m_llFileReadPos;   // position of the latest CachedRead
     std::atomic<LONGLONG> m_llCacheReadPos;  // next block the read-ahead thread looks at
     LONGLONG m_llForwardReadSize;            // how far the thread may run ahead; set by Init only
     LONGLONG m_llWakeAhead;                  // a shorter run ahead of the reader wakes the thread
-    std::atomic<LONGLONG> m_llFileSize;      // size as last measured
-    CRITICAL_SECTION m_csPos;
+    std::atomic<LONGLONG> m_llFileSize;      // size as last measured; written under m_csPos
+    CCriticalSection m_csPos;
     std::atomic<LONG> m_lThreadIdle;  // 1 while the thread waits and nobody has claimed its wake-up
     std::atomic<LONG> m_lStopThread;  // set with the stop event; checked between blocks
     std::atomic<LONG> m_lReads;       // counts CachedRead calls, so the thread knows reads go on

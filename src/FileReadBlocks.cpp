@@ -1,22 +1,53 @@
-// The block store of CCachedReadFile: slots, their marks and the index.
-//
-// A slot's mark is its reader-writer lock: -1 WRITE (one writer fills it),
-// 0 free, n > 0 READ (n readers copy out of it). Writers looking for a slot
-// never wait for a mark, they move on to the next slot; readers that find a
-// block still being written poll until the writer is done. Marks only ever
-// become -1 inside AcquireBlock, under m_csIndex, which is why a READ mark
-// can be added there by a plain increment once it was seen non-negative.
+// CBlockStore: slots, their marks and the index (see the header).
+#include "FileReadBlocks.h"
+
 #include <string.h>
 
 #include "DShowX/DSParsers.h"
 #include "DShowX/DSTrace.h"
-#include "FileRead.h"
 
-namespace {
-// Polls of a reader waiting for a writer that only yield the processor.
-}  // namespace
+CBlockStore::CBlockStore() : m_dwBlockSize(0), m_dwBlockNum(0), m_lNextIndex(0) {}
 
-LONG* CCachedReadFile::BlockAccessPtr(LONG _lIndex) const {
+HRESULT CBlockStore::Init(DWORD cbBlockSize, DWORD nBlocks) {
+    Uninit();
+    if (cbBlockSize == 0 || cbBlockSize % 4 != 0 || nBlocks == 0)
+        return E_INVALIDARG;
+    // Counted in 64 bits: the slots of a large cache must not wrap to a
+    // small allocation.
+    const ULONGLONG cbTotal = ((ULONGLONG)cbBlockSize + SLOT_HEADER_SIZE) * nBlocks;
+    const HRESULT hr =
+        cbTotal > 0xFFFFFFFFull ? E_OUTOFMEMORY : m_blobBuffer.AllocMem((DWORD)cbTotal, TRUE, 0);
+    if (FAILED(hr))
+        return hr;
+    m_dwBlockSize = cbBlockSize;
+    m_dwBlockNum = nBlocks;
+    for (DWORD i = 0; i < m_dwBlockNum; ++i)
+        SetSlotPos((LONG)i, -1);
+    return S_OK;
+}
+
+void CBlockStore::Uninit() {
+    Clear();
+    m_blobBuffer.Empty();
+    m_dwBlockSize = m_dwBlockNum = 0;
+}
+
+void CBlockStore::Clear() {
+    CCritSecLock lock(m_csIndex);
+    InterlockedExchange(&m_lNextIndex, 0);
+    m_mapIndex.clear();
+}
+
+LONG CBlockStore::Mark(LONG _lIndex) const {
+    return InterlockedCompareExchange(BlockAccessPtr(_lIndex), 0, 0);
+}
+
+bool CBlockStore::IsIndexed(LONGLONG llBlockPos) {
+    CCritSecLock lock(m_csIndex);
+    return m_mapIndex.count(llBlockPos) != 0;
+}
+
+LONG* CBlockStore::BlockAccessPtr(LONG _lIndex) const {
     const DWORD dwSlot = SlotNumber(_lIndex);
     return (LONG*)m_blobBuffer.Offset(dwSlot * (m_dwBlockSize + SLOT_HEADER_SIZE) + SLOT_HEADER_SIZE - 12);
 }
@@ -24,26 +55,25 @@ LONG* CCachedReadFile::BlockAccessPtr(LONG _lIndex) const {
 // The position field is not 8-byte aligned in the slot: copied, not
 // dereferenced. Only the holder of a mark on the slot reads or writes it,
 // so the mark's interlocked operations order these accesses.
-LONGLONG CCachedReadFile::SlotPos(LONG _lIndex) const {
+LONGLONG CBlockStore::SlotPos(LONG _lIndex) const {
     LONGLONG llPos;
     memcpy(&llPos, (BYTE*)BlockAccessPtr(_lIndex) + 4, sizeof(llPos));
     return llPos;
 }
 
-void CCachedReadFile::SetSlotPos(LONG _lIndex, LONGLONG llPos) {
+void CBlockStore::SetSlotPos(LONG _lIndex, LONGLONG llPos) {
     memcpy((BYTE*)BlockAccessPtr(_lIndex) + 4, &llPos, sizeof(llPos));
 }
 
-BYTE* CCachedReadFile::SlotData(LONG _lIndex) const {
+BYTE* CBlockStore::SlotData(LONG _lIndex) const {
     return (BYTE*)BlockAccessPtr(_lIndex) + 12;
 }
 
-void CCachedReadFile::DropBlocksFrom(LONGLONG llSize) {
+void CBlockStore::DropBlocksFrom(LONGLONG llSize) {
     // Blocks are indexed by their start: the first one that does not end
     // inside the file starts after llSize - block size.
-    EnterCriticalSection(&m_csIndex);
+    CCritSecLock lock(m_csIndex);
     m_mapIndex.erase(m_mapIndex.upper_bound(llSize - (LONGLONG)m_dwBlockSize), m_mapIndex.end());
-    LeaveCriticalSection(&m_csIndex);
 }
 
 namespace {
@@ -64,8 +94,8 @@ void TraceSkipped(LONGLONG llBlockPos, const SkippedSlot* pSkipped, DWORD dwSkip
 }
 }  // namespace
 
-BOOL CCachedReadFile::AcquireBlock(LONGLONG _llBlockPos, LONG* _plIndex, BOOL _bForRead, BOOL* _pbWaitWrite,
-                                   BOOL* _pbNextIndexed, BOOL _bTakeSlot) {
+BOOL CBlockStore::AcquireBlock(LONGLONG _llBlockPos, LONG* _plIndex, BOOL _bForRead, BOOL* _pbWaitWrite,
+                               BOOL* _pbNextIndexed, BOOL _bTakeSlot) {
     ASSERT(_plIndex);
     if (_pbWaitWrite)
         *_pbWaitWrite = FALSE;
@@ -78,7 +108,7 @@ BOOL CCachedReadFile::AcquireBlock(LONGLONG _llBlockPos, LONG* _plIndex, BOOL _b
     SkippedSlot arrSkipped[kTracedSkips];
     DWORD dwSkipped = 0;
 
-    EnterCriticalSection(&m_csIndex);
+    CCritSecLock lock(m_csIndex);
     for (;;) {
         const std::map<LONGLONG, LONG>::const_iterator it = m_mapIndex.find(_llBlockPos);
         if (it != m_mapIndex.end()) {
@@ -98,14 +128,12 @@ BOOL CCachedReadFile::AcquireBlock(LONGLONG _llBlockPos, LONG* _plIndex, BOOL _b
                 ++itNext;
                 *_pbNextIndexed = itNext != m_mapIndex.end() && itNext->first == llNext;
             }
-            LeaveCriticalSection(&m_csIndex);
             return TRUE;
         }
 
         if (!_bTakeSlot) {
             if (_pbNextIndexed)
                 *_pbNextIndexed = m_mapIndex.find(llNext) != m_mapIndex.end();
-            LeaveCriticalSection(&m_csIndex);
             return FALSE;
         }
 
@@ -124,11 +152,11 @@ BOOL CCachedReadFile::AcquireBlock(LONGLONG _llBlockPos, LONG* _plIndex, BOOL _b
             lIndex = lNext;
         }
         if (lMark != 0) {
-            LeaveCriticalSection(&m_csIndex);
+            lock.Unlock();
             TraceSkipped(_llBlockPos, arrSkipped, dwSkipped);
             dwSkipped = 0;
             Sleep(1);
-            EnterCriticalSection(&m_csIndex);
+            lock.Lock();
             continue;
         }
 
@@ -150,7 +178,7 @@ BOOL CCachedReadFile::AcquireBlock(LONGLONG _llBlockPos, LONG* _plIndex, BOOL _b
             *_pbNextIndexed = itNext != m_mapIndex.end() && itNext->first == llNext;
         }
         *_plIndex = lIndex;
-        LeaveCriticalSection(&m_csIndex);
+        lock.Unlock();
 
         TraceSkipped(_llBlockPos, arrSkipped, dwSkipped);
         if (llOldPos >= 0)
@@ -160,7 +188,7 @@ BOOL CCachedReadFile::AcquireBlock(LONGLONG _llBlockPos, LONG* _plIndex, BOOL _b
     }
 }
 
-LONG CCachedReadFile::CacheBlock(LONG _lIndex, HANDLE _hFile, LONGLONG _llPosition, BOOL _bKeepReadMark) {
+LONG CBlockStore::CacheBlock(LONG _lIndex, HANDLE _hFile, LONGLONG _llPosition, BOOL _bKeepReadMark) {
     ASSERT(_hFile && _hFile != INVALID_HANDLE_VALUE);
     LONG* plMark = BlockAccessPtr(_lIndex);
     // The mark is read atomically: other threads try it at the same time.
@@ -197,11 +225,10 @@ LONG CCachedReadFile::CacheBlock(LONG _lIndex, HANDLE _hFile, LONGLONG _llPositi
         // data, and the file may grow past it later. Readers that found it
         // while it was written see the emptied slot and look again.
         SetSlotPos(_lIndex, -1);
-        EnterCriticalSection(&m_csIndex);
+        CCritSecLock lock(m_csIndex);
         const std::map<LONGLONG, LONG>::iterator it = m_mapIndex.find(llBlockPos);
         if (it != m_mapIndex.end() && SlotNumber(it->second) == SlotNumber(_lIndex))
             m_mapIndex.erase(it);
-        LeaveCriticalSection(&m_csIndex);
     }
     InterlockedExchange(plMark, _bKeepReadMark ? 1 : 0);
 
@@ -214,7 +241,7 @@ LONG CCachedReadFile::CacheBlock(LONG _lIndex, HANDLE _hFile, LONGLONG _llPositi
     return (LONG)cbRead;
 }
 
-LONG CCachedReadFile::ReadFromBlock(LONG _lIndex, void* _pvDest, DWORD _dwSize, DWORD _dwShift) {
+LONG CBlockStore::ReadFromBlock(LONG _lIndex, void* _pvDest, DWORD _dwSize, DWORD _dwShift) {
     ASSERT(_pvDest);
     ASSERT(_dwSize + _dwShift <= m_dwBlockSize);
     LONG* plMark = BlockAccessPtr(_lIndex);

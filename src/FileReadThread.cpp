@@ -21,7 +21,7 @@
 
 void CCachedReadFile::ReadAheadRun(LONGLONG& llCacheReadPos, BOOL& bSequential) {
     CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE], szC[CONV_BUFFER_SIZE];
-    const LONGLONG llBlockSize = m_dwBlockSize;
+    const LONGLONG llBlockSize = m_blocks.BlockSize();
     while (!m_lStopThread.load()) {
         const LONGLONG llFileReadPos = m_llFileReadPos.load();
         const LONGLONG llPos = m_llCacheReadPos.load();
@@ -53,10 +53,11 @@ void CCachedReadFile::ReadAheadRun(LONGLONG& llCacheReadPos, BOOL& bSequential) 
         }
 
         LONG lIndex = 0;
-        if (AcquireBlock(llCacheReadPos, &lIndex, FALSE)) {
+        if (m_blocks.AcquireBlock(llCacheReadPos, &lIndex, FALSE)) {
             bSequential = FALSE;  // found: the thread file stays where it was
         } else {
-            const LONG lCached = CacheBlock(lIndex, m_shThreadFile, bSequential ? -1 : llCacheReadPos, FALSE);
+            const LONG lCached =
+                m_blocks.CacheBlock(lIndex, m_shThreadFile, bSequential ? -1 : llCacheReadPos, FALSE);
             // After a failed or short read the thread file no longer stands
             // at the next block: that one is read at its own position.
             bSequential = lCached == (LONG)llBlockSize;

@@ -22,17 +22,9 @@
 #include "DShowX/DSComBase.h"
 #include "DShowX/DSDialog.h"
 #include "DShowX/DSPropertyPage.h"
+#include "FileSourceConstants.h"
 #include "IOrvexFileSource.h"
 #include "resources/resource.h"
-
-// The refresh timer.
-#define FILESOURCEPAGE_TIMER_ID 1
-#define FILESOURCEPAGE_TIMER_MS 100
-
-// The trackbar's range in KiB: from the growth threshold to the largest
-// margin the filter takes.
-#define FILESOURCEPAGE_MIN_MARGIN_KB 768
-#define FILESOURCEPAGE_MAX_MARGIN_KB 10240
 
 class FileSourcePage : public CComObjectRootBase,
                        public IPropertyPageImpl<FileSourcePage>,

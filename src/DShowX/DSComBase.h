@@ -25,6 +25,7 @@
 #include <new>
 
 #include "DShowX/DSTrace.h"
+#include "WinAPI/CriticalSection.h"
 
 // ---------------------------------------------------------------- module lock count
 
@@ -120,32 +121,15 @@ protected:
 };
 
 // The object root of multi-threaded objects: the count and a recursive
-// critical section, the object's lock.
+// critical section, the object's lock (held for a scope with CCritSecLock).
 class CComObjectRootMT : public CComObjectRootBase {
 public:
-    CComObjectRootMT() { InitializeCriticalSection(&m_cs); }
-    ~CComObjectRootMT() { DeleteCriticalSection(&m_cs); }
+    CComObjectRootMT() = default;
     CComObjectRootMT(const CComObjectRootMT&) = delete;
     CComObjectRootMT& operator=(const CComObjectRootMT&) = delete;
 
-    void Lock() { EnterCriticalSection(&m_cs); }
-    void Unlock() { LeaveCriticalSection(&m_cs); }
-
 protected:
-    CRITICAL_SECTION m_cs;
-};
-
-// Holds an object root's lock for a scope.
-template <class T>
-class CObjectLock {
-public:
-    explicit CObjectLock(T* pObject) : m_pObject(pObject) { m_pObject->Lock(); }
-    ~CObjectLock() { m_pObject->Unlock(); }
-    CObjectLock(const CObjectLock&) = delete;
-    CObjectLock& operator=(const CObjectLock&) = delete;
-
-private:
-    T* m_pObject;
+    CCriticalSection m_cs;
 };
 
 // ---------------------------------------------------------------- the created object

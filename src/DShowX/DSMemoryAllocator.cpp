@@ -19,6 +19,7 @@ LPCSTR CMemoryAllocator::GetDebugPrefix() const {
 
 HRESULT CMemoryAllocator::FinalConstruct() {
     DSTrace(TRACE_GENERAL, 2, "CMemoryAllocator::FinalConstruct\n");
+    CCritSecLock lock(m_cs);
     ASSERT(m_eState == AS_Create);
     ASSERT(m_hSem == NULL);
     m_hSem = CreateSemaphoreA(NULL, 0, 0x7FFFFFFF, NULL);
@@ -30,6 +31,7 @@ HRESULT CMemoryAllocator::FinalConstruct() {
 
 void CMemoryAllocator::FinalRelease() {
     DSTrace(TRACE_GENERAL, 2, "CMemoryAllocator::FinalRelease\n");
+    CCritSecLock lock(m_cs);
     ASSERT(m_eState == AS_Create || m_eState == AS_Init || m_eState == AS_Prop);
     if (m_hSem)
         CloseHandle(m_hSem);
@@ -56,7 +58,7 @@ HRESULT CMemoryAllocator::CheckState(bool bNeedCommit) const {
 }
 
 AllocatorState CMemoryAllocator::GetState() {
-    CObjectLock<CMemoryAllocator> lock(this);
+    CCritSecLock lock(m_cs);
     return m_eState;
 }
 
@@ -70,7 +72,7 @@ STDMETHODIMP CMemoryAllocator::SetProperties(ALLOCATOR_PROPERTIES* pRequest, ALL
     ALLOCATOR_PROPERTIES props = *pRequest;
     pActual->cBuffers = pActual->cbBuffer = pActual->cbAlign = pActual->cbPrefix = 0;
 
-    CObjectLock<CMemoryAllocator> lock(this);
+    CCritSecLock lock(m_cs);
     switch (m_eState) {
         case AS_Init:
         case AS_Prop: {
@@ -97,7 +99,7 @@ STDMETHODIMP CMemoryAllocator::GetProperties(ALLOCATOR_PROPERTIES* pProps) {
     DSTrace(TRACE_COM, 8, "%sIMemAllocator::GetProperties\n", GetDebugPrefix());
     if (!pProps)
         return RefuseCall(E_POINTER, "CMemoryAllocator::GetProperties - null pProps");
-    CObjectLock<CMemoryAllocator> lock(this);
+    CCritSecLock lock(m_cs);
     const HRESULT hr = CheckState(false);
     if (SUCCEEDED(hr))
         *pProps = m_props;
@@ -106,7 +108,7 @@ STDMETHODIMP CMemoryAllocator::GetProperties(ALLOCATOR_PROPERTIES* pProps) {
 
 STDMETHODIMP CMemoryAllocator::Commit() {
     DSTrace(TRACE_COM, 8, "%sIMemAllocator::Commit\n", GetDebugPrefix());
-    CObjectLock<CMemoryAllocator> lock(this);
+    CCritSecLock lock(m_cs);
     switch (m_eState) {
         case AS_Create:
             return E_ABORT;
@@ -148,7 +150,7 @@ STDMETHODIMP CMemoryAllocator::Decommit() {
     HRESULT hr = S_OK;
     bool bDropCommit = false;
     {
-        CObjectLock<CMemoryAllocator> lock(this);
+        CCritSecLock lock(m_cs);
         switch (m_eState) {
             case AS_Create:
                 hr = E_ABORT;
@@ -198,32 +200,26 @@ STDMETHODIMP CMemoryAllocator::GetBuffer(IMediaSample** ppSample, REFERENCE_TIME
         return RefuseCall(E_POINTER, "CMemoryAllocator::GetBuffer - null ppSample");
     *ppSample = NULL;
     const bool bNoWait = (dwFlags & AM_GBF_NOWAIT) != 0;
+    CCritSecLock lock(m_cs);
     for (;;) {
-        Lock();
         const HRESULT hrState = CheckState(true);
-        if (FAILED(hrState)) {
-            Unlock();
+        if (FAILED(hrState))
             return hrState;
-        }
         switch (m_eState) {
             case AS_Commit:
             case AS_InUse: {
                 const HRESULT hr = CreateSample(ppSample);
                 if (FAILED(hr)) {
                     ASSERT(!_T("IMemAllocatorImpl::GetBuffer(): CreateSample() FAILED"));
-                    Unlock();
                     return hr;
                 }
                 if (hr == S_OK) {
                     m_eState = AS_InUse;
-                    Unlock();
                     return S_OK;
                 }
                 ASSERT(hr == S_FALSE);
-                if (m_eState == AS_Commit) {
-                    Unlock();
+                if (m_eState == AS_Commit)
                     return E_FAIL;
-                }
                 m_eState = AS_Exhausted;
                 DSTrace(TRACE_COM, 8, "[Allocator] Allocator busy, waiting = %s\n", bNoWait ? "NO" : "YES");
                 break;
@@ -231,14 +227,14 @@ STDMETHODIMP CMemoryAllocator::GetBuffer(IMediaSample** ppSample, REFERENCE_TIME
             default:  // AS_Exhausted
                 break;
         }
-        if (bNoWait) {
-            Unlock();
+        if (bNoWait)
             return VFW_E_TIMEOUT;
-        }
+        // Asleep without the lock: a returned block or Decommit wakes it.
         ++m_nWaiters;
-        Unlock();
+        lock.Unlock();
         WaitForSingleObject(m_hSem, INFINITE);
         DSTrace(TRACE_COM, 10, "[Allocator] Ending wait period\n");
+        lock.Lock();
     }
 }
 
@@ -279,7 +275,7 @@ HRESULT CMemoryAllocator::PutBackBuffer(BYTE* pBuffer, IMemAllocatorNotifyCallba
     bool bDropCommit = false;
     HRESULT hr;
     {
-        CObjectLock<CMemoryAllocator> lock(this);
+        CCritSecLock lock(m_cs);
         if (pBuffer)
             m_buffers.Push(pBuffer);
         hr = OnBufferBack(&pNotify, &bDropCommit);
@@ -298,7 +294,7 @@ HRESULT CMemoryAllocator::PutBackBuffer(BYTE* pBuffer, IMemAllocatorNotifyCallba
 }
 
 void CMemoryAllocator::ReturnSample(void* pSample) {
-    CObjectLock<CMemoryAllocator> lock(this);
+    CCritSecLock lock(m_cs);
     ASSERT(pSample != NULL);
     if (!pSample)
         return;
@@ -320,7 +316,7 @@ STDMETHODIMP CMemoryAllocator::SetNotify(IMemAllocatorNotifyCallbackTemp* pNotif
             (UINT)(UINT_PTR)pNotify);
     CComPtr<IMemAllocatorNotifyCallbackTemp> spOld;
     {
-        CObjectLock<CMemoryAllocator> lock(this);
+        CCritSecLock lock(m_cs);
         spOld.Attach(m_spNotify.Detach());
         m_spNotify = pNotify;
     }
@@ -333,7 +329,7 @@ STDMETHODIMP CMemoryAllocator::GetFreeCount(LONG* plBuffersFree) {
     if (!plBuffersFree)
         return RefuseCall(E_POINTER, "CMemoryAllocator::GetFreeCount - null plBuffersFree");
     *plBuffersFree = 0;
-    CObjectLock<CMemoryAllocator> lock(this);
+    CCritSecLock lock(m_cs);
     const HRESULT hr = CheckState(true);
     if (SUCCEEDED(hr))
         *plBuffersFree = m_buffers.GetFreeCount();

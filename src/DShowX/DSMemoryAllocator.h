@@ -80,22 +80,22 @@ public:
     AllocatorState GetState();
 
 private:
-    // Under the lock: the refusal of the states without properties and, when
-    // bNeedCommit, of the uncommitted ones; S_OK otherwise.
-    HRESULT CheckState(bool bNeedCommit) const;
-    HRESULT CreateSample(IMediaSample** ppSample);
-    // Under the lock: the state change of a buffer coming back. Sets
-    // *pbDropCommit when the commit reference is to be given back.
-    HRESULT OnBufferBack(IMemAllocatorNotifyCallbackTemp** ppNotify, bool* pbDropCommit);
-    void WakeWaiters();
+    // The refusal of the states without properties and, when bNeedCommit,
+    // of the uncommitted ones; S_OK otherwise.
+    HRESULT CheckState(bool bNeedCommit) const REQUIRES(m_cs);
+    HRESULT CreateSample(IMediaSample** ppSample) REQUIRES(m_cs);
+    // The state change of a buffer coming back. Sets *pbDropCommit when the
+    // commit reference is to be given back.
+    HRESULT OnBufferBack(IMemAllocatorNotifyCallbackTemp** ppNotify, bool* pbDropCommit) REQUIRES(m_cs);
+    void WakeWaiters() REQUIRES(m_cs);
 
-    ALLOCATOR_PROPERTIES m_props;
-    AllocatorState m_eState;
-    HANDLE m_hSem;
-    CComPtr<IMemAllocatorNotifyCallbackTemp> m_spNotify;
-    CAllocatorBuffers m_buffers;
-    CSampleArray m_samples;
-    LONG m_nWaiters;
+    ALLOCATOR_PROPERTIES m_props GUARDED_BY(m_cs);
+    AllocatorState m_eState GUARDED_BY(m_cs);
+    HANDLE m_hSem;  // created by FinalConstruct, closed by FinalRelease
+    CComPtr<IMemAllocatorNotifyCallbackTemp> m_spNotify GUARDED_BY(m_cs);
+    CAllocatorBuffers m_buffers GUARDED_BY(m_cs);
+    CSampleArray m_samples GUARDED_BY(m_cs);
+    LONG m_nWaiters GUARDED_BY(m_cs);
 };
 
 // Creates a memory allocator; *ppAllocator holds the only reference.

@@ -19,12 +19,20 @@ _FilterBase::~_FilterBase() {
 }
 
 void _FilterBase::ParseGraphToLogFile() {
-    DumpGraphToLog(m_pFilterGraphJoin);
+    CComPtr<IFilterGraph> spGraph;
+    {
+        CCritSecLock lock(m_cs);
+        spGraph = m_pFilterGraphJoin;
+    }
+    DumpGraphToLog(spGraph);
 }
 
 void _FilterBase::ResetFilterBase() {
     ASSERT(m_eState == State_Stopped);
-    StoreState(State_Stopped);
+    {
+        CCritSecLock state(m_csState);
+        StoreState(State_Stopped);
+    }
     m_szName[0] = 0;
     m_pFilterGraphJoin = NULL;
     m_pEventSink = NULL;
@@ -81,6 +89,7 @@ HRESULT _SourceFilterBase::AttachPin() {
 
 void _SourceFilterBase::ResetSourceFilter() {
     ResetFilterBase();
+    CCritSecLock state(m_csState);
     m_tStart = 0;
     m_bDumpGraph = true;
     m_bDumpPending = false;
@@ -113,7 +122,7 @@ HRESULT CFilterBase::ReconnectPin(IPin* pPin) {
     DSTrace(TRACE_COM, 4, "%sCFilterBase::ReconnectPin\n", GetDebugPrefix());
     CComPtr<IFilterGraph> spGraph;
     {
-        CObjectLock<_FilterBase> lock(this);
+        CCritSecLock lock(m_cs);
         spGraph = m_pFilterGraphJoin;
     }
     if (!spGraph)
@@ -138,14 +147,13 @@ HRESULT CFilterBase::ChangeState(FILTER_STATE eState, REFERENCE_TIME tStart) {
     CComPtr<IFilterGraph> spDumpGraph;
     HRESULT hr;
     {
-        CObjectLock<_FilterBase> lock(this);
-        LockState();
+        CCritSecLock lock(m_cs);
+        CCritSecLock state(m_csState);
         hr = SetState(eState, tStart);
         if (m_bDumpPending) {
             m_bDumpPending = false;
             spDumpGraph = m_pFilterGraphJoin;
         }
-        UnlockState();
     }
     // The walk calls every filter of the graph, and reads need the state
     // lock: it runs with no lock of ours held, and only when there is a log
@@ -182,14 +190,14 @@ STDMETHODIMP CFilterBase::GetState(DWORD /*dwMilliSecsTimeout*/, FILTER_STATE* S
 
 STDMETHODIMP CFilterBase::SetSyncSource(IReferenceClock* pClock) {
     DSTrace(TRACE_COM, 8, "%sIBaseFilterImpl::SetSyncSource\n", GetDebugPrefix());
-    CObjectLock<_FilterBase> lock(this);
+    CCritSecLock lock(m_cs);
     m_spClock = pClock;
     return S_OK;
 }
 
 STDMETHODIMP CFilterBase::GetSyncSource(IReferenceClock** ppT) {
     DSTrace(TRACE_COM, 8, "%sIBaseFilterImpl::GetSyncSource\n", GetDebugPrefix());
-    CObjectLock<_FilterBase> lock(this);
+    CCritSecLock lock(m_cs);
     if (!ppT)
         return RefuseCall(E_POINTER, "CFilterBase::GetSyncSource - null ppT");
     return m_spClock.CopyTo(ppT);
@@ -197,7 +205,7 @@ STDMETHODIMP CFilterBase::GetSyncSource(IReferenceClock** ppT) {
 
 STDMETHODIMP CFilterBase::EnumPins(IEnumPins** ppEnum) {
     DSTrace(TRACE_COM, 10, "%sIBaseFilterImpl::EnumPins\n", GetDebugPrefix());
-    CObjectLock<_FilterBase> lock(this);
+    CCritSecLock lock(m_cs);
     if (!ppEnum)
         return RefuseCall(E_POINTER, "CFilterBase::EnumPins - null ppEnum");
     return CPinEnum<_SourceFilterBase>::Create(this, 0, ppEnum);
@@ -243,6 +251,7 @@ STDMETHODIMP CFilterBase::QueryFilterInfo(FILTER_INFO* pInfo) {
     if (!pInfo)
         return RefuseCall(E_INVALIDARG, "CFilterBase::QueryFilterInfo - null pInfo");
     pInfo->achName[0] = 0;
+    CCritSecLock lock(m_cs);
     const int cch = MultiByteToWideChar(CP_ACP, 0, m_szName, -1, pInfo->achName, MAX_FILTER_NAME);
     if (cch <= 0)
         pInfo->achName[0] = 0;
@@ -255,7 +264,7 @@ STDMETHODIMP CFilterBase::QueryFilterInfo(FILTER_INFO* pInfo) {
 
 STDMETHODIMP CFilterBase::JoinFilterGraph(IFilterGraph* pGraph, LPCWSTR pName) {
     DSTrace(TRACE_COM, 8, "%sIBaseFilterImpl::JoinFilterGraph\n", GetDebugPrefix());
-    CObjectLock<_FilterBase> lock(this);
+    CCritSecLock lock(m_cs);
     m_pFilterGraphJoin = NULL;
     m_pEventSink = NULL;
     HRESULT hr = Filter_Activate(pGraph != NULL);

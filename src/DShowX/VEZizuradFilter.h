@@ -7,11 +7,12 @@
 //   object lock (the object root's, recursive) -> state lock (m_csState of
 //   _FilterStateBase, recursive) -> the pin's locks.
 //   The object lock guards the graph pointers, the name, the clock and the
-//   pin's attachment; JoinFilterGraph, SetSyncSource, GetSyncSource and
-//   EnumPins take it. Stop, Pause and Run take the object lock and then the
-//   state lock, which serialises state changes; the pin's read path reads
-//   the state under the state lock alone. GetState, GetClassID and
-//   QueryFilterInfo take none.
+//   pin's attachment; JoinFilterGraph, SetSyncSource, GetSyncSource,
+//   EnumPins and QueryFilterInfo take it. Stop, Pause and Run take the
+//   object lock and then the state lock, which serialises state changes;
+//   the pin's read path reads the state under the state lock alone.
+//   GetState and GetClassID take none. Neither lock is held while the filter
+//   calls into the graph.
 #pragma once
 
 #include <windows.h>
@@ -36,19 +37,19 @@ public:
     virtual IBaseFilter* GetFilterInterface() = 0;
 
     // Writes the picture of the whole graph to the outside log library.
-    void ParseGraphToLogFile();
+    void ParseGraphToLogFile() EXCLUDES(m_cs, m_csState);
 
 protected:
     // Forgets the graph, the name and the clock; the state becomes stopped.
-    void ResetFilterBase();
+    void ResetFilterBase() REQUIRES(m_cs) EXCLUDES(m_csState);
     // Stores the name given by JoinFilterGraph: converted to the ANSI code
     // page, at most FILTER_NAME_SIZE - 1 bytes of whole characters.
-    void SetFilterName(LPCWSTR pszName);
+    void SetFilterName(LPCWSTR pszName) REQUIRES(m_cs);
 
-    CHAR m_szName[FILTER_NAME_SIZE];
-    IFilterGraph* m_pFilterGraphJoin;
-    IMediaEventSink* m_pEventSink;
-    CComPtr<IReferenceClock> m_spClock;
+    CHAR m_szName[FILTER_NAME_SIZE] GUARDED_BY(m_cs);
+    IFilterGraph* m_pFilterGraphJoin GUARDED_BY(m_cs);
+    IMediaEventSink* m_pEventSink GUARDED_BY(m_cs);
+    CComPtr<IReferenceClock> m_spClock GUARDED_BY(m_cs);
 };
 
 // A source filter with one output pin: the pin's attachment while the filter
@@ -63,10 +64,10 @@ public:
     virtual _PinBase* GetOutputPinBase() = 0;
     virtual IPin* GetOutputPin() = 0;
 
-    // The state change behind Stop, Pause and Run; the caller holds the
-    // object lock and the state lock. Paused or Running with the pin not
-    // connected leaves the filter stopped and returns VFW_E_NOT_CONNECTED.
-    virtual HRESULT SetState(FILTER_STATE eState, REFERENCE_TIME tStart);
+    // The state change behind Stop, Pause and Run. Paused or Running with
+    // the pin not connected leaves the filter stopped and returns
+    // VFW_E_NOT_CONNECTED.
+    virtual HRESULT SetState(FILTER_STATE eState, REFERENCE_TIME tStart) REQUIRES(m_cs, m_csState);
 
 protected:
     bool IsPinConnected();
@@ -75,19 +76,19 @@ protected:
     // The pin holds the filter while it is in a graph.
     HRESULT AttachPin();
     // ResetFilterBase, and the source state: start time 0, dump armed.
-    void ResetSourceFilter();
+    void ResetSourceFilter() REQUIRES(m_cs) EXCLUDES(m_csState);
 
-    REFERENCE_TIME m_tStart;
-    bool m_bDumpGraph;    // the next Pause or Run writes the graph to the log
-    bool m_bDumpPending;  // SetState asks its caller to write it, with no lock held
+    REFERENCE_TIME m_tStart GUARDED_BY(m_csState);
+    bool m_bDumpGraph GUARDED_BY(m_csState);    // the next Pause or Run writes the graph to the log
+    bool m_bDumpPending GUARDED_BY(m_csState);  // SetState asks its caller to write it, with no lock held
 };
 
 // IBaseFilter (with IMediaFilter and IPersist) over _SourceFilterBase, and
 // pin reconnection.
 class CFilterBase : public IBaseFilter, public _SourceFilterBase {
 public:
-    // Called under the object lock by JoinFilterGraph, joining or leaving.
-    virtual HRESULT Filter_Activate(BOOL bJoin) = 0;
+    // Called by JoinFilterGraph, joining or leaving.
+    virtual HRESULT Filter_Activate(BOOL bJoin) REQUIRES(m_cs) = 0;
     virtual const CLSID& GetFilterClassID() const = 0;
 
     IBaseFilter* GetFilterInterface() override { return this; }
@@ -113,7 +114,7 @@ public:
     STDMETHOD(QueryVendorInfo)(LPWSTR* pVendorInfo) override { return E_NOTIMPL; }
 
 private:
-    HRESULT ChangeState(FILTER_STATE eState, REFERENCE_TIME tStart);
+    HRESULT ChangeState(FILTER_STATE eState, REFERENCE_TIME tStart) EXCLUDES(m_cs, m_csState);
 };
 
 // ISpecifyPropertyPages over the class's property map:

@@ -55,7 +55,7 @@ STDMETHODIMP COutputPin::Connect(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt) {
     if (!pFilter)
         return RefuseCall(E_UNEXPECTED, "COutputPin::Connect - the filter is in no graph");
 
-    CObjectLock<CComObjectRootMT> lock(this);
+    CCritSecLock lock(m_cs);
     if (IsConnected())
         return VFW_E_ALREADY_CONNECTED;
     if (!IsCounterpart(pReceivePin))
@@ -98,7 +98,7 @@ STDMETHODIMP COutputPin::Connect(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt) {
 
 STDMETHODIMP COutputPin::Disconnect() {
     DSTrace(TRACE_COM, 8, "%sIPinImpl::Disconnect() [%s]\n", GetDebugPrefix(), DirectionName());
-    CObjectLock<CComObjectRootMT> lock(this);
+    CCritSecLock lock(m_cs);
     if (!IsConnected())
         return S_FALSE;
     _FilterStateBase* const pFilter = GetFilter();

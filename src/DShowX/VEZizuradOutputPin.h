@@ -46,18 +46,20 @@ public:
     static bool CheckMediaType(const AM_MEDIA_TYPE* pmt) { return IsAcceptablePinType(pmt); }
 
 protected:
-    HRESULT TryMediaTypes(IPin* pExternInputPin);
-    HRESULT AgreeExternMT(IPin* pExternInputPin);
-    HRESULT AgreeInnerMT(IPin* pExternInputPin);
+    // The steps of Connect, all under the pin lock.
+    HRESULT TryMediaTypes(IPin* pExternInputPin) REQUIRES(m_cs);
+    HRESULT AgreeExternMT(IPin* pExternInputPin) REQUIRES(m_cs);
+    HRESULT AgreeInnerMT(IPin* pExternInputPin) REQUIRES(m_cs);
     // One complete type: checked, made the pin's type and offered.
-    HRESULT AttemptConnection2(IPin* pExternInputPin, const AM_MEDIA_TYPE* pmt);
+    HRESULT AttemptConnection2(IPin* pExternInputPin, const AM_MEDIA_TYPE* pmt) REQUIRES(m_cs);
     // Offers the pin with its type to the peer.
-    HRESULT AttemptConnection1(IPin* pExternInputPin);
+    HRESULT AttemptConnection1(IPin* pExternInputPin) REQUIRES(m_cs);
     bool IsCounterpart(IPin* pPin);
 
 private:
     // The shared body of AgreeExternMT and AgreeInnerMT.
-    HRESULT AgreeMT(IPin* pExternInputPin, IEnumMediaTypes* pEnum, HRESULT hrEnum, LPCSTR pszName);
+    HRESULT AgreeMT(IPin* pExternInputPin, IEnumMediaTypes* pEnum, HRESULT hrEnum, LPCSTR pszName)
+        REQUIRES(m_cs);
     // Breaks the connection with the current peer and calls its Disconnect.
-    void BreakConnection();
+    void BreakConnection() REQUIRES(m_cs);
 };

@@ -47,19 +47,18 @@ STDMETHODIMP IPinImpl::ConnectionMediaType(AM_MEDIA_TYPE* pmt) {
     DSTrace(TRACE_COM, 8, "%sIPinImpl::ConnectionMediaType() [%s]\n", GetDebugPrefix(), DirectionName());
     if (!pmt)
         return RefuseCall(E_POINTER, "IPinImpl::ConnectionMediaType - null pmt");
-    EnterCriticalSection(&m_csConn);
-    const HRESULT hr = m_spConnected ? MTCopy(pmt, &m_mt) : VFW_E_NOT_CONNECTED;
-    LeaveCriticalSection(&m_csConn);
-    return hr;
+    CCritSecLock lock(m_csConn);
+    return m_spConnected ? MTCopy(pmt, &m_mt) : VFW_E_NOT_CONNECTED;
 }
 
 STDMETHODIMP IPinImpl::QueryPinInfo(PIN_INFO* pInfo) {
     DSTrace(TRACE_COM, 10, "%sIPinImpl::QueryPinInfo() [%s]\n", GetDebugPrefix(), DirectionName());
     if (!pInfo)
         return RefuseCall(E_POINTER, "IPinImpl::QueryPinInfo - null pInfo");
-    EnterCriticalSection(&m_csConn);
-    m_spFilter.CopyTo(&pInfo->pFilter);
-    LeaveCriticalSection(&m_csConn);
+    {
+        CCritSecLock lock(m_csConn);
+        m_spFilter.CopyTo(&pInfo->pFilter);
+    }
     pInfo->dir = m_ePinDir;
     NameToWide(m_szName, pInfo->achName, MAX_PIN_NAME);
     return S_OK;
@@ -98,7 +97,7 @@ STDMETHODIMP IPinImpl::QueryAccept(const AM_MEDIA_TYPE* pmt) {
 
 STDMETHODIMP IPinImpl::EnumMediaTypes(IEnumMediaTypes** ppEnum) {
     DSTrace(TRACE_COM, 10, "%sIPinImpl::EnumMediaTypes() [%s]\n", GetDebugPrefix(), DirectionName());
-    CObjectLock<CComObjectRootMT> lock(this);
+    CCritSecLock lock(m_cs);
     if (!ppEnum)
         return RefuseCall(E_POINTER, "IPinImpl::EnumMediaTypes - null ppEnum");
     *ppEnum = NULL;

@@ -5,7 +5,6 @@
 
 _PinBase::_PinBase(PIN_DIRECTION eDir, LPCSTR pszDebugPrefix)
     : m_ePinDir(eDir), m_nIndex(0), m_pQualitySink(NULL), m_pFilter(NULL), m_bReaderRequested(false) {
-    InitializeCriticalSection(&m_csConn);
     m_szName[0] = 0;
     m_szDebugPrefix[0] = 0;
     if (pszDebugPrefix)
@@ -14,8 +13,8 @@ _PinBase::_PinBase(PIN_DIRECTION eDir, LPCSTR pszDebugPrefix)
 }
 
 _PinBase::~_PinBase() {
+    CCritSecLock lock(m_csConn);
     ASSERT(!m_spConnected);
-    DeleteCriticalSection(&m_csConn);
 }
 
 void _PinBase::SetIdentity(UINT nIndex, LPCSTR pszName) {
@@ -31,62 +30,50 @@ void _PinBase::SetIdentity(UINT nIndex, LPCSTR pszName) {
 
 void _PinBase::SetFilter(_FilterStateBase* pFilter, IBaseFilter* pIBaseFilter) {
     m_pFilter.store(pFilter);
+    // The old filter's reference goes after the lock (spOld is older).
     CComPtr<IBaseFilter> spOld;
-    EnterCriticalSection(&m_csConn);
+    CCritSecLock lock(m_csConn);
     spOld.Attach(m_spFilter.Detach());
     m_spFilter = pIBaseFilter;
-    LeaveCriticalSection(&m_csConn);
 }
 
 bool _PinBase::IsConnected() {
-    EnterCriticalSection(&m_csConn);
-    const bool bConnected = m_spConnected.p != NULL;
-    LeaveCriticalSection(&m_csConn);
-    return bConnected;
+    CCritSecLock lock(m_csConn);
+    return m_spConnected.p != NULL;
 }
 
 void _PinBase::GetConnected(IPin** ppPin) {
-    EnterCriticalSection(&m_csConn);
+    CCritSecLock lock(m_csConn);
     m_spConnected.CopyTo(ppPin);
-    LeaveCriticalSection(&m_csConn);
 }
 
 HRESULT _PinBase::CopyMediaTypeTo(CMType& mt) {
-    EnterCriticalSection(&m_csConn);
-    const HRESULT hr = mt.Set(&m_mt);
-    LeaveCriticalSection(&m_csConn);
-    return hr;
+    CCritSecLock lock(m_csConn);
+    return mt.Set(&m_mt);
 }
 
 HRESULT _PinBase::CopyMediaTypeRecord(AM_MEDIA_TYPE* pmt) {
-    EnterCriticalSection(&m_csConn);
-    const HRESULT hr = MTCopy(pmt, &m_mt);
-    LeaveCriticalSection(&m_csConn);
-    return hr;
+    CCritSecLock lock(m_csConn);
+    return MTCopy(pmt, &m_mt);
 }
 
 HRESULT _PinBase::SetMediaType(const AM_MEDIA_TYPE* pmt) {
-    EnterCriticalSection(&m_csConn);
-    const HRESULT hr = m_mt.Set(pmt);
-    LeaveCriticalSection(&m_csConn);
-    return hr;
+    CCritSecLock lock(m_csConn);
+    return m_mt.Set(pmt);
 }
 
 void _PinBase::SetQualitySink(IQualityControl* piqc) {
-    CObjectLock<CComObjectRootMT> lock(this);
+    CCritSecLock lock(m_cs);
     m_pQualitySink = piqc;
 }
 
 void _PinBase::AttachConnected(IPin* pPin) {
-    EnterCriticalSection(&m_csConn);
+    CCritSecLock lock(m_csConn);
     ASSERT(!m_spConnected);
     m_spConnected = pPin;
-    LeaveCriticalSection(&m_csConn);
 }
 
 IPin* _PinBase::DetachConnected() {
-    EnterCriticalSection(&m_csConn);
-    IPin* pOld = m_spConnected.Detach();
-    LeaveCriticalSection(&m_csConn);
-    return pOld;
+    CCritSecLock lock(m_csConn);
+    return m_spConnected.Detach();
 }

@@ -28,29 +28,24 @@
 // lock.
 class _FilterStateBase {
 public:
-    _FilterStateBase() : m_eState(State_Stopped) { InitializeCriticalSection(&m_csState); }
-    virtual ~_FilterStateBase() { DeleteCriticalSection(&m_csState); }
+    _FilterStateBase() : m_eState(State_Stopped) {}
+    virtual ~_FilterStateBase() = default;
     _FilterStateBase(const _FilterStateBase&) = delete;
     _FilterStateBase& operator=(const _FilterStateBase&) = delete;
 
-    void LockState() { EnterCriticalSection(&m_csState); }
-    void UnlockState() { LeaveCriticalSection(&m_csState); }
-
     // The state once no change is in progress (taken under the state lock).
-    FILTER_STATE GetStateLocked() {
-        LockState();
-        const FILTER_STATE eState = m_eState.load();
-        UnlockState();
-        return eState;
+    FILTER_STATE GetStateLocked() EXCLUDES(m_csState) {
+        CCritSecLock lock(m_csState);
+        return m_eState.load();
     }
     // The state as it is now, without waiting for a change in progress.
     FILTER_STATE PeekState() const { return m_eState.load(); }
-    // For the filter's state change; the caller holds the state lock.
-    void StoreState(FILTER_STATE eState) { m_eState.store(eState); }
+    // For the filter's state change.
+    void StoreState(FILTER_STATE eState) REQUIRES(m_csState) { m_eState.store(eState); }
 
 protected:
-    std::atomic<FILTER_STATE> m_eState;
-    CRITICAL_SECTION m_csState;
+    std::atomic<FILTER_STATE> m_eState;  // written under m_csState
+    CCriticalSection m_csState;
 };
 
 // Text that begins a pin's trace lines, and its size.
@@ -88,42 +83,42 @@ public:
     UINT GetIndex() const { return m_nIndex; }
 
     // The owning filter joins (both set) or leaves (both null) a graph.
-    void SetFilter(_FilterStateBase* pFilter, IBaseFilter* pIBaseFilter);
+    void SetFilter(_FilterStateBase* pFilter, IBaseFilter* pIBaseFilter) EXCLUDES(m_csConn);
     _FilterStateBase* GetFilter() const { return m_pFilter.load(); }
 
-    bool IsConnected();
+    bool IsConnected() EXCLUDES(m_csConn);
     // *ppPin = the connected pin, add-referenced, or null.
-    void GetConnected(IPin** ppPin);
+    void GetConnected(IPin** ppPin) EXCLUDES(m_csConn);
 
     // Copies the pin's media type into mt, or assigns a new one (null
     // empties it). On failure the target keeps its value.
-    HRESULT CopyMediaTypeTo(CMType& mt);
+    HRESULT CopyMediaTypeTo(CMType& mt) EXCLUDES(m_csConn);
     // MTCopy of the pin's media type into fresh storage (*pmt is not freed).
-    HRESULT CopyMediaTypeRecord(AM_MEDIA_TYPE* pmt);
-    HRESULT SetMediaType(const AM_MEDIA_TYPE* pmt);
+    HRESULT CopyMediaTypeRecord(AM_MEDIA_TYPE* pmt) EXCLUDES(m_csConn);
+    HRESULT SetMediaType(const AM_MEDIA_TYPE* pmt) EXCLUDES(m_csConn);
 
-    void SetQualitySink(IQualityControl* piqc);
+    void SetQualitySink(IQualityControl* piqc) EXCLUDES(m_cs);
 
     PIN_DIRECTION m_ePinDir;
 
 protected:
-    // Under the pin lock: the connected pin becomes pPin (add-referenced), or
-    // the old one is handed to the caller with its reference (pPin null).
-    void AttachConnected(IPin* pPin);
-    IPin* DetachConnected();
+    // The connected pin becomes pPin (add-referenced), or the old one is
+    // handed to the caller with its reference (pPin null).
+    void AttachConnected(IPin* pPin) REQUIRES(m_cs) EXCLUDES(m_csConn);
+    IPin* DetachConnected() REQUIRES(m_cs) EXCLUDES(m_csConn);
 
+    CCriticalSection m_csConn ACQUIRED_AFTER(m_cs);
     UINT m_nIndex;
     CHAR m_szName[PIN_NAME_SIZE];
-    CComPtr<IPin> m_spConnected;
-    IQualityControl* m_pQualitySink;  // not counted; under the pin lock
+    CComPtr<IPin> m_spConnected GUARDED_BY(m_csConn);  // assigned under m_cs too
+    IQualityControl* m_pQualitySink GUARDED_BY(m_cs);  // not counted
     std::atomic<_FilterStateBase*> m_pFilter;
-    CComPtr<IBaseFilter> m_spFilter;
-    CMType m_mt;
+    CComPtr<IBaseFilter> m_spFilter GUARDED_BY(m_csConn);
+    CMType m_mt GUARDED_BY(m_csConn);
     CHAR m_szDebugPrefix[PIN_PREFIX_SIZE];
     // Set when a caller obtains the pull interface; cleared by Disconnect
     // and by a Connect whose peer never asked for it.
     std::atomic<bool> m_bReaderRequested;
-    CRITICAL_SECTION m_csConn;
 };
 
 // Creates a pin object of class TPin (its FinalConstruct included) and names

@@ -54,13 +54,13 @@ void CScriptedInputPin::FinalRelease() {
 }
 
 std::vector<std::string> CScriptedInputPin::Calls() {
-    CObjectLock<CComObjectRootMT> lock(this);
+    CCritSecLock lock(m_cs);
     return m_calls;
 }
 
 STDMETHODIMP CScriptedInputPin::ReceiveConnection(IPin* pConnector, const AM_MEDIA_TYPE* pmt) {
     {
-        CObjectLock<CComObjectRootMT> lock(this);
+        CCritSecLock lock(m_cs);
         m_calls.push_back("Receive " + SubtypeName(pmt->subtype));
     }
     if (m_bAskReader && !m_spReader)
@@ -81,7 +81,7 @@ STDMETHODIMP CScriptedInputPin::ReceiveConnection(IPin* pConnector, const AM_MED
 
 STDMETHODIMP CScriptedInputPin::Disconnect() {
     {
-        CObjectLock<CComObjectRootMT> lock(this);
+        CCritSecLock lock(m_cs);
         m_calls.push_back("Disconnect");
     }
     m_spReader.Release();

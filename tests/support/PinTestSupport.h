@@ -24,9 +24,8 @@ public:
     END_INTERFACE_TABLE()
 
     void SetFilterState(FILTER_STATE eState) {
-        LockState();
+        CCritSecLock lock(m_csState);
         StoreState(eState);
-        UnlockState();
     }
 
     STDMETHOD(GetClassID)(CLSID* pClassID) override;

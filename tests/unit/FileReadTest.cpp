@@ -350,7 +350,7 @@ TEST_F(FileReadTest, CloseFileKeepsWhatALiveThreadUses) {
     f.SetStopThreadTime(100);
 
     // The thread stalls on the index lock inside its pass.
-    EnterCriticalSection(f.IndexLock());
+    CCritSecLock stall(f.IndexLock());
     f.Signal(0, 0, 8 * kBlock);
     ASSERT_TRUE(WaitUntil([&] { return testsupport::DebugText().find("(***)") != std::string::npos; }));
     bool bTerminated;
@@ -370,7 +370,7 @@ TEST_F(FileReadTest, CloseFileKeepsWhatALiveThreadUses) {
             EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_BUSY), f.OpenFile(path.c_str()));
         }
     }
-    LeaveCriticalSection(f.IndexLock());
+    stall.Unlock();
     // The stalled pass finishes into the slots still there; then the stop
     // signal ends the thread.
     if (!bTerminated) {
