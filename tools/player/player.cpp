@@ -64,10 +64,25 @@
 
 #include "FrameTimes.h"
 #include "IOrvexFileSource.h"
+#include "PageFrame.h"
+#include "SinkClock.h"
 
 // qedit's classes: mingw-w64's libstrmiids defines them, its headers do not.
 EXTERN_C const CLSID CLSID_SampleGrabber;
 EXTERN_C const CLSID CLSID_NullRenderer;
+
+namespace player {
+
+double Now() {
+    static LARGE_INTEGER freq;
+    if (!freq.QuadPart)
+        QueryPerformanceFrequency(&freq);
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return (double)t.QuadPart / (double)freq.QuadPart;
+}
+
+}  // namespace player
 
 namespace {
 
@@ -75,6 +90,9 @@ enum ExitCode { kOk = 0, kCheckFailed = 1, kUsage = 2, kGraphFailed = 3, kTimedO
 
 // How far before the end of a finished file the source's last read may begin.
 const LONGLONG kLastReadAllowance = 256 * 1024;
+// How much less stream time than --expect-seconds may reach the sink: the
+// splitter's last buffer may end a little short of the stream's end.
+const double kStreamTimeAllowance = 0.1;
 
 struct Options {
     std::wstring file;
@@ -87,6 +105,11 @@ struct Options {
     double timeoutSeconds = 120;
     double idleSeconds = 1.0;
     long expectFrames = -1;
+    double frameRate = 0;        // --frame-rate: the coded frames' rate; 0 without
+    double expectSeconds = -1;   // --expect-seconds: the stream time the sink must get
+    bool timeAudio = false;      // --timed audio: the sink times the audio
+    bool downstreamFails = true;  // --downstream-stalls fail|report
+    double pageHoldSeconds = 0;  // --page-hold
     bool expectSource = false;
     CLSID expectedSource = GUID_NULL;
     bool progress = false;
@@ -130,14 +153,7 @@ private:
     T* m_p = nullptr;
 };
 
-double Now() {
-    static LARGE_INTEGER freq;
-    if (!freq.QuadPart)
-        QueryPerformanceFrequency(&freq);
-    LARGE_INTEGER t;
-    QueryPerformanceCounter(&t);
-    return (double)t.QuadPart / (double)freq.QuadPart;
-}
+using player::Now;
 
 std::string GuidText(REFGUID g) {
     WCHAR w[40];
@@ -159,80 +175,6 @@ bool ParseGuid(const char* text, CLSID& out) {
         return false;
     return SUCCEEDED(CLSIDFromString(w, &out));
 }
-
-// Times every video frame that passes the sample grabber. Static lifetime:
-// the grabber may hold it until the graph is gone, so it is not counted.
-class FrameClock : public ISampleGrabberCB {
-public:
-    FrameClock() {
-        InitializeCriticalSection(&m_cs);
-        m_times.Reserve(1 << 16);
-    }
-    ~FrameClock() { DeleteCriticalSection(&m_cs); }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_ISampleGrabberCB) {
-            *ppv = static_cast<ISampleGrabberCB*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP SampleCB(double sampleTime, IMediaSample*) override {
-        const double t = Now();
-        if (m_log)
-            fprintf(stderr, "frame: arrival=%.3f stream_time=%.3f\n", t, sampleTime);
-        EnterCriticalSection(&m_cs);
-        m_times.Add(t);
-        m_streamTimes.push_back(sampleTime);
-        LeaveCriticalSection(&m_cs);
-        return S_OK;
-    }
-    STDMETHODIMP BufferCB(double, BYTE*, LONG) override { return S_OK; }
-
-    void LogFrames() { m_log = true; }
-    player::FrameSummary Summary(double interval, double running) {
-        EnterCriticalSection(&m_cs);
-        const player::FrameSummary s = m_times.Summarize(interval, running);
-        LeaveCriticalSection(&m_cs);
-        return s;
-    }
-    size_t Count() {
-        EnterCriticalSection(&m_cs);
-        const size_t n = m_times.Count();
-        LeaveCriticalSection(&m_cs);
-        return n;
-    }
-    // The stream time of frame i; -1 if it has not arrived.
-    double StreamTime(size_t i) {
-        EnterCriticalSection(&m_cs);
-        const double t = i < m_streamTimes.size() ? m_streamTimes[i] : -1;
-        LeaveCriticalSection(&m_cs);
-        return t;
-    }
-    // The first frame from `from` on whose stream time goes back (a stream
-    // started again), or `from` when none does.
-    size_t RestartFrom(size_t from) {
-        EnterCriticalSection(&m_cs);
-        size_t i = from;
-        while (i < m_streamTimes.size() && (i == 0 || m_streamTimes[i] >= m_streamTimes[i - 1]))
-            ++i;
-        if (i >= m_streamTimes.size())
-            i = from;
-        LeaveCriticalSection(&m_cs);
-        return i;
-    }
-
-private:
-    CRITICAL_SECTION m_cs;
-    player::FrameTimes m_times;
-    std::vector<double> m_streamTimes;
-    bool m_log = false;
-};
 
 // True while another process holds the file open for writing: a read-only
 // open that denies write sharing then fails with a sharing violation.
@@ -292,63 +234,6 @@ GUID MajorTypeOf(IPin* pin) {
     return major;
 }
 
-// The source's property pages in the platform's property frame. The frame
-// is modal on a thread of its own (woken by the window system; ended by the
-// WM_CLOSE that Close posts to its windows).
-class PageFrame {
-public:
-    ~PageFrame() { Close(); }
-    void Open(IBaseFilter* source) {
-        ISpecifyPropertyPages* pages = nullptr;
-        if (FAILED(source->QueryInterface(IID_ISpecifyPropertyPages, (void**)&pages)))
-            return;
-        const HRESULT hr = pages->GetPages(&m_pages);
-        pages->Release();
-        if (FAILED(hr) || !m_pages.cElems)
-            return;
-        m_source = source;
-        m_source->AddRef();
-        m_thread = CreateThread(nullptr, 0, Run, this, 0, &m_tid);
-    }
-    void Close() {
-        if (!m_thread)
-            return;
-        // The frame may still be opening: close what is there until the
-        // thread ends.
-        for (int i = 0; i < 50 && WaitForSingleObject(m_thread, 100) == WAIT_TIMEOUT; ++i)
-            EnumWindows(CloseThreadWindow, (LPARAM)m_tid);
-        CloseHandle(m_thread);
-        m_thread = nullptr;
-        m_source->Release();
-        CoTaskMemFree(m_pages.pElems);
-        m_pages = {};
-    }
-
-private:
-    // A lambda would not have the window procedures' calling convention
-    // on 32-bit Windows.
-    static BOOL CALLBACK CloseThreadWindow(HWND h, LPARAM tid) {
-        if (GetWindowThreadProcessId(h, nullptr) == (DWORD)tid)
-            PostMessageW(h, WM_CLOSE, 0, 0);
-        return TRUE;
-    }
-
-    static DWORD WINAPI Run(LPVOID pv) {
-        PageFrame* p = static_cast<PageFrame*>(pv);
-        OleInitialize(nullptr);
-        IUnknown* object = p->m_source;
-        OleCreatePropertyFrame(nullptr, 660, 20, L"TallowFileSource", 1, &object, p->m_pages.cElems,
-                               p->m_pages.pElems, 0, 0, nullptr);
-        OleUninitialize();
-        return 0;
-    }
-
-    IBaseFilter* m_source = nullptr;
-    CAUUID m_pages = {};
-    HANDLE m_thread = nullptr;
-    DWORD m_tid = 0;
-};
-
 class Player {
 public:
     explicit Player(const Options& o) : m_o(o), m_file(o.file) {
@@ -368,13 +253,17 @@ public:
 
 private:
     HRESULT AddNew(REFCLSID clsid, const WCHAR* name, IBaseFilter** out);
-    HRESULT ConnectVideoSink();
-    HRESULT ConnectVideoSinkOf(REFCLSID clsid);
+    HRESULT ConnectTimedSink();
+    HRESULT ConnectSinkOf(REFCLSID clsid);
+    HRESULT SetTimedMajor(REFGUID major);
+    HRESULT TimeAudio();
     HRESULT EndBranch(IPin* pin);
     HRESULT EndAllBranches();
     void FindSource();
     void PrintGraph();
     double FrameInterval();
+    double Interval(double videoInterval);
+    player::FrameSummary Summarize(double interval, double running);
     // The source's own figures, sampled every 100 ms.
     struct Figures {
         LONGLONG fileSize = -1, readPos = -1;
@@ -382,12 +271,15 @@ private:
         DWORD waitSize = 0;
         LONG writeRate = 0, readRate = 0;                   // bytes per second, as the source measures them
         unsigned waitingBeforeRun = 0, waitingRunning = 0;  // samples that saw a read waiting
+        DWORD margin = 0;                                   // the source's wait margin
     };
     void StartSampling();
     void StopSampling();
     static DWORD WINAPI SamplingThread(void* player);
     void Sample();
     Figures Snapshot();
+    bool ProgressDueLocked(double now);
+    void PrintProgress(double now, const player::FrameSummary& s, const Figures& f);
     bool StopWhileWaiting();
     bool SwitchFile();
 
@@ -401,17 +293,24 @@ private:
     Ptr<IBaseFilter> m_grabberFilter;
     Ptr<ISampleGrabber> m_grabber;
     Ptr<IOrvexFileSource> m_orvex;
-    FrameClock m_clock;
-    PageFrame m_pageFrame;
-    bool m_videoEnded = false;  // the grabber and the video sink are connected
+    player::SinkClock m_clock;
+    player::PageFrame m_pageFrame;
+    const double m_t0 = Now();  // the player's start, where progress times count from
+    GUID m_timedMajor = MEDIATYPE_Video;  // what the grabber times
+    bool m_timedEnded = false;            // the grabber and the sink behind it are connected
     bool m_growing = false;     // a writer held the file when the graph was built
     int m_nullRenderers = 0;
 
-    CRITICAL_SECTION m_figuresLock;  // guards m_figures and m_running
+    // Guards m_figures, m_running, m_waits and m_nextProgress. Taken alone:
+    // the sink clock's lock is never taken inside it.
+    CRITICAL_SECTION m_figuresLock;
     Figures m_figures;
     bool m_running = false;
+    std::vector<double> m_waits;  // when a read was seen waiting while running
+    double m_nextProgress = 1;    // seconds after m_t0; who prints: sampler before Run, main thread after
     HANDLE m_samplingStop = nullptr, m_sampling = nullptr;
     double m_cueSeconds = 0;
+    double m_streamEnd = -1;  // the graph's duration after connecting, seconds; -1 unknown
 
     // --switch: when the new file was loaded and the graph ran again, the
     // frames that had arrived before, and Load's result.
@@ -428,19 +327,22 @@ HRESULT Player::AddNew(REFCLSID clsid, const WCHAR* name, IBaseFilter** out) {
     return hr;
 }
 
-// The grabber's output to the video sink: a real video renderer, a null
+// The grabber's output to its sink. Video: a real video renderer, a null
 // renderer, or by default the renderer where a window can be made (without a
-// display it cannot be created) and the null renderer elsewhere.
-HRESULT Player::ConnectVideoSink() {
-    if (m_o.videoAuto && SUCCEEDED(ConnectVideoSinkOf(CLSID_VideoRenderer)))
+// display it cannot be created) and the null renderer elsewhere. Audio: a
+// null renderer, which plays at the graph clock's pace as every sink does.
+HRESULT Player::ConnectTimedSink() {
+    if (m_timedMajor != MEDIATYPE_Video)
+        return ConnectSinkOf(CLSID_NullRenderer);
+    if (m_o.videoAuto && SUCCEEDED(ConnectSinkOf(CLSID_VideoRenderer)))
         return S_OK;
-    return ConnectVideoSinkOf(m_o.videoWindow ? CLSID_VideoRenderer : CLSID_NullRenderer);
+    return ConnectSinkOf(m_o.videoWindow ? CLSID_VideoRenderer : CLSID_NullRenderer);
 }
 
-HRESULT Player::ConnectVideoSinkOf(REFCLSID clsid) {
+HRESULT Player::ConnectSinkOf(REFCLSID clsid) {
     Ptr<IPin> out, sinkIn;
     Ptr<IBaseFilter> sink;
-    HRESULT hr = AddNew(clsid, L"Video sink", &sink);
+    HRESULT hr = AddNew(clsid, m_timedMajor == MEDIATYPE_Video ? L"Video sink" : L"Audio sink", &sink);
     if (FAILED(hr) || FAILED(hr = FirstPin(m_grabberFilter.Get(), PINDIR_OUTPUT, &out)) ||
         FAILED(hr = FirstPin(sink.Get(), PINDIR_INPUT, &sinkIn)) ||
         FAILED(hr = m_graph->Connect(out.Get(), sinkIn.Get()))) {
@@ -448,21 +350,29 @@ HRESULT Player::ConnectVideoSinkOf(REFCLSID clsid) {
             m_graph->RemoveFilter(sink.Get());
         return hr;
     }
-    m_videoEnded = true;
+    m_timedEnded = true;
     m_videoWindow = clsid == CLSID_VideoRenderer;
     return S_OK;
 }
 
-// Ends one output branch: the first video branch in the sample grabber and
-// the sink behind it, any other in a null renderer of its own.
+// The grabber takes what m_timedMajor names, in any format.
+HRESULT Player::SetTimedMajor(REFGUID major) {
+    AM_MEDIA_TYPE mt = {};
+    mt.majortype = major;
+    m_timedMajor = major;
+    return m_grabber->SetMediaType(&mt);
+}
+
+// Ends one output branch: the first branch of the timed kind in the sample
+// grabber and the sink behind it, any other in a null renderer of its own.
 HRESULT Player::EndBranch(IPin* pin) {
     HRESULT hr;
-    if (!m_videoEnded && MajorTypeOf(pin) == MEDIATYPE_Video) {
+    if (!m_timedEnded && MajorTypeOf(pin) == m_timedMajor) {
         Ptr<IPin> in;
         if (FAILED(hr = FirstPin(m_grabberFilter.Get(), PINDIR_INPUT, &in)) ||
             FAILED(hr = m_graph->Connect(pin, in.Get())))
             return hr;
-        return ConnectVideoSink();
+        return ConnectTimedSink();
     }
     Ptr<IBaseFilter> sink;
     Ptr<IPin> sinkIn;
@@ -523,17 +433,27 @@ HRESULT Player::EndAllBranches() {
     hr = S_OK;
     Ptr<IPin> grabberIn, grabberPeer;
     if (SUCCEEDED(FirstPin(m_grabberFilter.Get(), PINDIR_INPUT, &grabberIn)) &&
-        grabberIn->ConnectedTo(&grabberPeer) == S_OK)
-        hr = ConnectVideoSink();
-    // Video first, so that the first video branch gets the grabber.
+        grabberIn->ConnectedTo(&grabberPeer) == S_OK) {
+        hr = ConnectTimedSink();
+    } else if (!m_o.timeAudio) {
+        // A stream without pictures is timed by its sound.
+        bool video = false, audio = false;
+        for (IPin* pin : open) {
+            video = video || MajorTypeOf(pin) == MEDIATYPE_Video;
+            audio = audio || MajorTypeOf(pin) == MEDIATYPE_Audio;
+        }
+        if (!video && audio)
+            hr = SetTimedMajor(MEDIATYPE_Audio);
+    }
+    // The timed kind first, so that its first branch gets the grabber.
     for (int pass = 0; pass < 2; ++pass)
         for (IPin*& pin : open) {
-            if (!pin || (pass == 0 && MajorTypeOf(pin) != MEDIATYPE_Video))
+            if (!pin || (pass == 0 && MajorTypeOf(pin) != m_timedMajor))
                 continue;
             const HRESULT one = EndBranch(pin);
             if (FAILED(one)) {
                 fprintf(stderr, "player: a %s branch could not be ended: 0x%08lX\n",
-                        MajorTypeOf(pin) == MEDIATYPE_Video ? "video" : "non-video", (unsigned long)one);
+                        MajorTypeOf(pin) == m_timedMajor ? "timed" : "other", (unsigned long)one);
                 if (SUCCEEDED(hr))
                     hr = one;
             }
@@ -542,7 +462,7 @@ HRESULT Player::EndAllBranches() {
         }
     for (IBaseFilter* filter : filters)
         filter->Release();
-    return m_videoEnded ? S_OK : (FAILED(hr) ? hr : VFW_E_CANNOT_RENDER);
+    return m_timedEnded ? S_OK : (FAILED(hr) ? hr : VFW_E_CANNOT_RENDER);
 }
 
 // The graph's source: the filter that loaded the file.
@@ -614,14 +534,14 @@ HRESULT Player::Build() {
         FAILED(hr = m_events.QueryFrom(m_graph.Get(), IID_IMediaEventEx)))
         return hr;
 
-    // The video sink: a sample grabber that takes any video the branch
-    // offers, timing each frame through its callback.
-    AM_MEDIA_TYPE mt = {};
-    mt.majortype = MEDIATYPE_Video;
+    // The timed sink: a sample grabber that takes any video the branch
+    // offers (or audio, with --timed audio), timing each picture or buffer
+    // through its callback.
     if (FAILED(hr = CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                      (void**)&m_grabberFilter)) ||
         FAILED(hr = m_grabber.QueryFrom(m_grabberFilter.Get(), IID_ISampleGrabber)) ||
-        FAILED(hr = m_grabber->SetMediaType(&mt)) || FAILED(hr = m_grabber->SetBufferSamples(FALSE)) ||
+        FAILED(hr = SetTimedMajor(m_o.timeAudio ? MEDIATYPE_Audio : MEDIATYPE_Video)) ||
+        FAILED(hr = m_grabber->SetBufferSamples(FALSE)) ||
         FAILED(hr = m_grabber->SetOneShot(FALSE)) || FAILED(hr = m_grabber->SetCallback(&m_clock, 0)))
         return hr;
 
@@ -660,20 +580,64 @@ HRESULT Player::Build() {
         // The source's pin straight to the grabber: the graph manager puts
         // the splitter (and any decoder) between. Rendering the pin instead
         // fails without a display, where no video renderer can be created.
+        // A stream without pictures (a radio recording) is timed by its
+        // sound: the graph manager takes the splitter out again when none of
+        // its pins fits, and the pin is connected once more to the grabber
+        // for audio.
         Ptr<IPin> out, in;
         if (FAILED(hr = m_graph->AddFilter(m_grabberFilter.Get(), L"Frame clock")) ||
             FAILED(hr = FirstPin(m_source.Get(), PINDIR_OUTPUT, &out)) ||
-            FAILED(hr = FirstPin(m_grabberFilter.Get(), PINDIR_INPUT, &in)) ||
-            FAILED(hr = m_graph->Connect(out.Get(), in.Get())))
+            FAILED(hr = FirstPin(m_grabberFilter.Get(), PINDIR_INPUT, &in)))
+            return hr;
+        hr = m_graph->Connect(out.Get(), in.Get());
+        if (FAILED(hr) && !m_o.timeAudio) {
+            Ptr<IPin> peer;
+            if (out->ConnectedTo(&peer) != S_OK && SUCCEEDED(SetTimedMajor(MEDIATYPE_Audio)) &&
+                SUCCEEDED(m_graph->Connect(out.Get(), in.Get())))
+                hr = S_OK;
+            else
+                SetTimedMajor(MEDIATYPE_Video);
+        }
+        if (FAILED(hr))
             return hr;
     }
     StartSampling();
-    if (FAILED(hr = EndAllBranches()))
+    if (FAILED(hr = EndAllBranches()) || (m_timedMajor == MEDIATYPE_Audio && FAILED(hr = TimeAudio())))
         return hr;
     if (m_o.printGraph)
         PrintGraph();
+    // Where the splitter ends the streams: for a file that was complete when
+    // it connected, Wine's ends every stream at its duration, counted from
+    // the first pack's clock, while the pictures and the sound keep their
+    // own time stamps, which begin later: the end of the last one is cut.
+    Ptr<IMediaSeeking> seeking;
+    LONGLONG duration = 0;
+    if (SUCCEEDED(seeking.QueryFrom(m_graph.Get(), IID_IMediaSeeking)) &&
+        SUCCEEDED(seeking->GetDuration(&duration)) && duration > 0)
+        m_streamEnd = (double)duration / 1e7;
     // Normal speed: the graph's clock paces the renderers.
     return m_graph->SetDefaultSyncSource();
+}
+
+// The audio the grabber takes: its bytes per second make each buffer's
+// stream time.
+HRESULT Player::TimeAudio() {
+    AM_MEDIA_TYPE mt;
+    HRESULT hr = m_grabber->GetConnectedMediaType(&mt);
+    if (FAILED(hr))
+        return hr;
+    DWORD bytesPerSecond = 0;
+    if (mt.formattype == FORMAT_WaveFormatEx && mt.cbFormat >= sizeof(WAVEFORMATEX))
+        bytesPerSecond = ((WAVEFORMATEX*)mt.pbFormat)->nAvgBytesPerSec;
+    CoTaskMemFree(mt.pbFormat);
+    if (mt.pUnk)
+        mt.pUnk->Release();
+    if (!bytesPerSecond) {
+        printf("player: the audio at the sink has no byte rate to time it by\n");
+        return VFW_E_INVALIDMEDIATYPE;
+    }
+    m_clock.TimeAudio(bytesPerSecond);
+    return S_OK;
 }
 
 double Player::FrameInterval() {
@@ -722,16 +686,23 @@ DWORD WINAPI Player::SamplingThread(void* player) {
     return 0;
 }
 
-// Reads the source's own figures.
+// Reads the source's own figures; with --progress, prints them once a second
+// until the graph runs (Load and connecting wait while a short recording
+// grows), after which the main thread prints.
 void Player::Sample() {
     LONGLONG size = 0, pos = 0;
     LONG writeRate = 0, readRate = 0;
-    DWORD wait = 0;
+    DWORD wait = 0, margin = 0;
     const bool sized =
         SUCCEEDED(m_orvex->GetFileSize(&size, &writeRate)) && SUCCEEDED(m_orvex->GetReadPos(&pos, &readRate));
     const bool waited = SUCCEEDED(m_orvex->GetWaitSize(&wait));
+    const bool margined = SUCCEEDED(m_orvex->GetBuffSize(&margin));
+    const double now = Now();
+    bool print = false;
     EnterCriticalSection(&m_figuresLock);
     Figures& f = m_figures;
+    if (margined)
+        f.margin = margin;
     if (sized) {
         f.fileSize = size;
         f.readPos = pos;
@@ -744,8 +715,41 @@ void Player::Sample() {
         f.waitSize = wait;
         if (wait)
             ++(m_running ? f.waitingRunning : f.waitingBeforeRun);
+        if (wait && m_running)
+            m_waits.push_back(now);
     }
+    const Figures copy = f;
+    if (!m_running)
+        print = ProgressDueLocked(now);
     LeaveCriticalSection(&m_figuresLock);
+    if (print) {
+        player::FrameSummary none;
+        none.frames = m_clock.Count();
+        PrintProgress(now, none, copy);
+    }
+}
+
+// Called with m_figuresLock held.
+bool Player::ProgressDueLocked(double now) {
+    if (!m_o.progress || now - m_t0 < m_nextProgress)
+        return false;
+    while (m_nextProgress <= now - m_t0)
+        m_nextProgress += 1;
+    return true;
+}
+
+void Player::PrintProgress(double now, const player::FrameSummary& s, const Figures& f) {
+    char line[320];
+    int n = snprintf(line, sizeof(line), "progress: t=%.1fs frames=%zu stalls=%zu source_stalls=%zu", now - m_t0,
+                     s.frames, s.stalls, s.sourceStalls);
+    if (m_clock.IsAudio())
+        n += snprintf(line + n, sizeof(line) - n, " audio_s=%.2f", m_clock.AudioSeconds());
+    if (m_orvex)
+        snprintf(line + n, sizeof(line) - n, " size=%lld growth=%ld readpos=%lld readrate=%ld lag=%lld wait=%lu",
+                 (long long)f.fileSize, (long)f.writeRate, (long long)f.readPos, (long)f.readRate,
+                 (long long)(f.fileSize - f.readPos), (unsigned long)f.waitSize);
+    printf("%s\n", line);
+    fflush(stdout);
 }
 
 Player::Figures Player::Snapshot() {
@@ -808,8 +812,25 @@ bool Player::SwitchFile() {
     return true;
 }
 
+// The interval stalls are measured against: a picture's at the sink, or the
+// audio buffers' average length.
+double Player::Interval(double videoInterval) {
+    if (!m_clock.IsAudio())
+        return videoInterval;
+    const size_t n = m_clock.Count();
+    const double seconds = m_clock.AudioSeconds();
+    return n && seconds > 0 ? seconds / (double)n : videoInterval;
+}
+
+player::FrameSummary Player::Summarize(double interval, double running) {
+    EnterCriticalSection(&m_figuresLock);
+    const std::vector<double> waits = m_waits;
+    LeaveCriticalSection(&m_figuresLock);
+    return m_clock.Summary(interval, running, &waits);
+}
+
 int Player::Play() {
-    const double interval = FrameInterval();
+    const double videoInterval = FrameInterval();
     HANDLE event = nullptr;
     m_events->GetEventHandle((OAEVENT*)&event);
     // Pause first and let the graph cue: the clock starts once the pipeline
@@ -856,7 +877,6 @@ int Player::Play() {
             video->put_Left(520);
     }
     long errorCode = 0;
-    double nextProgress = 1.0;
     LONGLONG finalSize = -1;
     for (bool done = waitingInCue; !done;) {
         WaitForSingleObject(event, 100);
@@ -875,7 +895,7 @@ int Player::Play() {
         }
         const double now = Now(), elapsed = now - start;
         const Figures f = Snapshot();
-        const player::FrameSummary s = m_clock.Summary(interval, start);
+        const player::FrameSummary s = Summarize(Interval(videoInterval), start);
         if (!done && m_o.stopLimitSeconds >= 0 && s.frames > 0 && f.waitSize > 0) {
             if (!StopWhileWaiting())
                 stopFailed = true;
@@ -902,30 +922,63 @@ int Player::Play() {
         }
         if (!done && elapsed >= m_o.timeoutSeconds)
             done = true;
-        if (m_o.progress && (done || elapsed >= nextProgress)) {
-            nextProgress += 1.0;
-            printf("progress: t=%.1fs frames=%zu stalls=%zu", elapsed, s.frames, s.stalls);
-            if (m_orvex)
-                printf(" size=%lld growth=%ld readpos=%lld readrate=%ld lag=%lld wait=%lu",
-                       (long long)f.fileSize, (long)f.writeRate, (long long)f.readPos, (long)f.readRate,
-                       (long long)(f.fileSize - f.readPos), (unsigned long)f.waitSize);
-            printf("\n");
-            fflush(stdout);
-        }
+        EnterCriticalSection(&m_figuresLock);
+        const bool due = ProgressDueLocked(now);
+        LeaveCriticalSection(&m_figuresLock);
+        if (m_o.progress && (done || due))
+            PrintProgress(now, s, f);
     }
     const double elapsed = Now() - start;
+    if (m_o.page && m_o.pageHoldSeconds > 0 && m_pageFrame.IsOpen()) {
+        // The page stays up with the last figures, for a look or a screenshot.
+        printf("player: the page stays open %.1f s at the end\n", m_o.pageHoldSeconds);
+        fflush(stdout);
+        Sleep((DWORD)(m_o.pageHoldSeconds * 1000));
+    }
     m_pageFrame.Close();
     m_control->Stop();
     StopSampling();
     const Figures f = Snapshot();
     // After a switch, stalls count from the second run on.
-    const player::FrameSummary s = m_clock.Summary(interval, m_switched ? m_switchRunning : start);
+    const double interval = Interval(videoInterval);
+    const player::FrameSummary s = Summarize(interval, m_switched ? m_switchRunning : start);
+    const bool audio = m_clock.IsAudio();
+    // The stream time the sink got: the pictures', or the audio's.
+    const double mediaSeconds = audio ? m_clock.AudioSeconds() : (double)s.frames * interval;
+    long wantFrames = m_o.expectFrames;
+    if (wantFrames >= 0 && m_o.frameRate > 0)
+        wantFrames = player::PicturesAtSink(m_o.expectFrames, m_o.frameRate, interval);
+    double wantSeconds = m_o.expectSeconds;
+    // A splitter that ends the streams before their last time stamps plays
+    // what begins before its end (counted from the first arrival's time).
+    const double firstStreamTime = m_clock.StreamTime(0);
+    bool cut = false;
+    if (m_streamEnd > 0 && firstStreamTime >= 0 && !m_switched) {
+        const double span = m_streamEnd - firstStreamTime;
+        const long before = player::PicturesBefore(m_streamEnd, firstStreamTime, interval, wantFrames);
+        if (wantFrames > before) {
+            wantFrames = before;
+            cut = true;
+        }
+        if (wantSeconds > span) {
+            wantSeconds = span;
+            cut = true;
+        }
+    }
     if (finalSize < 0)
         finalSize = FileSizeOf(m_file);
 
     CLSID sourceClsid = GUID_NULL;
     m_source->GetClassID(&sourceClsid);
-    printf("player: frames=%zu stalls=%zu end=%s", s.frames, s.stalls, end);
+    printf("player: frames=%zu stalls=%zu source_stalls=%zu downstream_stalls=%zu end=%s", s.frames, s.stalls,
+           s.sourceStalls, s.downstreamStalls, end);
+    if (!audio && wantFrames >= 0)
+        printf(" expected_frames=%ld", wantFrames);
+    if (wantSeconds >= 0)
+        printf(" expected_s=%.2f", wantSeconds);
+    printf(" timed=%s media_s=%.2f first_stream_time=%.3f", audio ? "audio" : "video", mediaSeconds, firstStreamTime);
+    if (m_streamEnd > 0)
+        printf(" stream_end_s=%.3f%s", m_streamEnd, cut ? " cut_at_stream_end=yes" : "");
     if (errorCode)
         printf(" error=0x%08lX", (unsigned long)errorCode);
     printf(" cue_ms=%.0f cued_frames=%zu", m_cueSeconds * 1000, s.cued);
@@ -939,8 +992,9 @@ int Player::Play() {
         printf(" read_pos=%lld", (long long)f.readPos);
         if (m_growing)
             printf(" max_lag_bytes=%lld max_lag_s=%.2f", (long long)f.maxLagBytes,
-                   (double)f.maxLagBytes * (double)s.frames * interval / (double)finalSize);
-        printf(" waiting_s=%.1f/%.1f", f.waitingBeforeRun * 0.1, f.waitingRunning * 0.1);
+                   (double)f.maxLagBytes * mediaSeconds / (double)finalSize);
+        printf(" waiting_s=%.1f/%.1f margin=%lu", f.waitingBeforeRun * 0.1, f.waitingRunning * 0.1,
+               (unsigned long)f.margin);
     }
     printf(" source=%s video=%s\n", GuidText(sourceClsid).c_str(), m_videoWindow ? "window" : "null");
     long switchFrames = -1;
@@ -968,14 +1022,28 @@ int Player::Play() {
                m_o.expectSwitchFrames, switchFrames);
         rc = kCheckFailed;
     }
-    if (m_o.expectFrames >= 0 && (long)s.frames != m_o.expectFrames) {
-        printf("player: expected %ld frames, %zu reached the sink\n", m_o.expectFrames, s.frames);
+    if (wantFrames >= 0 && (audio || (long)s.frames != wantFrames)) {
+        if (audio)
+            printf("player: expected %ld frames, the stream has no video at the sink\n", wantFrames);
+        else
+            printf("player: expected %ld frames, %zu reached the sink\n", wantFrames, s.frames);
         rc = kCheckFailed;
     }
-    if (s.stalls) {
-        printf("player: %zu stalls (gaps over %.0f ms)\n", s.stalls,
+    if (wantSeconds >= 0 && mediaSeconds + kStreamTimeAllowance < wantSeconds) {
+        printf("player: expected %.2f s of %s, %.2f s reached the sink\n", wantSeconds,
+               audio ? "audio" : "pictures", mediaSeconds);
+        rc = kCheckFailed;
+    }
+    if (s.sourceStalls) {
+        printf("player: %zu stalls (gaps over %.0f ms) while a read waited for the recorder\n", s.sourceStalls,
                player::FrameTimes::StallLimit(interval) * 1000);
         rc = kCheckFailed;
+    }
+    if (s.downstreamStalls) {
+        printf("player: %zu stalls (gaps over %.0f ms) with no read waiting: decoding or rendering fell behind\n",
+               s.downstreamStalls, player::FrameTimes::StallLimit(interval) * 1000);
+        if (m_o.downstreamFails)
+            rc = kCheckFailed;
     }
     if (m_o.expectSource && sourceClsid != m_o.expectedSource) {
         printf("player: the source filter is %s, expected %s\n", GuidText(sourceClsid).c_str(),
@@ -993,8 +1061,10 @@ int Usage() {
     fprintf(
         stderr,
         "usage: player FILE [--source CLSID|auto] [--renderfile] [--video auto|null|window] [--timeout S]\n"
-        "              [--idle MS] [--expect-frames N] [--expect-source CLSID] [--progress] [--graph]\n"
-        "              [--log-frames] [--page] [--stop-when-waiting MS] [--wait-margin BYTES]\n"
+        "              [--idle MS] [--timed video|audio] [--expect-frames N [--frame-rate R]]\n"
+        "              [--expect-seconds S] [--downstream-stalls fail|report] [--expect-source CLSID]\n"
+        "              [--progress] [--graph] [--log-frames] [--page [--page-hold MS]]\n"
+        "              [--stop-when-waiting MS] [--wait-margin BYTES]\n"
         "              [--switch FILE --switch-after N [--expect-switch-frames N]]\n");
     return kUsage;
 }
@@ -1048,6 +1118,26 @@ bool Parse(int argc, char** argv, Options& o) {
                 o.idleSeconds = strtod(v, nullptr) / 1000;
             } else if (a == "--expect-frames") {
                 o.expectFrames = strtol(v, nullptr, 0);
+            } else if (a == "--frame-rate") {
+                // A fraction as ffprobe gives it (25/1, 30000/1001) or a number.
+                char* rest = nullptr;
+                o.frameRate = strtod(v, &rest);
+                if (rest && *rest == '/')
+                    o.frameRate /= strtod(rest + 1, nullptr);
+                if (!(o.frameRate > 0))
+                    return false;
+            } else if (a == "--expect-seconds") {
+                o.expectSeconds = strtod(v, nullptr);
+            } else if (a == "--timed") {
+                if (strcmp(v, "video") && strcmp(v, "audio"))
+                    return false;
+                o.timeAudio = !strcmp(v, "audio");
+            } else if (a == "--downstream-stalls") {
+                if (strcmp(v, "fail") && strcmp(v, "report"))
+                    return false;
+                o.downstreamFails = !strcmp(v, "fail");
+            } else if (a == "--page-hold") {
+                o.pageHoldSeconds = strtod(v, nullptr) / 1000;
             } else if (a == "--stop-when-waiting") {
                 o.stopLimitSeconds = strtod(v, nullptr) / 1000;
             } else if (a == "--switch") {
