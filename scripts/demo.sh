@@ -6,7 +6,8 @@
 #      registers the DLL in it;
 #   2. makes a real MPEG-2 program stream with ffmpeg (a running clock and a
 #      frame counter in the picture, and a tone; 60 s) unless FILE=... names
-#      one of the user's own;
+#      one of the user's own: any MPEG program stream with video (progressive
+#      or interlaced, any size and rate) or with sound only (radio);
 #   3. starts the Wine recorder copying it into a new recording at the
 #      stream's own rate;
 #   4. at once starts the Wine player on the recording: a graph with the
@@ -17,12 +18,20 @@
 #      summary only);
 #   6. when the recording is complete and played to its end: stops,
 #      unregisters the DLL (putting back what registration replaced) and
-#      prints a summary; the exit status is not 0 when a check fails;
-#   7. saves a screenshot of the playing video and one of the property page,
-#      both while the recording grows.
+#      prints a summary; the exit status is not 0 when a check fails: every
+#      byte recorded and delivered, every picture the recording holds shown
+#      (counted as the sink gets them: one per field of an interlaced frame),
+#      or, without video, all its sound played; no stall while a read waited
+#      for the recorder (stalls with no read waiting, decoding and rendering
+#      late on a busy machine, are reported apart and pass);
+#   7. saves a screenshot of the playing video and one of the property page
+#      once the component's rates run (ten seconds after it is created; a
+#      recording played out before that has its page shot at the end).
 # DEMO_SECONDS=N makes the generated recording N seconds long (make test runs
-# a short one, with DEMO_WORK for its files and DEMO_BIN naming programs it
-# has built already).
+# a short one, with DEMO_WORK for its files, DEMO_BIN naming programs it has
+# built already and DEMO_WINEPREFIX a prefix its demo runs share).
+# DEMO_PAUSE=BYTES:MS has the recorder stop for MS once BYTES are written, as
+# one that loses its signal: a check of the stall check.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"

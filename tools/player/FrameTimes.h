@@ -57,7 +57,8 @@ public:
     // `running` is the time the graph began to run; `waits`, in ascending
     // order and on the same clock, the times the source was seen waiting for
     // the recorder (null: none were looked for).
-    FrameSummary Summarize(double interval, double running, const std::vector<double>* waits = nullptr) const {
+    FrameSummary Summarize(double interval, double running,
+                           const std::vector<double>* waits = nullptr) const {
         FrameSummary s;
         s.frames = m_times.size();
         while (s.cued < m_times.size() && m_times[s.cued] < running + interval)
@@ -108,9 +109,12 @@ inline long PicturesAtSink(long codedFrames, double codedRate, double sinkInterv
 inline long PicturesBefore(double streamEnd, double first, double interval, long pictures) {
     if (interval <= 0 || pictures <= 0)
         return pictures;
-    const double span = streamEnd - first;
-    const long before = span > 0 ? (long)ceil(span / interval - 1e-6) : 0;
-    return before < pictures ? before : pictures;
+    // In doubles until it is known to be fewer: a stream of unknown length
+    // ends far beyond what a long counts on Windows.
+    const double before = ceil((streamEnd - first) / interval - 1e-6);
+    if (before >= (double)pictures)
+        return pictures;
+    return before > 0 ? (long)before : 0;
 }
 
 }  // namespace player

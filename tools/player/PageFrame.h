@@ -66,5 +66,4 @@ private:
     DWORD m_tid = 0;
 };
 
-
 }  // namespace player

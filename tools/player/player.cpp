@@ -1,11 +1,14 @@
 // Plays a media file through a DirectShow filter graph and reports what
-// reached the video sink: frames, their timing (stalls), and, where the source
+// reached the sink: the video's pictures (or, for a stream without video, the
+// audio), their timing (stalls, and what caused each), and, where the source
 // filter offers its control interface, how far reading lagged behind the end
 // of a growing file. Windows only; the project runs it under Wine.
 //
 //   player FILE [--source CLSID|auto] [--renderfile] [--video auto|null|window]
-//               [--timeout S] [--idle MS] [--expect-frames N] [--expect-source CLSID]
-//               [--progress] [--graph] [--log-frames] [--page]
+//               [--timeout S] [--idle MS] [--timed video|audio]
+//               [--expect-frames N [--frame-rate R]] [--expect-seconds S]
+//               [--downstream-stalls fail|report] [--expect-source CLSID]
+//               [--progress] [--graph] [--log-frames] [--page [--page-hold MS]]
 //               [--stop-when-waiting MS] [--switch FILE --switch-after N [--expect-switch-frames N]]
 //               [--wait-margin BYTES]
 //
@@ -18,18 +21,32 @@
 // manager choose the source by the file's check bytes (AddSourceFilter);
 // --renderfile lets it build the whole graph (RenderFile), whose renderers
 // are then replaced. Either way the video branch ends in a sample grabber that
-// times every frame, followed by a real video renderer (--video window; it
+// times every picture, followed by a real video renderer (--video window; it
 // needs a display), a null renderer (--video null) or, by default, the first
-// of the two that can be had; every other branch ends in a null renderer. Playback runs at normal speed
-// against the graph clock. --graph prints the graph, --log-frames every frame's arrival and stream time.
-// --page opens the source's property pages in the platform's property frame
-// while the graph runs (it needs a display) and closes it at the end.
+// of the two that can be had; every other branch ends in a null renderer. A
+// stream without video (a radio recording; or any with --timed audio) has its
+// first audio branch timed instead, buffer by buffer, each buffer's length
+// counting as stream time. Playback runs at normal speed against the graph
+// clock. --graph prints the graph, --log-frames every arrival and its stream
+// time. --page opens the source's property pages in the platform's property
+// frame while the graph runs (it needs a display) and closes it at the end,
+// --page-hold MS after playback.
 //
 // It stops at EC_COMPLETE, or, for a file that was growing, once its writer
 // has closed it, the source has read up to its final size (when the source
-// tells) and no frame has arrived for --idle milliseconds. Once done it prints
+// tells) and nothing has arrived for --idle milliseconds. Once done it prints
 // one line of figures beginning "player:". Exit codes: 0 success, 1 a check
 // failed, 2 usage, 3 the graph could not be built or run, 4 time-out.
+//
+// The checks of what arrived: --expect-frames N pictures (N coded frames at
+// --frame-rate R, counted in the sink's pictures: a decoder that shows each
+// field of an interlaced frame gives two), --expect-seconds S of stream time
+// (the audio's, or the pictures'), both less what begins after the end the
+// splitter gives the stream (Wine's cuts a file complete when it connected at
+// its duration, before the last time stamps). And no stall: a gap during
+// which a read of the source waited for the recorder (a source stall) fails;
+// one while no read waited (decoding or rendering fell behind) fails unless
+// --downstream-stalls report.
 //
 // Two checks of the source's control interface ride on a playback:
 // --stop-when-waiting stops the graph as soon as a read of the source waits
@@ -48,12 +65,8 @@
 // the source offers its control interface, a sampling thread reads its
 // figures every 100 ms from before Load on (woken by its time-out, or by the
 // main thread's stop event), so that the waits of Load and of connecting are
-// seen too.
-#include <windows.h>
-#include <dshow.h>
-#include <dvdmedia.h>
-#include <olectl.h>
-#include <qedit.h>
+// seen too; with --progress it prints them once a second until the graph
+// runs, the main thread from then on.
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -62,14 +75,7 @@
 #include <string>
 #include <vector>
 
-#include "FrameTimes.h"
-#include "IOrvexFileSource.h"
-#include "PageFrame.h"
-#include "SinkClock.h"
-
-// qedit's classes: mingw-w64's libstrmiids defines them, its headers do not.
-EXTERN_C const CLSID CLSID_SampleGrabber;
-EXTERN_C const CLSID CLSID_NullRenderer;
+#include "Player.h"
 
 namespace player {
 
@@ -82,11 +88,7 @@ double Now() {
     return (double)t.QuadPart / (double)freq.QuadPart;
 }
 
-}  // namespace player
-
 namespace {
-
-enum ExitCode { kOk = 0, kCheckFailed = 1, kUsage = 2, kGraphFailed = 3, kTimedOut = 4 };
 
 // How far before the end of a finished file the source's last read may begin.
 const LONGLONG kLastReadAllowance = 256 * 1024;
@@ -94,90 +96,10 @@ const LONGLONG kLastReadAllowance = 256 * 1024;
 // splitter's last buffer may end a little short of the stream's end.
 const double kStreamTimeAllowance = 0.1;
 
-struct Options {
-    std::wstring file;
-    CLSID source = CLSID_CoFileSource;
-    bool sourceGiven = false;
-    bool pickSource = false;  // --source auto
-    bool renderFile = false;
-    bool videoWindow = false;
-    bool videoAuto = true;  // a window where one can be made, else none
-    double timeoutSeconds = 120;
-    double idleSeconds = 1.0;
-    long expectFrames = -1;
-    double frameRate = 0;        // --frame-rate: the coded frames' rate; 0 without
-    double expectSeconds = -1;   // --expect-seconds: the stream time the sink must get
-    bool timeAudio = false;      // --timed audio: the sink times the audio
-    bool downstreamFails = true;  // --downstream-stalls fail|report
-    double pageHoldSeconds = 0;  // --page-hold
-    bool expectSource = false;
-    CLSID expectedSource = GUID_NULL;
-    bool progress = false;
-    bool printGraph = false;
-    bool logFrames = false;
-    bool page = false;
-    double stopLimitSeconds = -1;  // --stop-when-waiting; < 0 without
-    std::wstring switchFile;
-    long switchAfter = 0;
-    long expectSwitchFrames = -1;
-    long waitMargin = -1;
-};
+}  // namespace
 
-// A COM pointer that releases what it holds.
-template <class T>
-class Ptr {
-public:
-    Ptr() = default;
-    ~Ptr() { Reset(); }
-    Ptr(const Ptr&) = delete;
-    Ptr& operator=(const Ptr&) = delete;
-    T** operator&() {
-        Reset();
-        return &m_p;
-    }
-    T* operator->() const { return m_p; }
-    T* Get() const { return m_p; }
-    explicit operator bool() const { return m_p != nullptr; }
-    void Reset() {
-        if (m_p)
-            m_p->Release();
-        m_p = nullptr;
-    }
-    template <class U>
-    HRESULT QueryFrom(U* from, REFIID iid) {
-        Reset();
-        return from ? from->QueryInterface(iid, (void**)&m_p) : E_POINTER;
-    }
-
-private:
-    T* m_p = nullptr;
-};
-
-using player::Now;
-
-std::string GuidText(REFGUID g) {
-    WCHAR w[40];
-    char a[40];
-    StringFromGUID2(g, w, 40);
-    WideCharToMultiByte(CP_ACP, 0, w, -1, a, sizeof(a), nullptr, nullptr);
-    return a;
-}
-
-std::string Narrow(const WCHAR* w) {
-    char a[MAX_PATH * 2];
-    WideCharToMultiByte(CP_ACP, 0, w, -1, a, sizeof(a), nullptr, nullptr);
-    return a;
-}
-
-bool ParseGuid(const char* text, CLSID& out) {
-    WCHAR w[64];
-    if (!MultiByteToWideChar(CP_ACP, 0, text, -1, w, 64))
-        return false;
-    return SUCCEEDED(CLSIDFromString(w, &out));
-}
-
-// True while another process holds the file open for writing: a read-only
-// open that denies write sharing then fails with a sharing violation.
+// A read-only open that denies write sharing fails with a sharing violation
+// while a writer holds the file.
 bool WriterActive(const std::wstring& path) {
     HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE)
@@ -191,470 +113,6 @@ LONGLONG FileSizeOf(const std::wstring& path) {
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &a))
         return -1;
     return ((LONGLONG)a.nFileSizeHigh << 32) | a.nFileSizeLow;
-}
-
-HRESULT FirstPin(IBaseFilter* filter, PIN_DIRECTION want, IPin** out) {
-    *out = nullptr;
-    Ptr<IEnumPins> pins;
-    HRESULT hr = filter->EnumPins(&pins);
-    if (FAILED(hr))
-        return hr;
-    IPin* pin;
-    while (pins->Next(1, &pin, nullptr) == S_OK) {
-        PIN_DIRECTION dir;
-        if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == want) {
-            *out = pin;
-            return S_OK;
-        }
-        pin->Release();
-    }
-    return VFW_E_NOT_FOUND;
-}
-
-// The major type a pin carries: its connection's, else its first offered.
-GUID MajorTypeOf(IPin* pin) {
-    AM_MEDIA_TYPE mt;
-    GUID major = GUID_NULL;
-    if (SUCCEEDED(pin->ConnectionMediaType(&mt))) {
-        major = mt.majortype;
-        CoTaskMemFree(mt.pbFormat);
-        if (mt.pUnk)
-            mt.pUnk->Release();
-        return major;
-    }
-    Ptr<IEnumMediaTypes> types;
-    AM_MEDIA_TYPE* p = nullptr;
-    if (SUCCEEDED(pin->EnumMediaTypes(&types)) && types->Next(1, &p, nullptr) == S_OK && p) {
-        major = p->majortype;
-        CoTaskMemFree(p->pbFormat);
-        if (p->pUnk)
-            p->pUnk->Release();
-        CoTaskMemFree(p);
-    }
-    return major;
-}
-
-class Player {
-public:
-    explicit Player(const Options& o) : m_o(o), m_file(o.file) {
-        if (o.logFrames)
-            m_clock.LogFrames();
-        InitializeCriticalSection(&m_figuresLock);
-    }
-    ~Player() {
-        StopSampling();
-        if (m_control)
-            m_control->Stop();
-        DeleteCriticalSection(&m_figuresLock);
-    }
-
-    HRESULT Build();
-    int Play();
-
-private:
-    HRESULT AddNew(REFCLSID clsid, const WCHAR* name, IBaseFilter** out);
-    HRESULT ConnectTimedSink();
-    HRESULT ConnectSinkOf(REFCLSID clsid);
-    HRESULT SetTimedMajor(REFGUID major);
-    HRESULT TimeAudio();
-    HRESULT EndBranch(IPin* pin);
-    HRESULT EndAllBranches();
-    void FindSource();
-    void PrintGraph();
-    double FrameInterval();
-    double Interval(double videoInterval);
-    player::FrameSummary Summarize(double interval, double running);
-    // The source's own figures, sampled every 100 ms.
-    struct Figures {
-        LONGLONG fileSize = -1, readPos = -1;
-        LONGLONG maxLagBytes = 0;  // while the graph runs
-        DWORD waitSize = 0;
-        LONG writeRate = 0, readRate = 0;                   // bytes per second, as the source measures them
-        unsigned waitingBeforeRun = 0, waitingRunning = 0;  // samples that saw a read waiting
-        DWORD margin = 0;                                   // the source's wait margin
-    };
-    void StartSampling();
-    void StopSampling();
-    static DWORD WINAPI SamplingThread(void* player);
-    void Sample();
-    Figures Snapshot();
-    bool ProgressDueLocked(double now);
-    void PrintProgress(double now, const player::FrameSummary& s, const Figures& f);
-    bool StopWhileWaiting();
-    bool SwitchFile();
-
-    const Options& m_o;
-    bool m_videoWindow = false;  // the video goes to a real renderer
-    std::wstring m_file;         // the file the source plays: --switch changes it
-    Ptr<IGraphBuilder> m_graph;
-    Ptr<IMediaControl> m_control;
-    Ptr<IMediaEventEx> m_events;
-    Ptr<IBaseFilter> m_source;
-    Ptr<IBaseFilter> m_grabberFilter;
-    Ptr<ISampleGrabber> m_grabber;
-    Ptr<IOrvexFileSource> m_orvex;
-    player::SinkClock m_clock;
-    player::PageFrame m_pageFrame;
-    const double m_t0 = Now();  // the player's start, where progress times count from
-    GUID m_timedMajor = MEDIATYPE_Video;  // what the grabber times
-    bool m_timedEnded = false;            // the grabber and the sink behind it are connected
-    bool m_growing = false;     // a writer held the file when the graph was built
-    int m_nullRenderers = 0;
-
-    // Guards m_figures, m_running, m_waits and m_nextProgress. Taken alone:
-    // the sink clock's lock is never taken inside it.
-    CRITICAL_SECTION m_figuresLock;
-    Figures m_figures;
-    bool m_running = false;
-    std::vector<double> m_waits;  // when a read was seen waiting while running
-    double m_nextProgress = 1;    // seconds after m_t0; who prints: sampler before Run, main thread after
-    HANDLE m_samplingStop = nullptr, m_sampling = nullptr;
-    double m_cueSeconds = 0;
-    double m_streamEnd = -1;  // the graph's duration after connecting, seconds; -1 unknown
-
-    // --switch: when the new file was loaded and the graph ran again, the
-    // frames that had arrived before, and Load's result.
-    bool m_switched = false;
-    double m_switchRunning = 0;
-    size_t m_framesBeforeSwitch = 0;
-    HRESULT m_switchResult = S_OK;
-};
-
-HRESULT Player::AddNew(REFCLSID clsid, const WCHAR* name, IBaseFilter** out) {
-    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, (void**)out);
-    if (SUCCEEDED(hr))
-        hr = m_graph->AddFilter(*out, name);
-    return hr;
-}
-
-// The grabber's output to its sink. Video: a real video renderer, a null
-// renderer, or by default the renderer where a window can be made (without a
-// display it cannot be created) and the null renderer elsewhere. Audio: a
-// null renderer, which plays at the graph clock's pace as every sink does.
-HRESULT Player::ConnectTimedSink() {
-    if (m_timedMajor != MEDIATYPE_Video)
-        return ConnectSinkOf(CLSID_NullRenderer);
-    if (m_o.videoAuto && SUCCEEDED(ConnectSinkOf(CLSID_VideoRenderer)))
-        return S_OK;
-    return ConnectSinkOf(m_o.videoWindow ? CLSID_VideoRenderer : CLSID_NullRenderer);
-}
-
-HRESULT Player::ConnectSinkOf(REFCLSID clsid) {
-    Ptr<IPin> out, sinkIn;
-    Ptr<IBaseFilter> sink;
-    HRESULT hr = AddNew(clsid, m_timedMajor == MEDIATYPE_Video ? L"Video sink" : L"Audio sink", &sink);
-    if (FAILED(hr) || FAILED(hr = FirstPin(m_grabberFilter.Get(), PINDIR_OUTPUT, &out)) ||
-        FAILED(hr = FirstPin(sink.Get(), PINDIR_INPUT, &sinkIn)) ||
-        FAILED(hr = m_graph->Connect(out.Get(), sinkIn.Get()))) {
-        if (sink)
-            m_graph->RemoveFilter(sink.Get());
-        return hr;
-    }
-    m_timedEnded = true;
-    m_videoWindow = clsid == CLSID_VideoRenderer;
-    return S_OK;
-}
-
-// The grabber takes what m_timedMajor names, in any format.
-HRESULT Player::SetTimedMajor(REFGUID major) {
-    AM_MEDIA_TYPE mt = {};
-    mt.majortype = major;
-    m_timedMajor = major;
-    return m_grabber->SetMediaType(&mt);
-}
-
-// Ends one output branch: the first branch of the timed kind in the sample
-// grabber and the sink behind it, any other in a null renderer of its own.
-HRESULT Player::EndBranch(IPin* pin) {
-    HRESULT hr;
-    if (!m_timedEnded && MajorTypeOf(pin) == m_timedMajor) {
-        Ptr<IPin> in;
-        if (FAILED(hr = FirstPin(m_grabberFilter.Get(), PINDIR_INPUT, &in)) ||
-            FAILED(hr = m_graph->Connect(pin, in.Get())))
-            return hr;
-        return ConnectTimedSink();
-    }
-    Ptr<IBaseFilter> sink;
-    Ptr<IPin> sinkIn;
-    WCHAR name[32];
-    wsprintfW(name, L"Null renderer %d", ++m_nullRenderers);
-    if (FAILED(hr = AddNew(CLSID_NullRenderer, name, &sink)) ||
-        FAILED(hr = FirstPin(sink.Get(), PINDIR_INPUT, &sinkIn)))
-        return hr;
-    return m_graph->Connect(pin, sinkIn.Get());
-}
-
-// Replaces the renderers the graph manager chose (filters without output
-// pins) by the player's sinks, and ends every branch it left open.
-HRESULT Player::EndAllBranches() {
-    std::vector<IBaseFilter*> filters;
-    Ptr<IEnumFilters> e;
-    HRESULT hr = m_graph->EnumFilters(&e);
-    if (FAILED(hr))
-        return hr;
-    IBaseFilter* f;
-    while (e->Next(1, &f, nullptr) == S_OK)
-        filters.push_back(f);
-    std::vector<IPin*> open;
-    for (IBaseFilter* filter : filters) {
-        if (filter == m_grabberFilter.Get())
-            continue;
-        Ptr<IEnumPins> pins;
-        if (FAILED(filter->EnumPins(&pins)))
-            continue;
-        IPin* pin;
-        while (pins->Next(1, &pin, nullptr) == S_OK) {
-            PIN_DIRECTION dir;
-            Ptr<IPin> peer;
-            if (FAILED(pin->QueryDirection(&dir)) || dir != PINDIR_OUTPUT) {
-                pin->Release();
-                continue;
-            }
-            if (pin->ConnectedTo(&peer) == S_OK) {
-                PIN_INFO info;
-                Ptr<IPin> ignored;
-                if (SUCCEEDED(peer->QueryPinInfo(&info)) && info.pFilter) {
-                    const bool renderer = FAILED(FirstPin(info.pFilter, PINDIR_OUTPUT, &ignored));
-                    if (renderer && info.pFilter != m_grabberFilter.Get()) {
-                        m_graph->RemoveFilter(info.pFilter);  // disconnects the pin
-                        open.push_back(pin);
-                        pin = nullptr;
-                    }
-                    info.pFilter->Release();
-                }
-            } else {
-                open.push_back(pin);
-                pin = nullptr;
-            }
-            if (pin)
-                pin->Release();
-        }
-    }
-    hr = S_OK;
-    Ptr<IPin> grabberIn, grabberPeer;
-    if (SUCCEEDED(FirstPin(m_grabberFilter.Get(), PINDIR_INPUT, &grabberIn)) &&
-        grabberIn->ConnectedTo(&grabberPeer) == S_OK) {
-        hr = ConnectTimedSink();
-    } else if (!m_o.timeAudio) {
-        // A stream without pictures is timed by its sound.
-        bool video = false, audio = false;
-        for (IPin* pin : open) {
-            video = video || MajorTypeOf(pin) == MEDIATYPE_Video;
-            audio = audio || MajorTypeOf(pin) == MEDIATYPE_Audio;
-        }
-        if (!video && audio)
-            hr = SetTimedMajor(MEDIATYPE_Audio);
-    }
-    // The timed kind first, so that its first branch gets the grabber.
-    for (int pass = 0; pass < 2; ++pass)
-        for (IPin*& pin : open) {
-            if (!pin || (pass == 0 && MajorTypeOf(pin) != m_timedMajor))
-                continue;
-            const HRESULT one = EndBranch(pin);
-            if (FAILED(one)) {
-                fprintf(stderr, "player: a %s branch could not be ended: 0x%08lX\n",
-                        MajorTypeOf(pin) == m_timedMajor ? "timed" : "other", (unsigned long)one);
-                if (SUCCEEDED(hr))
-                    hr = one;
-            }
-            pin->Release();
-            pin = nullptr;
-        }
-    for (IBaseFilter* filter : filters)
-        filter->Release();
-    return m_timedEnded ? S_OK : (FAILED(hr) ? hr : VFW_E_CANNOT_RENDER);
-}
-
-// The graph's source: the filter that loaded the file.
-void Player::FindSource() {
-    Ptr<IEnumFilters> e;
-    if (FAILED(m_graph->EnumFilters(&e)))
-        return;
-    IBaseFilter* f;
-    while (e->Next(1, &f, nullptr) == S_OK) {
-        Ptr<IFileSourceFilter> fs;
-        if (!m_source && SUCCEEDED(fs.QueryFrom(f, IID_IFileSourceFilter)))
-            m_source.QueryFrom(f, IID_IBaseFilter);
-        f->Release();
-    }
-}
-
-void Player::PrintGraph() {
-    Ptr<IEnumFilters> e;
-    if (FAILED(m_graph->EnumFilters(&e)))
-        return;
-    IBaseFilter* f;
-    while (e->Next(1, &f, nullptr) == S_OK) {
-        FILTER_INFO fi;
-        CLSID clsid = GUID_NULL;
-        f->GetClassID(&clsid);
-        if (SUCCEEDED(f->QueryFilterInfo(&fi))) {
-            printf("graph: filter \"%s\" %s\n", Narrow(fi.achName).c_str(), GuidText(clsid).c_str());
-            if (fi.pGraph)
-                fi.pGraph->Release();
-        }
-        Ptr<IEnumPins> pins;
-        IPin* pin;
-        if (SUCCEEDED(f->EnumPins(&pins)))
-            while (pins->Next(1, &pin, nullptr) == S_OK) {
-                PIN_INFO pi, qi;
-                Ptr<IPin> peer;
-                if (SUCCEEDED(pin->QueryPinInfo(&pi))) {
-                    if (pi.dir == PINDIR_OUTPUT && pin->ConnectedTo(&peer) == S_OK &&
-                        SUCCEEDED(peer->QueryPinInfo(&qi))) {
-                        FILTER_INFO to;
-                        std::string toName = "?";
-                        if (qi.pFilter && SUCCEEDED(qi.pFilter->QueryFilterInfo(&to))) {
-                            toName = Narrow(to.achName);
-                            if (to.pGraph)
-                                to.pGraph->Release();
-                        }
-                        printf("graph:   \"%s\" -> \"%s\".\"%s\" (%s)\n", Narrow(pi.achName).c_str(),
-                               toName.c_str(), Narrow(qi.achName).c_str(),
-                               GuidText(MajorTypeOf(pin)).c_str());
-                        if (qi.pFilter)
-                            qi.pFilter->Release();
-                    }
-                    if (pi.pFilter)
-                        pi.pFilter->Release();
-                }
-                pin->Release();
-            }
-        f->Release();
-    }
-}
-
-HRESULT Player::Build() {
-    m_growing = WriterActive(m_file);
-    HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                  (void**)&m_graph);
-    if (FAILED(hr))
-        return hr;
-    if (FAILED(hr = m_control.QueryFrom(m_graph.Get(), IID_IMediaControl)) ||
-        FAILED(hr = m_events.QueryFrom(m_graph.Get(), IID_IMediaEventEx)))
-        return hr;
-
-    // The timed sink: a sample grabber that takes any video the branch
-    // offers (or audio, with --timed audio), timing each picture or buffer
-    // through its callback.
-    if (FAILED(hr = CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                     (void**)&m_grabberFilter)) ||
-        FAILED(hr = m_grabber.QueryFrom(m_grabberFilter.Get(), IID_ISampleGrabber)) ||
-        FAILED(hr = SetTimedMajor(m_o.timeAudio ? MEDIATYPE_Audio : MEDIATYPE_Video)) ||
-        FAILED(hr = m_grabber->SetBufferSamples(FALSE)) ||
-        FAILED(hr = m_grabber->SetOneShot(FALSE)) || FAILED(hr = m_grabber->SetCallback(&m_clock, 0)))
-        return hr;
-
-    if (m_o.renderFile) {
-        // The graph manager chooses the source (check bytes) and renders
-        // every stream; the player's sinks then replace its renderers.
-        if (FAILED(hr = m_graph->RenderFile(m_o.file.c_str(), nullptr)))
-            return hr;
-        FindSource();
-        if (!m_source)
-            return VFW_E_NOT_FOUND;
-        if (FAILED(hr = m_graph->AddFilter(m_grabberFilter.Get(), L"Frame clock")))
-            return hr;
-    } else {
-        if (m_o.pickSource) {
-            // The graph manager chooses the source by the check bytes.
-            if (FAILED(hr = m_graph->AddSourceFilter(m_o.file.c_str(), L"Source", &m_source)))
-                return hr;
-        } else {
-            Ptr<IFileSourceFilter> load;
-            hr = AddNew(m_o.source, L"Source", &m_source);
-            if (hr == REGDB_E_CLASSNOTREG && !m_o.sourceGiven) {
-                printf(
-                    "player: OrvexFileSource.dll is not registered (regsvr32 it); playing through "
-                    "the platform's reader\n");
-                hr = AddNew(CLSID_AsyncReader, L"Source", &m_source);
-            }
-            if (FAILED(hr) || FAILED(hr = load.QueryFrom(m_source.Get(), IID_IFileSourceFilter)))
-                return hr;
-            StartSampling();
-            if (m_o.waitMargin >= 0 && (!m_orvex || FAILED(hr = m_orvex->SetBuffSize((DWORD)m_o.waitMargin))))
-                return m_orvex ? hr : E_NOINTERFACE;
-            if (FAILED(hr = load->Load(m_o.file.c_str(), nullptr)))
-                return hr;
-        }
-        // The source's pin straight to the grabber: the graph manager puts
-        // the splitter (and any decoder) between. Rendering the pin instead
-        // fails without a display, where no video renderer can be created.
-        // A stream without pictures (a radio recording) is timed by its
-        // sound: the graph manager takes the splitter out again when none of
-        // its pins fits, and the pin is connected once more to the grabber
-        // for audio.
-        Ptr<IPin> out, in;
-        if (FAILED(hr = m_graph->AddFilter(m_grabberFilter.Get(), L"Frame clock")) ||
-            FAILED(hr = FirstPin(m_source.Get(), PINDIR_OUTPUT, &out)) ||
-            FAILED(hr = FirstPin(m_grabberFilter.Get(), PINDIR_INPUT, &in)))
-            return hr;
-        hr = m_graph->Connect(out.Get(), in.Get());
-        if (FAILED(hr) && !m_o.timeAudio) {
-            Ptr<IPin> peer;
-            if (out->ConnectedTo(&peer) != S_OK && SUCCEEDED(SetTimedMajor(MEDIATYPE_Audio)) &&
-                SUCCEEDED(m_graph->Connect(out.Get(), in.Get())))
-                hr = S_OK;
-            else
-                SetTimedMajor(MEDIATYPE_Video);
-        }
-        if (FAILED(hr))
-            return hr;
-    }
-    StartSampling();
-    if (FAILED(hr = EndAllBranches()) || (m_timedMajor == MEDIATYPE_Audio && FAILED(hr = TimeAudio())))
-        return hr;
-    if (m_o.printGraph)
-        PrintGraph();
-    // Where the splitter ends the streams: for a file that was complete when
-    // it connected, Wine's ends every stream at its duration, counted from
-    // the first pack's clock, while the pictures and the sound keep their
-    // own time stamps, which begin later: the end of the last one is cut.
-    Ptr<IMediaSeeking> seeking;
-    LONGLONG duration = 0;
-    if (SUCCEEDED(seeking.QueryFrom(m_graph.Get(), IID_IMediaSeeking)) &&
-        SUCCEEDED(seeking->GetDuration(&duration)) && duration > 0)
-        m_streamEnd = (double)duration / 1e7;
-    // Normal speed: the graph's clock paces the renderers.
-    return m_graph->SetDefaultSyncSource();
-}
-
-// The audio the grabber takes: its bytes per second make each buffer's
-// stream time.
-HRESULT Player::TimeAudio() {
-    AM_MEDIA_TYPE mt;
-    HRESULT hr = m_grabber->GetConnectedMediaType(&mt);
-    if (FAILED(hr))
-        return hr;
-    DWORD bytesPerSecond = 0;
-    if (mt.formattype == FORMAT_WaveFormatEx && mt.cbFormat >= sizeof(WAVEFORMATEX))
-        bytesPerSecond = ((WAVEFORMATEX*)mt.pbFormat)->nAvgBytesPerSec;
-    CoTaskMemFree(mt.pbFormat);
-    if (mt.pUnk)
-        mt.pUnk->Release();
-    if (!bytesPerSecond) {
-        printf("player: the audio at the sink has no byte rate to time it by\n");
-        return VFW_E_INVALIDMEDIATYPE;
-    }
-    m_clock.TimeAudio(bytesPerSecond);
-    return S_OK;
-}
-
-double Player::FrameInterval() {
-    AM_MEDIA_TYPE mt;
-    double interval = 0;
-    if (SUCCEEDED(m_grabber->GetConnectedMediaType(&mt))) {
-        if ((mt.formattype == FORMAT_VideoInfo || mt.formattype == FORMAT_MPEGVideo) &&
-            mt.cbFormat >= sizeof(VIDEOINFOHEADER))
-            interval = ((VIDEOINFOHEADER*)mt.pbFormat)->AvgTimePerFrame / 1e7;
-        else if ((mt.formattype == FORMAT_VideoInfo2 || mt.formattype == FORMAT_MPEG2Video) &&
-                 mt.cbFormat >= sizeof(VIDEOINFOHEADER2))
-            interval = ((VIDEOINFOHEADER2*)mt.pbFormat)->AvgTimePerFrame / 1e7;
-        CoTaskMemFree(mt.pbFormat);
-        if (mt.pUnk)
-            mt.pUnk->Release();
-    }
-    return interval > 0 ? interval : 0.04;
 }
 
 // Starts the sampling thread once, where the source offers its figures.
@@ -740,13 +198,14 @@ bool Player::ProgressDueLocked(double now) {
 
 void Player::PrintProgress(double now, const player::FrameSummary& s, const Figures& f) {
     char line[320];
-    int n = snprintf(line, sizeof(line), "progress: t=%.1fs frames=%zu stalls=%zu source_stalls=%zu", now - m_t0,
-                     s.frames, s.stalls, s.sourceStalls);
+    int n = snprintf(line, sizeof(line), "progress: t=%.1fs frames=%zu stalls=%zu source_stalls=%zu",
+                     now - m_t0, s.frames, s.stalls, s.sourceStalls);
     if (m_clock.IsAudio())
         n += snprintf(line + n, sizeof(line) - n, " audio_s=%.2f", m_clock.AudioSeconds());
     if (m_orvex)
-        snprintf(line + n, sizeof(line) - n, " size=%lld growth=%ld readpos=%lld readrate=%ld lag=%lld wait=%lu",
-                 (long long)f.fileSize, (long)f.writeRate, (long long)f.readPos, (long)f.readRate,
+        snprintf(line + n, sizeof(line) - n,
+                 " size=%lld growth=%ld readpos=%lld readrate=%ld lag=%lld wait=%lu", (long long)f.fileSize,
+                 (long)f.writeRate, (long long)f.readPos, (long)f.readRate,
                  (long long)(f.fileSize - f.readPos), (unsigned long)f.waitSize);
     printf("%s\n", line);
     fflush(stdout);
@@ -976,7 +435,8 @@ int Player::Play() {
         printf(" expected_frames=%ld", wantFrames);
     if (wantSeconds >= 0)
         printf(" expected_s=%.2f", wantSeconds);
-    printf(" timed=%s media_s=%.2f first_stream_time=%.3f", audio ? "audio" : "video", mediaSeconds, firstStreamTime);
+    printf(" timed=%s media_s=%.2f first_stream_time=%.3f", audio ? "audio" : "video", mediaSeconds,
+           firstStreamTime);
     if (m_streamEnd > 0)
         printf(" stream_end_s=%.3f%s", m_streamEnd, cut ? " cut_at_stream_end=yes" : "");
     if (errorCode)
@@ -1035,13 +495,15 @@ int Player::Play() {
         rc = kCheckFailed;
     }
     if (s.sourceStalls) {
-        printf("player: %zu stalls (gaps over %.0f ms) while a read waited for the recorder\n", s.sourceStalls,
-               player::FrameTimes::StallLimit(interval) * 1000);
+        printf("player: %zu stalls (gaps over %.0f ms) while a read waited for the recorder\n",
+               s.sourceStalls, player::FrameTimes::StallLimit(interval) * 1000);
         rc = kCheckFailed;
     }
     if (s.downstreamStalls) {
-        printf("player: %zu stalls (gaps over %.0f ms) with no read waiting: decoding or rendering fell behind\n",
-               s.downstreamStalls, player::FrameTimes::StallLimit(interval) * 1000);
+        printf(
+            "player: %zu stalls (gaps over %.0f ms) with no read waiting: decoding or rendering fell "
+            "behind\n",
+            s.downstreamStalls, player::FrameTimes::StallLimit(interval) * 1000);
         if (m_o.downstreamFails)
             rc = kCheckFailed;
     }
@@ -1055,6 +517,19 @@ int Player::Play() {
     if (!strcmp(end, "timeout"))
         rc = kTimedOut;
     return rc;
+}
+
+}  // namespace player
+
+namespace {
+
+using namespace player;
+
+bool ParseGuid(const char* text, CLSID& out) {
+    WCHAR w[64];
+    if (!MultiByteToWideChar(CP_ACP, 0, text, -1, w, 64))
+        return false;
+    return SUCCEEDED(CLSIDFromString(w, &out));
 }
 
 int Usage() {
