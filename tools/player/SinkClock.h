@@ -58,8 +58,17 @@ public:
     void LogFrames() { m_log = true; }
     // The sink takes audio of this many bytes per second: each buffer's
     // length counts as stream time. Before the graph runs.
-    void TimeAudio(DWORD bytesPerSecond) { m_audioBytesPerSecond = bytesPerSecond; }
-    bool IsAudio() const { return m_audioBytesPerSecond > 0; }
+    void TimeAudio(DWORD bytesPerSecond) {
+        EnterCriticalSection(&m_cs);
+        m_audioBytesPerSecond = bytesPerSecond;
+        LeaveCriticalSection(&m_cs);
+    }
+    bool IsAudio() {
+        EnterCriticalSection(&m_cs);
+        const bool audio = m_audioBytesPerSecond > 0;
+        LeaveCriticalSection(&m_cs);
+        return audio;
+    }
 
     FrameSummary Summary(double interval, double running, const std::vector<double>* waits) {
         EnterCriticalSection(&m_cs);
@@ -101,11 +110,13 @@ public:
     }
 
 private:
-    CRITICAL_SECTION m_cs;  // guards the three below; taken by the streaming and the main thread
+    // Guards the members below; taken by the streaming thread, the main
+    // thread and the player's sampling thread, never inside another lock.
+    CRITICAL_SECTION m_cs;
     FrameTimes m_times;
     std::vector<double> m_streamTimes;
     double m_audioSeconds = 0;
-    DWORD m_audioBytesPerSecond = 0;  // set before the graph runs, then read only
+    DWORD m_audioBytesPerSecond = 0;  // set once the graph is built
     bool m_log = false;
 };
 
