@@ -6,7 +6,8 @@
 #      registers the DLL in it;
 #   2. makes a real MPEG-2 program stream with ffmpeg (a running clock and a
 #      frame counter in the picture, and a tone; 60 s) unless FILE=... names
-#      one of the user's own;
+#      one of the user's own: any MPEG program stream with video (progressive
+#      or interlaced, any size and rate) or with sound only (radio);
 #   3. starts the Wine recorder copying it into a new recording at the
 #      stream's own rate;
 #   4. at once starts the Wine player on the recording: a graph with the
@@ -17,12 +18,20 @@
 #      summary only);
 #   6. when the recording is complete and played to its end: stops,
 #      unregisters the DLL (putting back what registration replaced) and
-#      prints a summary; the exit status is not 0 when a check fails;
-#   7. saves a screenshot of the playing video and one of the property page,
-#      both while the recording grows.
+#      prints a summary; the exit status is not 0 when a check fails: every
+#      byte recorded and delivered, every picture the recording holds shown
+#      (counted as the sink gets them: one per field of an interlaced frame),
+#      or, without video, all its sound played; no stall while a read waited
+#      for the recorder (stalls with no read waiting, decoding and rendering
+#      late on a busy machine, are reported apart and pass);
+#   7. saves a screenshot of the playing video and one of the property page
+#      once the component's rates run (ten seconds after it is created; a
+#      recording played out before that has its page shot at the end).
 # DEMO_SECONDS=N makes the generated recording N seconds long (make test runs
-# a short one, with DEMO_WORK for its files and DEMO_BIN naming programs it
-# has built already).
+# a short one, with DEMO_WORK for its files, DEMO_BIN naming programs it has
+# built already and DEMO_WINEPREFIX a prefix its demo runs share).
+# DEMO_PAUSE=BYTES:MS has the recorder stop for MS once BYTES are written, as
+# one that loses its signal: a check of the stall check.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -72,13 +81,34 @@ else
     # A broadcast's rate, held constant as a DVB recorder's file grows.
     sh scripts/make-media.sh "$media" "$seconds" 640x360 6000k cbr >/dev/null 2>&1 || { echo "demo: ffmpeg failed"; exit 1; }
 fi
-frames=$(ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 \
-    "$media" | tr -d '[:space:],')
-duration=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$media")
+# What the recording holds: its pictures (coded frames, their rate, whether
+# they are interlaced), else its sound (a radio recording).
+probe() { ffprobe -v error "$@" -of default=nw=1 "$media" 2>/dev/null; }
+value() { printf '%s\n' "$1" | sed -n "s/^$2=//p" | head -n 1 | tr -d '[:space:],'; }
+video=$(probe -count_frames -select_streams v:0 -show_entries stream=nb_read_frames,r_frame_rate,field_order,width,height)
+frames=$(value "$video" nb_read_frames)
+frame_rate=$(value "$video" r_frame_rate)
+field_order=$(value "$video" field_order)
+size_text="$(value "$video" width)x$(value "$video" height)"
+audio_duration=$(value "$(probe -select_streams a:0 -show_entries stream=duration)" duration)
+duration=$(value "$(probe -show_entries format=duration)" duration)
 source_size=$(stat -c %s "$media")
-[ "${frames:-0}" -gt 0 ] || { echo "demo: $media has no video frames"; exit 1; }
+frames=${frames:-0}
+case "$frames" in '' | *[!0-9]*) frames=0 ;; esac
+case "$audio_duration" in '' | N/A) audio_duration= ;; esac
+fps=$(awk -v r="$frame_rate" 'BEGIN { split(r, q, "/"); if (q[1] > 0) printf "%g", q[1] / (q[2] > 0 ? q[2] : 1) }')
+if [ "$frames" -gt 0 ]; then
+    kind="$size_text $( case "$field_order" in tt | bb | tb | bt) echo interlaced ;; *) echo progressive ;; esac), $frames frames at $fps fps"
+elif [ -n "$audio_duration" ]; then
+    kind="sound only: a radio recording"
+else
+    echo "demo: $FILE: neither video frames nor sound that ffprobe can decode"
+    exit 1
+fi
+[ -n "$duration" ] && [ "$duration" != N/A ] || duration=${audio_duration:-0}
+bytes_per_s=$(awk -v s="$source_size" -v d="$duration" 'BEGIN { printf "%.0f", (d > 0 ? s / d : s) }')
 
-export ORVEX_WINEPREFIX="$work/wineprefix"
+export ORVEX_WINEPREFIX="${DEMO_WINEPREFIX:-$work/wineprefix}"
 export ORVEX_WINE_DISPLAY=1
 export WINEPREFIX="$ORVEX_WINEPREFIX"
 wineserver -k 2>/dev/null
@@ -100,45 +130,86 @@ fi
 
 recording="$work/recording.mpg"
 rm -f "$recording" "$work"/*.png "$work/player.log"
-say "=== recording $(basename "$media") (${duration%.*} s, $source_size bytes, $frames frames) at its own rate"
-sh scripts/wine-run.sh "$bin/recorder.exe" "$recording" --copy "$media" --rate auto >"$work/recorder.log" 2>&1 &
+say "=== recording $(basename "$media") ($kind; $(printf '%.1f' "$duration") s, $source_size bytes) at its own rate"
+# Written in pieces of about an eighth of a second of the stream, as a
+# recorder writes, so that even a radio recording grows every second.
+chunk=$(( bytes_per_s / 8 / 2048 * 2048 ))
+[ "$chunk" -ge 2048 ] || chunk=2048
+[ "$chunk" -le 65536 ] || chunk=65536
+sh scripts/wine-run.sh "$bin/recorder.exe" "$recording" --copy "$media" --rate auto --chunk "$chunk" \
+    ${DEMO_PAUSE:+--pause "$DEMO_PAUSE"} >"$work/recorder.log" 2>&1 &
 recorder=$!
 while [ ! -e "$recording" ] && kill -0 $recorder 2>/dev/null; do sleep 0.1; done
 
 say "=== playing the recording while it grows"
+if [ "$frames" -gt 0 ]; then
+    # Counted in the pictures the sink gets: a decoder that shows each field
+    # of an interlaced frame delivers two pictures a frame.
+    expect=(--expect-frames "$frames" --frame-rate "$frame_rate")
+else
+    expect=(--timed audio --expect-seconds "$audio_duration")
+fi
+# A gap at the sink while a read waits for the recorder fails; one while no
+# read waits (decoding and rendering late on a busy machine) is reported.
+# The page stays up a moment at the end, for a recording that ends before
+# the component's rates start.
 sh scripts/wine-run.sh "$bin/player.exe" "$recording" --source '{50838349-7C4B-4700-AE28-23940A6BF6B6}' \
-    --video window --page --progress --expect-frames "$frames" --timeout $((${duration%.*} + 60)) \
-    >"$work/player.log" 2>"$work/player.stderr" &
+    --video window --page --page-hold 1500 --progress "${expect[@]}" --downstream-stalls report \
+    --timeout $((${duration%.*} + 60)) >"$work/player.log" 2>"$work/player.stderr" &
 player=$!
 
-# One line a second from the player's progress lines; the screenshots once
-# enough frames show, while the recorder still writes.
-bytes_per_s=$(awk -v s="$source_size" -v d="$duration" 'BEGIN { printf "%.0f", s / d }')
-say "     time       size    growth    read pos   read rate        lag   waiting  frames  stalls"
+# One line a second from the player's progress lines (from the player's
+# start: before the graph runs a read may wait for the recording to grow).
+# The video's screenshot once a second of it has played; the page's once the
+# component's rates run, else when the player holds it open at the end.
+say "     time       size    growth    read pos   read rate        lag   waiting    played  stalls (source)"
 say "     (the component's two rates start ten seconds after its creation)"
 shown_lines=0
+playing_line=0
+rates_seen=no
 video_shot=""
+video_when=""
 page_shot=""
+page_when=""
+shoot() { import -window "$1" "$2" 2>/dev/null; }
+field_of() { printf '%s\n' "$1" | sed -n "s/.* $2=\([^ ]*\).*/\1/p"; }
 while kill -0 $player 2>/dev/null; do
     sleep 0.25
     mapfile -t lines < <(grep '^progress: ' "$work/player.log" 2>/dev/null)
     while [ $shown_lines -lt ${#lines[@]} ]; do
         line=${lines[$shown_lines]}
         shown_lines=$((shown_lines + 1))
-        [ "$quiet" = 1 ] && continue
-        echo "$line" | awk -v bps="$bytes_per_s" '
+        [ "$quiet" = 1 ] || echo "$line" | awk -v bps="$bytes_per_s" '
             function v(k) { if (match($0, " " k "=[-0-9.]+")) return substr($0, RSTART + length(k) + 2, RLENGTH - length(k) - 2); return 0 }
             function kb(x) { return sprintf("%.0f KB", x / 1000) }
-            { printf "%8.1fs %10s %6s/s %11s %7s/s %10s %9s %7d %7d\n", v("t"), kb(v("size")), kb(v("growth")),
+            { played = index($0, " audio_s=") ? sprintf("%.1f s", v("audio_s")) : v("frames")
+              printf "%8.1fs %10s %6s/s %11s %7s/s %10s %9s %9s %7d (%d)\n", v("t"), kb(v("size")), kb(v("growth")),
                      kb(v("readpos")), kb(v("readrate")), sprintf("%.1f s", v("lag") / bps), kb(v("wait")),
-                     v("frames"), v("stalls") }'
+                     played, v("stalls"), v("source_stalls") }'
+        [ "$(field_of "$line" frames)" -gt 0 ] 2>/dev/null && [ $playing_line = 0 ] && playing_line=$shown_lines
+        { [ "$(field_of "$line" growth)" != 0 ] || [ "$(field_of "$line" readrate)" != 0 ]; } && rates_seen=yes
+        rates_now=$([ "$(field_of "$line" growth)" != 0 ] || [ "$(field_of "$line" readrate)" != 0 ] && echo yes)
     done
-    if kill -0 $recorder 2>/dev/null && [ $shown_lines -ge 3 ]; then
-        if [ -z "$video_shot" ]; then
-            import -window "ActiveMovie Window" "$work/video.png" 2>/dev/null && video_shot="$work/video.png"
+    # The windows open when the graph runs; a second later they are drawn.
+    if [ $playing_line -gt 0 ] && [ $shown_lines -ge $((playing_line + 1)) ]; then
+        if [ "$frames" -gt 0 ] && [ -z "$video_shot" ] && shoot "ActiveMovie Window" "$work/video.png"; then
+            video_shot="$work/video.png"
+            kill -0 $recorder 2>/dev/null && video_when="while the recording grew" || video_when="after the recording was complete"
         fi
-        if [ -z "$page_shot" ]; then
-            import -window "Properties for TallowFileSource" "$work/page.png" 2>/dev/null && page_shot="$work/page.png"
+        if [ -z "$page_shot" ] && [ "${rates_now:-}" = yes ] &&
+            shoot "Properties for TallowFileSource" "$work/page.png"; then
+            page_shot="$work/page.png"
+            kill -0 $recorder 2>/dev/null && page_when="while the recording grew" || page_when="after the recording was complete"
+            page_when="$page_when, once the component's rates had started"
+        fi
+    fi
+    if [ -z "$page_shot" ] && grep -q '^player: the page stays open' "$work/player.log" &&
+        shoot "Properties for TallowFileSource" "$work/page.png"; then
+        page_shot="$work/page.png"
+        if [ $rates_seen = yes ]; then
+            page_when="at the end of playback"
+        else
+            page_when="at the end of playback: the component's rates start ten seconds after its creation, and this recording played out before"
         fi
     fi
 done
@@ -153,16 +224,20 @@ unreg_rc=$?
 timeout 30 wineserver -w 2>/dev/null
 
 summary=$(grep '^player: frames=' "$work/player.log" | tail -n 1)
-field() { echo "$summary" | sed -n "s/.* $1=\([^ ]*\).*/\1/p"; }
+field() { field_of "$summary" "$1"; }
 final_size=$(stat -c %s "$recording" 2>/dev/null || echo 0)
 shown=$(field frames)
 stalls=$(field stalls)
+source_stalls=$(field source_stalls)
+downstream_stalls=$(field downstream_stalls)
 read_pos=$(field read_pos)
 lag_bytes=$(field max_lag_bytes)
 lag_s=$(field max_lag_s)
+margin=$(field margin)
 ok=1
 check() { if [ "$1" = yes ]; then echo "  $2"; else echo "  $2   <-- WRONG"; ok=0; fi; }
 echo "=== summary"
+echo "  recording:         $(basename "$media") ($kind)"
 check "$([ "$final_size" -eq "$source_size" ] && [ "$recorder_rc" -eq 0 ] && echo yes || echo no)" \
     "recorded:          $final_size bytes of $source_size"
 # The splitter reads 32 KiB at a time; its last read is the one that holds
@@ -174,13 +249,51 @@ delivered=no
 [ -n "$read_pos" ] && [ "$read_pos" -lt "$final_size" ] && [ $((final_size - read_pos)) -le 65536 ] &&
     { [ "$end" = complete ] || [ "$end" = idle ]; } && delivered=yes
 check $delivered "bytes delivered:   $([ $delivered = yes ] && echo "$final_size" || echo "not all") of $final_size (the last read began at ${read_pos:-?}, $((final_size - ${read_pos:-0})) bytes before the end; playback ended: ${end:-?})"
-check "$([ "${shown:-0}" = "$frames" ] && echo yes || echo no)" "frames shown:      ${shown:-0} of $frames"
-check "$([ "${stalls:-1}" = 0 ] && echo yes || echo no)" "stalls:            ${stalls:-?}"
+# The player counts what the sink gets against what the recording holds, in
+# the sink's unit; when the recording was complete before the graph
+# connected, Wine's splitter ends the streams at the file's duration, which
+# cuts the end of the last one (its time stamps begin later than the clock):
+# then what begins before that end.
+stream_end=$(field stream_end_s)
+cut_note=""
+[ "$(field cut_at_stream_end)" = yes ] &&
+    cut_note="; the recording was complete when the graph connected, and the splitter ends the stream at ${stream_end} s, its duration"
+if [ "$frames" -gt 0 ]; then
+    want=$(field expected_frames)
+    fields=$(awk -v w="${want:-0}" -v f="$frames" -v r="$frame_rate" -v i="$(field frame_interval_ms)" 'BEGIN {
+        split(r, q, "/"); rate = q[1] / (q[2] ? q[2] : 1); n = (i > 0 && rate > 0) ? int(1000 / rate / i + 0.5) : 1
+        print n }')
+    note=""
+    [ "${fields:-1}" -gt 1 ] && note="$frames coded frames; the decoder shows each of their $fields fields as a picture"
+    note="$note$cut_note"
+    check "$([ -n "$want" ] && [ "$player_rc" -ne 1 ] && [ "${shown:-0}" = "$want" ] && echo yes || echo no)" \
+        "frames shown:      ${shown:-0} of ${want:-$frames}${note:+ (${note#; })}"
+else
+    played=$(field media_s)
+    want=$(field expected_s)
+    check "$(awk -v p="${played:-0}" -v w="${want:-$audio_duration}" 'BEGIN { print ((p + 0.1 >= w) ? "yes" : "no") }')" \
+        "audio played:      ${played:-0} s of ${want:-$audio_duration} s${cut_note:+ (${cut_note#; })}"
+fi
+check "$([ "${source_stalls:-1}" = 0 ] && echo yes || echo no)" \
+    "stalls:            ${stalls:-?} (source ${source_stalls:-?}, downstream ${downstream_stalls:-?})"
+[ "${downstream_stalls:-0}" = 0 ] ||
+    echo "                     downstream: decoding and rendering fell behind on this machine, while no read waited for the recorder"
 echo "  largest lag:       ${lag_bytes:-?} bytes behind the live edge (${lag_s:-?} s of the stream)"
+# At a low bit rate the wait margin (a read near the end of a growing file
+# waits until the file holds that much past it) is most of the lag.
+if [ -n "$margin" ] && [ "$margin" -gt 0 ] && [ "${lag_bytes:-0}" -gt 0 ] && [ $((margin * 2)) -ge "$lag_bytes" ]; then
+    margin_text=$(awk -v m="$margin" 'BEGIN { if (m % 1048576 == 0) printf "%d MiB", m / 1048576; else if (m % 1024 == 0) printf "%d KiB", m / 1024; else printf "%d bytes", m }')
+    echo "  the wait margin of $margin_text is $(awk -v m="$margin" -v b="$bytes_per_s" 'BEGIN { printf "%.1f", m / b }') s of this stream; lower it on the property page or through SetBuffSize"
+    # The component opens a growing file once it holds 768 KiB (fixed).
+    [ "$source_size" -le 786432 ] &&
+        echo "  (and it opens a growing recording once it holds 768 KiB, $(awk -v b="$bytes_per_s" 'BEGIN { printf "%.1f", 786432 / b }') s of this stream: this one played once the recorder had closed it)"
+fi
 check "$([ $unreg_rc -eq 0 ] && echo yes || echo no)" "unregistered:      the platform's own reader is back for MPEG-2 program streams"
-[ -n "$video_shot" ] && echo "  screenshot:        $video_shot (the video, while the recording grew)" ||
-    { echo "  screenshot of the video: none   <-- WRONG"; ok=0; }
-[ -n "$page_shot" ] && echo "  screenshot:        $page_shot (the property page, while the recording grew)" ||
+if [ "$frames" -gt 0 ]; then
+    [ -n "$video_shot" ] && echo "  screenshot:        $video_shot (the video, $video_when)" ||
+        { echo "  screenshot of the video: none   <-- WRONG"; ok=0; }
+fi
+[ -n "$page_shot" ] && echo "  screenshot:        $page_shot (the property page, $page_when)" ||
     { echo "  screenshot of the page: none   <-- WRONG"; ok=0; }
 [ $player_rc -eq 0 ] || { echo "  the player ended with $player_rc: $(grep -v '^progress' "$work/player.log" | tail -n 3)"; ok=0; }
 [ $ok = 1 ] && echo "demo: all checks passed" || echo "demo: a check failed"

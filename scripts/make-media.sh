@@ -4,13 +4,15 @@
 # counter and clock, and a tone. Beside it, OUT.frames holds the video frame
 # count ffprobe decodes.
 #
-#   make-media.sh OUT SECONDS [WIDTHxHEIGHT] [VIDEO_BITRATE] [cbr] [video-only]
+#   make-media.sh OUT SECONDS [WIDTHxHEIGHT] [VIDEO_BITRATE] [cbr] [video-only|audio-only] [interlaced]
 #
 # With cbr the video holds its bit rate exactly (the encoder pads what the
 # picture does not need): the file grows by the same number of bytes every
 # second, as a broadcast recording does. Without it the rate is an upper
 # bound, and a test picture needs a small part of it. video-only leaves the
-# tone out.
+# tone out. audio-only makes a radio recording instead: the tone alone, MP2
+# at 192 kbit/s, SECONDS long (OUT.frames holds 0). interlaced codes the
+# picture as interlaced frames, top field first, as SD broadcasts are.
 #
 # The tone runs one second longer than the picture. Wine's GStreamer splitter
 # ends every stream at the file's duration counted from the first pack's
@@ -25,10 +27,14 @@ vrate=${4:-1500k}
 shift $(( $# < 4 ? $# : 4 ))
 minrate=
 tone=yes
+picture=yes
+interlace=
 for flag in "$@"; do
     case "$flag" in
         cbr) minrate="-minrate $vrate" ;;
         video-only) tone= ;;
+        audio-only) picture= ;;
+        interlaced) interlace="-flags +ilme+ildct -top 1" ;;
         *) echo "make-media.sh: unknown option $flag" >&2; exit 2 ;;
     esac
 done
@@ -38,6 +44,16 @@ fi
 mkdir -p "$(dirname "$out")"
 tmp="$out.tmp.$$"
 trap 'rm -f "$tmp" "$tmp.frames"' EXIT
+if [ -z "$picture" ]; then
+    ffmpeg -nostdin -hide_banner -loglevel error -y \
+        -f lavfi -i "sine=frequency=440:beep_factor=4:sample_rate=48000:duration=$seconds" \
+        -c:a mp2 -b:a 192k -ac 2 -f vob "$tmp"
+    echo 0 >"$tmp.frames"
+    mv "$tmp.frames" "$out.frames"
+    mv "$tmp" "$out"
+    echo "media: $out sound only, $(wc -c <"$out") bytes, ${seconds} s"
+    exit 0
+fi
 audio=$((seconds + 1))
 if [ -n "$tone" ]; then
     toneinput="-f lavfi -i sine=frequency=440:beep_factor=4:sample_rate=48000:duration=$audio"
@@ -49,7 +65,7 @@ fi
 make() {
     ffmpeg -nostdin -hide_banner -loglevel error -y \
         -f lavfi -i "testsrc=size=$size:rate=25:duration=$seconds" $toneinput \
-        "$@" -c:v mpeg2video -b:v "$vrate" $minrate -maxrate "$vrate" -bufsize 1835k -g 12 \
+        "$@" -c:v mpeg2video -b:v "$vrate" $minrate -maxrate "$vrate" -bufsize 1835k -g 12 $interlace \
         $tonecodec -f vob "$tmp"
 }
 # The frame number and the clock drawn large; testsrc's own counter remains

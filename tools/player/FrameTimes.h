@@ -1,18 +1,27 @@
-// The arrival times of the video frames at a sink, and what they say about
-// smooth playback: the gaps between frames and the stalls among them.
+// The arrival times of what reaches the player's sink (video pictures, or
+// audio buffers where the stream has no video), and what they say about
+// smooth playback: the gaps between arrivals, the stalls among them and what
+// caused each.
 //
-// A stall is a gap, after the first frame, longer than twice the frame
-// interval plus an allowance for the player's own polling (500 ms): playback
-// that stopped, not a frame that came a little late. Only frames that arrive
-// once the graph runs count for stalls and for the first frame: a cued frame
-// arrives while the graph is paused, and the wait from it to the next is the
-// stream's start offset, not a stall. A frame that arrives within one frame
-// interval after Run was in flight as the cue ended (Wine's video renderer
-// may finish its pause before the grabber has passed the frame on): it is
-// cued too. Not thread-safe; the sink's callers
-// serialize Add.
+// A stall is a gap, after the first arrival, longer than twice the interval
+// (a picture's, or an audio buffer's) plus an allowance for the player's own
+// polling (500 ms): playback that stopped, not a picture that came a little
+// late. Only arrivals once the graph runs count for stalls and for the first
+// arrival: a cued picture arrives while the graph is paused, and the wait
+// from it to the next is the stream's start offset, not a stall. A picture
+// that arrives within one interval after Run was in flight as the cue ended
+// (Wine's video renderer may finish its pause before the grabber has passed
+// the picture on): it is cued too.
+//
+// A stall has one of two causes. The source's: a read waited for the
+// recorder to write more while the sink went without (the player samples the
+// source's waiting read every 100 ms and hands those times in). Or the rest
+// of the graph's: nothing waited for the recorder, so decoding and rendering
+// fell behind, which a busy machine does. Not thread-safe; the sink's
+// callers serialize Add.
 #pragma once
 
+#include <math.h>
 #include <stddef.h>
 
 #include <vector>
@@ -21,48 +30,91 @@ namespace player {
 
 struct FrameSummary {
     size_t frames = 0;
-    size_t stalls = 0;
-    size_t cued = 0;           // frames that arrived before the graph ran
-    double firstSeconds = -1;  // arrival of the first frame once running; -1 without
-    double lastSeconds = -1;   // arrival of the last frame
-    double largestGap = 0;     // seconds, between consecutive frames
+    size_t stalls = 0;            // sourceStalls + downstreamStalls
+    size_t sourceStalls = 0;      // a read waited for the recorder during the gap
+    size_t downstreamStalls = 0;  // no read waited: decoding or rendering was late
+    size_t cued = 0;              // arrivals before the graph ran
+    double firstSeconds = -1;     // the first arrival once running; -1 without
+    double lastSeconds = -1;      // the last arrival
+    double largestGap = 0;        // seconds, between consecutive arrivals
 };
 
 class FrameTimes {
 public:
     static constexpr double kPollAllowance = 0.5;
+    // How often the player samples the source's waiting read: a wait seen up
+    // to two samples before a gap began may have emptied the pipeline.
+    static constexpr double kWaitSampling = 0.1;
 
     void Reserve(size_t n) { m_times.reserve(n); }
-    // One frame arrived at `seconds` (any monotonic clock).
+    // One arrival at `seconds` (any monotonic clock).
     void Add(double seconds) { m_times.push_back(seconds); }
     size_t Count() const { return m_times.size(); }
 
     // The longest a gap may last before it counts as a stall.
-    static double StallLimit(double frameInterval) { return 2 * frameInterval + kPollAllowance; }
+    static double StallLimit(double interval) { return 2 * interval + kPollAllowance; }
 
-    // `running` is the time the graph began to run.
-    FrameSummary Summarize(double frameInterval, double running) const {
+    // `running` is the time the graph began to run; `waits`, in ascending
+    // order and on the same clock, the times the source was seen waiting for
+    // the recorder (null: none were looked for).
+    FrameSummary Summarize(double interval, double running,
+                           const std::vector<double>* waits = nullptr) const {
         FrameSummary s;
         s.frames = m_times.size();
-        while (s.cued < m_times.size() && m_times[s.cued] < running + frameInterval)
+        while (s.cued < m_times.size() && m_times[s.cued] < running + interval)
             ++s.cued;
         if (s.cued == m_times.size())
             return s;
         s.firstSeconds = m_times[s.cued];
         s.lastSeconds = m_times.back();
-        const double limit = StallLimit(frameInterval);
+        const double limit = StallLimit(interval);
+        size_t w = 0;
         for (size_t i = s.cued + 1; i < m_times.size(); ++i) {
-            const double gap = m_times[i] - m_times[i - 1];
+            const double from = m_times[i - 1], to = m_times[i];
+            const double gap = to - from;
             if (gap > s.largestGap)
                 s.largestGap = gap;
-            if (gap > limit)
-                ++s.stalls;
+            if (gap <= limit)
+                continue;
+            // The first wait that can still fall in this gap or a later one.
+            while (waits && w < waits->size() && (*waits)[w] < from - 2 * kWaitSampling)
+                ++w;
+            if (waits && w < waits->size() && (*waits)[w] <= to)
+                ++s.sourceStalls;
+            else
+                ++s.downstreamStalls;
         }
+        s.stalls = s.sourceStalls + s.downstreamStalls;
         return s;
     }
 
 private:
     std::vector<double> m_times;
 };
+
+// How many pictures a stream of `codedFrames` frames at `codedRate` frames
+// per second brings to a sink whose pictures last `sinkInterval` seconds: a
+// decoder that shows each field of an interlaced frame as a picture of its
+// own delivers two per frame. 0 when a figure is missing.
+inline long PicturesAtSink(long codedFrames, double codedRate, double sinkInterval) {
+    if (codedFrames <= 0 || codedRate <= 0 || sinkInterval <= 0)
+        return 0;
+    const double perFrame = floor(1 / (codedRate * sinkInterval) + 0.5);
+    return perFrame < 1 ? codedFrames : (long)(codedFrames * perFrame);
+}
+
+// Of `pictures` pictures of `interval` seconds whose first begins at stream
+// time `first`, those that begin before `streamEnd`: a splitter that ends
+// the stream there cuts the rest.
+inline long PicturesBefore(double streamEnd, double first, double interval, long pictures) {
+    if (interval <= 0 || pictures <= 0)
+        return pictures;
+    // In doubles until it is known to be fewer: a stream of unknown length
+    // ends far beyond what a long counts on Windows.
+    const double before = ceil((streamEnd - first) / interval - 1e-6);
+    if (before >= (double)pictures)
+        return pictures;
+    return before > 0 ? (long)before : 0;
+}
 
 }  // namespace player

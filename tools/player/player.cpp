@@ -1,11 +1,14 @@
 // Plays a media file through a DirectShow filter graph and reports what
-// reached the video sink: frames, their timing (stalls), and, where the source
+// reached the sink: the video's pictures (or, for a stream without video, the
+// audio), their timing (stalls, and what caused each), and, where the source
 // filter offers its control interface, how far reading lagged behind the end
 // of a growing file. Windows only; the project runs it under Wine.
 //
 //   player FILE [--source CLSID|auto] [--renderfile] [--video auto|null|window]
-//               [--timeout S] [--idle MS] [--expect-frames N] [--expect-source CLSID]
-//               [--progress] [--graph] [--log-frames] [--page]
+//               [--timeout S] [--idle MS] [--timed video|audio]
+//               [--expect-frames N [--frame-rate R]] [--expect-seconds S]
+//               [--downstream-stalls fail|report] [--expect-source CLSID]
+//               [--progress] [--graph] [--log-frames] [--page [--page-hold MS]]
 //               [--stop-when-waiting MS] [--switch FILE --switch-after N [--expect-switch-frames N]]
 //               [--wait-margin BYTES]
 //
@@ -18,18 +21,32 @@
 // manager choose the source by the file's check bytes (AddSourceFilter);
 // --renderfile lets it build the whole graph (RenderFile), whose renderers
 // are then replaced. Either way the video branch ends in a sample grabber that
-// times every frame, followed by a real video renderer (--video window; it
+// times every picture, followed by a real video renderer (--video window; it
 // needs a display), a null renderer (--video null) or, by default, the first
-// of the two that can be had; every other branch ends in a null renderer. Playback runs at normal speed
-// against the graph clock. --graph prints the graph, --log-frames every frame's arrival and stream time.
-// --page opens the source's property pages in the platform's property frame
-// while the graph runs (it needs a display) and closes it at the end.
+// of the two that can be had; every other branch ends in a null renderer. A
+// stream without video (a radio recording; or any with --timed audio) has its
+// first audio branch timed instead, buffer by buffer, each buffer's length
+// counting as stream time. Playback runs at normal speed against the graph
+// clock. --graph prints the graph, --log-frames every arrival and its stream
+// time. --page opens the source's property pages in the platform's property
+// frame while the graph runs (it needs a display) and closes it at the end,
+// --page-hold MS after playback.
 //
 // It stops at EC_COMPLETE, or, for a file that was growing, once its writer
 // has closed it, the source has read up to its final size (when the source
-// tells) and no frame has arrived for --idle milliseconds. Once done it prints
+// tells) and nothing has arrived for --idle milliseconds. Once done it prints
 // one line of figures beginning "player:". Exit codes: 0 success, 1 a check
 // failed, 2 usage, 3 the graph could not be built or run, 4 time-out.
+//
+// The checks of what arrived: --expect-frames N pictures (N coded frames at
+// --frame-rate R, counted in the sink's pictures: a decoder that shows each
+// field of an interlaced frame gives two), --expect-seconds S of stream time
+// (the audio's, or the pictures'), both less what begins after the end the
+// splitter gives the stream (Wine's cuts a file complete when it connected at
+// its duration, before the last time stamps). And no stall: a gap during
+// which a read of the source waited for the recorder (a source stall) fails;
+// one while no read waited (decoding or rendering fell behind) fails unless
+// --downstream-stalls report.
 //
 // Two checks of the source's control interface ride on a playback:
 // --stop-when-waiting stops the graph as soon as a read of the source waits
@@ -48,12 +65,8 @@
 // the source offers its control interface, a sampling thread reads its
 // figures every 100 ms from before Load on (woken by its time-out, or by the
 // main thread's stop event), so that the waits of Load and of connecting are
-// seen too.
-#include <windows.h>
-#include <dshow.h>
-#include <dvdmedia.h>
-#include <olectl.h>
-#include <qedit.h>
+// seen too; with --progress it prints them once a second until the graph
+// runs, the main thread from then on.
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -62,73 +75,9 @@
 #include <string>
 #include <vector>
 
-#include "FrameTimes.h"
-#include "IOrvexFileSource.h"
+#include "Player.h"
 
-// qedit's classes: mingw-w64's libstrmiids defines them, its headers do not.
-EXTERN_C const CLSID CLSID_SampleGrabber;
-EXTERN_C const CLSID CLSID_NullRenderer;
-
-namespace {
-
-enum ExitCode { kOk = 0, kCheckFailed = 1, kUsage = 2, kGraphFailed = 3, kTimedOut = 4 };
-
-// How far before the end of a finished file the source's last read may begin.
-const LONGLONG kLastReadAllowance = 256 * 1024;
-
-struct Options {
-    std::wstring file;
-    CLSID source = CLSID_CoFileSource;
-    bool sourceGiven = false;
-    bool pickSource = false;  // --source auto
-    bool renderFile = false;
-    bool videoWindow = false;
-    bool videoAuto = true;  // a window where one can be made, else none
-    double timeoutSeconds = 120;
-    double idleSeconds = 1.0;
-    long expectFrames = -1;
-    bool expectSource = false;
-    CLSID expectedSource = GUID_NULL;
-    bool progress = false;
-    bool printGraph = false;
-    bool logFrames = false;
-    bool page = false;
-    double stopLimitSeconds = -1;  // --stop-when-waiting; < 0 without
-    std::wstring switchFile;
-    long switchAfter = 0;
-    long expectSwitchFrames = -1;
-    long waitMargin = -1;
-};
-
-// A COM pointer that releases what it holds.
-template <class T>
-class Ptr {
-public:
-    Ptr() = default;
-    ~Ptr() { Reset(); }
-    Ptr(const Ptr&) = delete;
-    Ptr& operator=(const Ptr&) = delete;
-    T** operator&() {
-        Reset();
-        return &m_p;
-    }
-    T* operator->() const { return m_p; }
-    T* Get() const { return m_p; }
-    explicit operator bool() const { return m_p != nullptr; }
-    void Reset() {
-        if (m_p)
-            m_p->Release();
-        m_p = nullptr;
-    }
-    template <class U>
-    HRESULT QueryFrom(U* from, REFIID iid) {
-        Reset();
-        return from ? from->QueryInterface(iid, (void**)&m_p) : E_POINTER;
-    }
-
-private:
-    T* m_p = nullptr;
-};
+namespace player {
 
 double Now() {
     static LARGE_INTEGER freq;
@@ -139,103 +88,18 @@ double Now() {
     return (double)t.QuadPart / (double)freq.QuadPart;
 }
 
-std::string GuidText(REFGUID g) {
-    WCHAR w[40];
-    char a[40];
-    StringFromGUID2(g, w, 40);
-    WideCharToMultiByte(CP_ACP, 0, w, -1, a, sizeof(a), nullptr, nullptr);
-    return a;
-}
+namespace {
 
-std::string Narrow(const WCHAR* w) {
-    char a[MAX_PATH * 2];
-    WideCharToMultiByte(CP_ACP, 0, w, -1, a, sizeof(a), nullptr, nullptr);
-    return a;
-}
+// How far before the end of a finished file the source's last read may begin.
+const LONGLONG kLastReadAllowance = 256 * 1024;
+// How much less stream time than --expect-seconds may reach the sink: the
+// splitter's last buffer may end a little short of the stream's end.
+const double kStreamTimeAllowance = 0.1;
 
-bool ParseGuid(const char* text, CLSID& out) {
-    WCHAR w[64];
-    if (!MultiByteToWideChar(CP_ACP, 0, text, -1, w, 64))
-        return false;
-    return SUCCEEDED(CLSIDFromString(w, &out));
-}
+}  // namespace
 
-// Times every video frame that passes the sample grabber. Static lifetime:
-// the grabber may hold it until the graph is gone, so it is not counted.
-class FrameClock : public ISampleGrabberCB {
-public:
-    FrameClock() {
-        InitializeCriticalSection(&m_cs);
-        m_times.Reserve(1 << 16);
-    }
-    ~FrameClock() { DeleteCriticalSection(&m_cs); }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv)
-            return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_ISampleGrabberCB) {
-            *ppv = static_cast<ISampleGrabberCB*>(this);
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP SampleCB(double sampleTime, IMediaSample*) override {
-        const double t = Now();
-        if (m_log)
-            fprintf(stderr, "frame: arrival=%.3f stream_time=%.3f\n", t, sampleTime);
-        EnterCriticalSection(&m_cs);
-        m_times.Add(t);
-        m_streamTimes.push_back(sampleTime);
-        LeaveCriticalSection(&m_cs);
-        return S_OK;
-    }
-    STDMETHODIMP BufferCB(double, BYTE*, LONG) override { return S_OK; }
-
-    void LogFrames() { m_log = true; }
-    player::FrameSummary Summary(double interval, double running) {
-        EnterCriticalSection(&m_cs);
-        const player::FrameSummary s = m_times.Summarize(interval, running);
-        LeaveCriticalSection(&m_cs);
-        return s;
-    }
-    size_t Count() {
-        EnterCriticalSection(&m_cs);
-        const size_t n = m_times.Count();
-        LeaveCriticalSection(&m_cs);
-        return n;
-    }
-    // The stream time of frame i; -1 if it has not arrived.
-    double StreamTime(size_t i) {
-        EnterCriticalSection(&m_cs);
-        const double t = i < m_streamTimes.size() ? m_streamTimes[i] : -1;
-        LeaveCriticalSection(&m_cs);
-        return t;
-    }
-    // The first frame from `from` on whose stream time goes back (a stream
-    // started again), or `from` when none does.
-    size_t RestartFrom(size_t from) {
-        EnterCriticalSection(&m_cs);
-        size_t i = from;
-        while (i < m_streamTimes.size() && (i == 0 || m_streamTimes[i] >= m_streamTimes[i - 1]))
-            ++i;
-        if (i >= m_streamTimes.size())
-            i = from;
-        LeaveCriticalSection(&m_cs);
-        return i;
-    }
-
-private:
-    CRITICAL_SECTION m_cs;
-    player::FrameTimes m_times;
-    std::vector<double> m_streamTimes;
-    bool m_log = false;
-};
-
-// True while another process holds the file open for writing: a read-only
-// open that denies write sharing then fails with a sharing violation.
+// A read-only open that denies write sharing fails with a sharing violation
+// while a writer holds the file.
 bool WriterActive(const std::wstring& path) {
     HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE)
@@ -249,448 +113,6 @@ LONGLONG FileSizeOf(const std::wstring& path) {
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &a))
         return -1;
     return ((LONGLONG)a.nFileSizeHigh << 32) | a.nFileSizeLow;
-}
-
-HRESULT FirstPin(IBaseFilter* filter, PIN_DIRECTION want, IPin** out) {
-    *out = nullptr;
-    Ptr<IEnumPins> pins;
-    HRESULT hr = filter->EnumPins(&pins);
-    if (FAILED(hr))
-        return hr;
-    IPin* pin;
-    while (pins->Next(1, &pin, nullptr) == S_OK) {
-        PIN_DIRECTION dir;
-        if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == want) {
-            *out = pin;
-            return S_OK;
-        }
-        pin->Release();
-    }
-    return VFW_E_NOT_FOUND;
-}
-
-// The major type a pin carries: its connection's, else its first offered.
-GUID MajorTypeOf(IPin* pin) {
-    AM_MEDIA_TYPE mt;
-    GUID major = GUID_NULL;
-    if (SUCCEEDED(pin->ConnectionMediaType(&mt))) {
-        major = mt.majortype;
-        CoTaskMemFree(mt.pbFormat);
-        if (mt.pUnk)
-            mt.pUnk->Release();
-        return major;
-    }
-    Ptr<IEnumMediaTypes> types;
-    AM_MEDIA_TYPE* p = nullptr;
-    if (SUCCEEDED(pin->EnumMediaTypes(&types)) && types->Next(1, &p, nullptr) == S_OK && p) {
-        major = p->majortype;
-        CoTaskMemFree(p->pbFormat);
-        if (p->pUnk)
-            p->pUnk->Release();
-        CoTaskMemFree(p);
-    }
-    return major;
-}
-
-// The source's property pages in the platform's property frame. The frame
-// is modal on a thread of its own (woken by the window system; ended by the
-// WM_CLOSE that Close posts to its windows).
-class PageFrame {
-public:
-    ~PageFrame() { Close(); }
-    void Open(IBaseFilter* source) {
-        ISpecifyPropertyPages* pages = nullptr;
-        if (FAILED(source->QueryInterface(IID_ISpecifyPropertyPages, (void**)&pages)))
-            return;
-        const HRESULT hr = pages->GetPages(&m_pages);
-        pages->Release();
-        if (FAILED(hr) || !m_pages.cElems)
-            return;
-        m_source = source;
-        m_source->AddRef();
-        m_thread = CreateThread(nullptr, 0, Run, this, 0, &m_tid);
-    }
-    void Close() {
-        if (!m_thread)
-            return;
-        // The frame may still be opening: close what is there until the
-        // thread ends.
-        for (int i = 0; i < 50 && WaitForSingleObject(m_thread, 100) == WAIT_TIMEOUT; ++i)
-            EnumWindows(CloseThreadWindow, (LPARAM)m_tid);
-        CloseHandle(m_thread);
-        m_thread = nullptr;
-        m_source->Release();
-        CoTaskMemFree(m_pages.pElems);
-        m_pages = {};
-    }
-
-private:
-    // A lambda would not have the window procedures' calling convention
-    // on 32-bit Windows.
-    static BOOL CALLBACK CloseThreadWindow(HWND h, LPARAM tid) {
-        if (GetWindowThreadProcessId(h, nullptr) == (DWORD)tid)
-            PostMessageW(h, WM_CLOSE, 0, 0);
-        return TRUE;
-    }
-
-    static DWORD WINAPI Run(LPVOID pv) {
-        PageFrame* p = static_cast<PageFrame*>(pv);
-        OleInitialize(nullptr);
-        IUnknown* object = p->m_source;
-        OleCreatePropertyFrame(nullptr, 660, 20, L"TallowFileSource", 1, &object, p->m_pages.cElems,
-                               p->m_pages.pElems, 0, 0, nullptr);
-        OleUninitialize();
-        return 0;
-    }
-
-    IBaseFilter* m_source = nullptr;
-    CAUUID m_pages = {};
-    HANDLE m_thread = nullptr;
-    DWORD m_tid = 0;
-};
-
-class Player {
-public:
-    explicit Player(const Options& o) : m_o(o), m_file(o.file) {
-        if (o.logFrames)
-            m_clock.LogFrames();
-        InitializeCriticalSection(&m_figuresLock);
-    }
-    ~Player() {
-        StopSampling();
-        if (m_control)
-            m_control->Stop();
-        DeleteCriticalSection(&m_figuresLock);
-    }
-
-    HRESULT Build();
-    int Play();
-
-private:
-    HRESULT AddNew(REFCLSID clsid, const WCHAR* name, IBaseFilter** out);
-    HRESULT ConnectVideoSink();
-    HRESULT ConnectVideoSinkOf(REFCLSID clsid);
-    HRESULT EndBranch(IPin* pin);
-    HRESULT EndAllBranches();
-    void FindSource();
-    void PrintGraph();
-    double FrameInterval();
-    // The source's own figures, sampled every 100 ms.
-    struct Figures {
-        LONGLONG fileSize = -1, readPos = -1;
-        LONGLONG maxLagBytes = 0;  // while the graph runs
-        DWORD waitSize = 0;
-        LONG writeRate = 0, readRate = 0;                   // bytes per second, as the source measures them
-        unsigned waitingBeforeRun = 0, waitingRunning = 0;  // samples that saw a read waiting
-    };
-    void StartSampling();
-    void StopSampling();
-    static DWORD WINAPI SamplingThread(void* player);
-    void Sample();
-    Figures Snapshot();
-    bool StopWhileWaiting();
-    bool SwitchFile();
-
-    const Options& m_o;
-    bool m_videoWindow = false;  // the video goes to a real renderer
-    std::wstring m_file;         // the file the source plays: --switch changes it
-    Ptr<IGraphBuilder> m_graph;
-    Ptr<IMediaControl> m_control;
-    Ptr<IMediaEventEx> m_events;
-    Ptr<IBaseFilter> m_source;
-    Ptr<IBaseFilter> m_grabberFilter;
-    Ptr<ISampleGrabber> m_grabber;
-    Ptr<IOrvexFileSource> m_orvex;
-    FrameClock m_clock;
-    PageFrame m_pageFrame;
-    bool m_videoEnded = false;  // the grabber and the video sink are connected
-    bool m_growing = false;     // a writer held the file when the graph was built
-    int m_nullRenderers = 0;
-
-    CRITICAL_SECTION m_figuresLock;  // guards m_figures and m_running
-    Figures m_figures;
-    bool m_running = false;
-    HANDLE m_samplingStop = nullptr, m_sampling = nullptr;
-    double m_cueSeconds = 0;
-
-    // --switch: when the new file was loaded and the graph ran again, the
-    // frames that had arrived before, and Load's result.
-    bool m_switched = false;
-    double m_switchRunning = 0;
-    size_t m_framesBeforeSwitch = 0;
-    HRESULT m_switchResult = S_OK;
-};
-
-HRESULT Player::AddNew(REFCLSID clsid, const WCHAR* name, IBaseFilter** out) {
-    HRESULT hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter, (void**)out);
-    if (SUCCEEDED(hr))
-        hr = m_graph->AddFilter(*out, name);
-    return hr;
-}
-
-// The grabber's output to the video sink: a real video renderer, a null
-// renderer, or by default the renderer where a window can be made (without a
-// display it cannot be created) and the null renderer elsewhere.
-HRESULT Player::ConnectVideoSink() {
-    if (m_o.videoAuto && SUCCEEDED(ConnectVideoSinkOf(CLSID_VideoRenderer)))
-        return S_OK;
-    return ConnectVideoSinkOf(m_o.videoWindow ? CLSID_VideoRenderer : CLSID_NullRenderer);
-}
-
-HRESULT Player::ConnectVideoSinkOf(REFCLSID clsid) {
-    Ptr<IPin> out, sinkIn;
-    Ptr<IBaseFilter> sink;
-    HRESULT hr = AddNew(clsid, L"Video sink", &sink);
-    if (FAILED(hr) || FAILED(hr = FirstPin(m_grabberFilter.Get(), PINDIR_OUTPUT, &out)) ||
-        FAILED(hr = FirstPin(sink.Get(), PINDIR_INPUT, &sinkIn)) ||
-        FAILED(hr = m_graph->Connect(out.Get(), sinkIn.Get()))) {
-        if (sink)
-            m_graph->RemoveFilter(sink.Get());
-        return hr;
-    }
-    m_videoEnded = true;
-    m_videoWindow = clsid == CLSID_VideoRenderer;
-    return S_OK;
-}
-
-// Ends one output branch: the first video branch in the sample grabber and
-// the sink behind it, any other in a null renderer of its own.
-HRESULT Player::EndBranch(IPin* pin) {
-    HRESULT hr;
-    if (!m_videoEnded && MajorTypeOf(pin) == MEDIATYPE_Video) {
-        Ptr<IPin> in;
-        if (FAILED(hr = FirstPin(m_grabberFilter.Get(), PINDIR_INPUT, &in)) ||
-            FAILED(hr = m_graph->Connect(pin, in.Get())))
-            return hr;
-        return ConnectVideoSink();
-    }
-    Ptr<IBaseFilter> sink;
-    Ptr<IPin> sinkIn;
-    WCHAR name[32];
-    wsprintfW(name, L"Null renderer %d", ++m_nullRenderers);
-    if (FAILED(hr = AddNew(CLSID_NullRenderer, name, &sink)) ||
-        FAILED(hr = FirstPin(sink.Get(), PINDIR_INPUT, &sinkIn)))
-        return hr;
-    return m_graph->Connect(pin, sinkIn.Get());
-}
-
-// Replaces the renderers the graph manager chose (filters without output
-// pins) by the player's sinks, and ends every branch it left open.
-HRESULT Player::EndAllBranches() {
-    std::vector<IBaseFilter*> filters;
-    Ptr<IEnumFilters> e;
-    HRESULT hr = m_graph->EnumFilters(&e);
-    if (FAILED(hr))
-        return hr;
-    IBaseFilter* f;
-    while (e->Next(1, &f, nullptr) == S_OK)
-        filters.push_back(f);
-    std::vector<IPin*> open;
-    for (IBaseFilter* filter : filters) {
-        if (filter == m_grabberFilter.Get())
-            continue;
-        Ptr<IEnumPins> pins;
-        if (FAILED(filter->EnumPins(&pins)))
-            continue;
-        IPin* pin;
-        while (pins->Next(1, &pin, nullptr) == S_OK) {
-            PIN_DIRECTION dir;
-            Ptr<IPin> peer;
-            if (FAILED(pin->QueryDirection(&dir)) || dir != PINDIR_OUTPUT) {
-                pin->Release();
-                continue;
-            }
-            if (pin->ConnectedTo(&peer) == S_OK) {
-                PIN_INFO info;
-                Ptr<IPin> ignored;
-                if (SUCCEEDED(peer->QueryPinInfo(&info)) && info.pFilter) {
-                    const bool renderer = FAILED(FirstPin(info.pFilter, PINDIR_OUTPUT, &ignored));
-                    if (renderer && info.pFilter != m_grabberFilter.Get()) {
-                        m_graph->RemoveFilter(info.pFilter);  // disconnects the pin
-                        open.push_back(pin);
-                        pin = nullptr;
-                    }
-                    info.pFilter->Release();
-                }
-            } else {
-                open.push_back(pin);
-                pin = nullptr;
-            }
-            if (pin)
-                pin->Release();
-        }
-    }
-    hr = S_OK;
-    Ptr<IPin> grabberIn, grabberPeer;
-    if (SUCCEEDED(FirstPin(m_grabberFilter.Get(), PINDIR_INPUT, &grabberIn)) &&
-        grabberIn->ConnectedTo(&grabberPeer) == S_OK)
-        hr = ConnectVideoSink();
-    // Video first, so that the first video branch gets the grabber.
-    for (int pass = 0; pass < 2; ++pass)
-        for (IPin*& pin : open) {
-            if (!pin || (pass == 0 && MajorTypeOf(pin) != MEDIATYPE_Video))
-                continue;
-            const HRESULT one = EndBranch(pin);
-            if (FAILED(one)) {
-                fprintf(stderr, "player: a %s branch could not be ended: 0x%08lX\n",
-                        MajorTypeOf(pin) == MEDIATYPE_Video ? "video" : "non-video", (unsigned long)one);
-                if (SUCCEEDED(hr))
-                    hr = one;
-            }
-            pin->Release();
-            pin = nullptr;
-        }
-    for (IBaseFilter* filter : filters)
-        filter->Release();
-    return m_videoEnded ? S_OK : (FAILED(hr) ? hr : VFW_E_CANNOT_RENDER);
-}
-
-// The graph's source: the filter that loaded the file.
-void Player::FindSource() {
-    Ptr<IEnumFilters> e;
-    if (FAILED(m_graph->EnumFilters(&e)))
-        return;
-    IBaseFilter* f;
-    while (e->Next(1, &f, nullptr) == S_OK) {
-        Ptr<IFileSourceFilter> fs;
-        if (!m_source && SUCCEEDED(fs.QueryFrom(f, IID_IFileSourceFilter)))
-            m_source.QueryFrom(f, IID_IBaseFilter);
-        f->Release();
-    }
-}
-
-void Player::PrintGraph() {
-    Ptr<IEnumFilters> e;
-    if (FAILED(m_graph->EnumFilters(&e)))
-        return;
-    IBaseFilter* f;
-    while (e->Next(1, &f, nullptr) == S_OK) {
-        FILTER_INFO fi;
-        CLSID clsid = GUID_NULL;
-        f->GetClassID(&clsid);
-        if (SUCCEEDED(f->QueryFilterInfo(&fi))) {
-            printf("graph: filter \"%s\" %s\n", Narrow(fi.achName).c_str(), GuidText(clsid).c_str());
-            if (fi.pGraph)
-                fi.pGraph->Release();
-        }
-        Ptr<IEnumPins> pins;
-        IPin* pin;
-        if (SUCCEEDED(f->EnumPins(&pins)))
-            while (pins->Next(1, &pin, nullptr) == S_OK) {
-                PIN_INFO pi, qi;
-                Ptr<IPin> peer;
-                if (SUCCEEDED(pin->QueryPinInfo(&pi))) {
-                    if (pi.dir == PINDIR_OUTPUT && pin->ConnectedTo(&peer) == S_OK &&
-                        SUCCEEDED(peer->QueryPinInfo(&qi))) {
-                        FILTER_INFO to;
-                        std::string toName = "?";
-                        if (qi.pFilter && SUCCEEDED(qi.pFilter->QueryFilterInfo(&to))) {
-                            toName = Narrow(to.achName);
-                            if (to.pGraph)
-                                to.pGraph->Release();
-                        }
-                        printf("graph:   \"%s\" -> \"%s\".\"%s\" (%s)\n", Narrow(pi.achName).c_str(),
-                               toName.c_str(), Narrow(qi.achName).c_str(),
-                               GuidText(MajorTypeOf(pin)).c_str());
-                        if (qi.pFilter)
-                            qi.pFilter->Release();
-                    }
-                    if (pi.pFilter)
-                        pi.pFilter->Release();
-                }
-                pin->Release();
-            }
-        f->Release();
-    }
-}
-
-HRESULT Player::Build() {
-    m_growing = WriterActive(m_file);
-    HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                  (void**)&m_graph);
-    if (FAILED(hr))
-        return hr;
-    if (FAILED(hr = m_control.QueryFrom(m_graph.Get(), IID_IMediaControl)) ||
-        FAILED(hr = m_events.QueryFrom(m_graph.Get(), IID_IMediaEventEx)))
-        return hr;
-
-    // The video sink: a sample grabber that takes any video the branch
-    // offers, timing each frame through its callback.
-    AM_MEDIA_TYPE mt = {};
-    mt.majortype = MEDIATYPE_Video;
-    if (FAILED(hr = CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                     (void**)&m_grabberFilter)) ||
-        FAILED(hr = m_grabber.QueryFrom(m_grabberFilter.Get(), IID_ISampleGrabber)) ||
-        FAILED(hr = m_grabber->SetMediaType(&mt)) || FAILED(hr = m_grabber->SetBufferSamples(FALSE)) ||
-        FAILED(hr = m_grabber->SetOneShot(FALSE)) || FAILED(hr = m_grabber->SetCallback(&m_clock, 0)))
-        return hr;
-
-    if (m_o.renderFile) {
-        // The graph manager chooses the source (check bytes) and renders
-        // every stream; the player's sinks then replace its renderers.
-        if (FAILED(hr = m_graph->RenderFile(m_o.file.c_str(), nullptr)))
-            return hr;
-        FindSource();
-        if (!m_source)
-            return VFW_E_NOT_FOUND;
-        if (FAILED(hr = m_graph->AddFilter(m_grabberFilter.Get(), L"Frame clock")))
-            return hr;
-    } else {
-        if (m_o.pickSource) {
-            // The graph manager chooses the source by the check bytes.
-            if (FAILED(hr = m_graph->AddSourceFilter(m_o.file.c_str(), L"Source", &m_source)))
-                return hr;
-        } else {
-            Ptr<IFileSourceFilter> load;
-            hr = AddNew(m_o.source, L"Source", &m_source);
-            if (hr == REGDB_E_CLASSNOTREG && !m_o.sourceGiven) {
-                printf(
-                    "player: OrvexFileSource.dll is not registered (regsvr32 it); playing through "
-                    "the platform's reader\n");
-                hr = AddNew(CLSID_AsyncReader, L"Source", &m_source);
-            }
-            if (FAILED(hr) || FAILED(hr = load.QueryFrom(m_source.Get(), IID_IFileSourceFilter)))
-                return hr;
-            StartSampling();
-            if (m_o.waitMargin >= 0 && (!m_orvex || FAILED(hr = m_orvex->SetBuffSize((DWORD)m_o.waitMargin))))
-                return m_orvex ? hr : E_NOINTERFACE;
-            if (FAILED(hr = load->Load(m_o.file.c_str(), nullptr)))
-                return hr;
-        }
-        // The source's pin straight to the grabber: the graph manager puts
-        // the splitter (and any decoder) between. Rendering the pin instead
-        // fails without a display, where no video renderer can be created.
-        Ptr<IPin> out, in;
-        if (FAILED(hr = m_graph->AddFilter(m_grabberFilter.Get(), L"Frame clock")) ||
-            FAILED(hr = FirstPin(m_source.Get(), PINDIR_OUTPUT, &out)) ||
-            FAILED(hr = FirstPin(m_grabberFilter.Get(), PINDIR_INPUT, &in)) ||
-            FAILED(hr = m_graph->Connect(out.Get(), in.Get())))
-            return hr;
-    }
-    StartSampling();
-    if (FAILED(hr = EndAllBranches()))
-        return hr;
-    if (m_o.printGraph)
-        PrintGraph();
-    // Normal speed: the graph's clock paces the renderers.
-    return m_graph->SetDefaultSyncSource();
-}
-
-double Player::FrameInterval() {
-    AM_MEDIA_TYPE mt;
-    double interval = 0;
-    if (SUCCEEDED(m_grabber->GetConnectedMediaType(&mt))) {
-        if ((mt.formattype == FORMAT_VideoInfo || mt.formattype == FORMAT_MPEGVideo) &&
-            mt.cbFormat >= sizeof(VIDEOINFOHEADER))
-            interval = ((VIDEOINFOHEADER*)mt.pbFormat)->AvgTimePerFrame / 1e7;
-        else if ((mt.formattype == FORMAT_VideoInfo2 || mt.formattype == FORMAT_MPEG2Video) &&
-                 mt.cbFormat >= sizeof(VIDEOINFOHEADER2))
-            interval = ((VIDEOINFOHEADER2*)mt.pbFormat)->AvgTimePerFrame / 1e7;
-        CoTaskMemFree(mt.pbFormat);
-        if (mt.pUnk)
-            mt.pUnk->Release();
-    }
-    return interval > 0 ? interval : 0.04;
 }
 
 // Starts the sampling thread once, where the source offers its figures.
@@ -722,16 +144,23 @@ DWORD WINAPI Player::SamplingThread(void* player) {
     return 0;
 }
 
-// Reads the source's own figures.
+// Reads the source's own figures; with --progress, prints them once a second
+// until the graph runs (Load and connecting wait while a short recording
+// grows), after which the main thread prints.
 void Player::Sample() {
     LONGLONG size = 0, pos = 0;
     LONG writeRate = 0, readRate = 0;
-    DWORD wait = 0;
+    DWORD wait = 0, margin = 0;
     const bool sized =
         SUCCEEDED(m_orvex->GetFileSize(&size, &writeRate)) && SUCCEEDED(m_orvex->GetReadPos(&pos, &readRate));
     const bool waited = SUCCEEDED(m_orvex->GetWaitSize(&wait));
+    const bool margined = SUCCEEDED(m_orvex->GetBuffSize(&margin));
+    const double now = Now();
+    bool print = false;
     EnterCriticalSection(&m_figuresLock);
     Figures& f = m_figures;
+    if (margined)
+        f.margin = margin;
     if (sized) {
         f.fileSize = size;
         f.readPos = pos;
@@ -744,8 +173,42 @@ void Player::Sample() {
         f.waitSize = wait;
         if (wait)
             ++(m_running ? f.waitingRunning : f.waitingBeforeRun);
+        if (wait && m_running)
+            m_waits.push_back(now);
     }
+    const Figures copy = f;
+    if (!m_running)
+        print = ProgressDueLocked(now);
     LeaveCriticalSection(&m_figuresLock);
+    if (print) {
+        player::FrameSummary none;
+        none.frames = m_clock.Count();
+        PrintProgress(now, none, copy);
+    }
+}
+
+// Called with m_figuresLock held.
+bool Player::ProgressDueLocked(double now) {
+    if (!m_o.progress || now - m_t0 < m_nextProgress)
+        return false;
+    while (m_nextProgress <= now - m_t0)
+        m_nextProgress += 1;
+    return true;
+}
+
+void Player::PrintProgress(double now, const player::FrameSummary& s, const Figures& f) {
+    char line[320];
+    int n = snprintf(line, sizeof(line), "progress: t=%.1fs frames=%zu stalls=%zu source_stalls=%zu",
+                     now - m_t0, s.frames, s.stalls, s.sourceStalls);
+    if (m_clock.IsAudio())
+        n += snprintf(line + n, sizeof(line) - n, " audio_s=%.2f", m_clock.AudioSeconds());
+    if (m_orvex)
+        snprintf(line + n, sizeof(line) - n,
+                 " size=%lld growth=%ld readpos=%lld readrate=%ld lag=%lld wait=%lu", (long long)f.fileSize,
+                 (long)f.writeRate, (long long)f.readPos, (long)f.readRate,
+                 (long long)(f.fileSize - f.readPos), (unsigned long)f.waitSize);
+    printf("%s\n", line);
+    fflush(stdout);
 }
 
 Player::Figures Player::Snapshot() {
@@ -808,8 +271,25 @@ bool Player::SwitchFile() {
     return true;
 }
 
+// The interval stalls are measured against: a picture's at the sink, or the
+// audio buffers' average length.
+double Player::Interval(double videoInterval) {
+    if (!m_clock.IsAudio())
+        return videoInterval;
+    const size_t n = m_clock.Count();
+    const double seconds = m_clock.AudioSeconds();
+    return n && seconds > 0 ? seconds / (double)n : videoInterval;
+}
+
+player::FrameSummary Player::Summarize(double interval, double running) {
+    EnterCriticalSection(&m_figuresLock);
+    const std::vector<double> waits = m_waits;
+    LeaveCriticalSection(&m_figuresLock);
+    return m_clock.Summary(interval, running, &waits);
+}
+
 int Player::Play() {
-    const double interval = FrameInterval();
+    const double videoInterval = FrameInterval();
     HANDLE event = nullptr;
     m_events->GetEventHandle((OAEVENT*)&event);
     // Pause first and let the graph cue: the clock starts once the pipeline
@@ -856,7 +336,6 @@ int Player::Play() {
             video->put_Left(520);
     }
     long errorCode = 0;
-    double nextProgress = 1.0;
     LONGLONG finalSize = -1;
     for (bool done = waitingInCue; !done;) {
         WaitForSingleObject(event, 100);
@@ -875,7 +354,7 @@ int Player::Play() {
         }
         const double now = Now(), elapsed = now - start;
         const Figures f = Snapshot();
-        const player::FrameSummary s = m_clock.Summary(interval, start);
+        const player::FrameSummary s = Summarize(Interval(videoInterval), start);
         if (!done && m_o.stopLimitSeconds >= 0 && s.frames > 0 && f.waitSize > 0) {
             if (!StopWhileWaiting())
                 stopFailed = true;
@@ -902,30 +381,64 @@ int Player::Play() {
         }
         if (!done && elapsed >= m_o.timeoutSeconds)
             done = true;
-        if (m_o.progress && (done || elapsed >= nextProgress)) {
-            nextProgress += 1.0;
-            printf("progress: t=%.1fs frames=%zu stalls=%zu", elapsed, s.frames, s.stalls);
-            if (m_orvex)
-                printf(" size=%lld growth=%ld readpos=%lld readrate=%ld lag=%lld wait=%lu",
-                       (long long)f.fileSize, (long)f.writeRate, (long long)f.readPos, (long)f.readRate,
-                       (long long)(f.fileSize - f.readPos), (unsigned long)f.waitSize);
-            printf("\n");
-            fflush(stdout);
-        }
+        EnterCriticalSection(&m_figuresLock);
+        const bool due = ProgressDueLocked(now);
+        LeaveCriticalSection(&m_figuresLock);
+        if (m_o.progress && (done || due))
+            PrintProgress(now, s, f);
     }
     const double elapsed = Now() - start;
+    if (m_o.page && m_o.pageHoldSeconds > 0 && m_pageFrame.IsOpen()) {
+        // The page stays up with the last figures, for a look or a screenshot.
+        printf("player: the page stays open %.1f s at the end\n", m_o.pageHoldSeconds);
+        fflush(stdout);
+        Sleep((DWORD)(m_o.pageHoldSeconds * 1000));
+    }
     m_pageFrame.Close();
     m_control->Stop();
     StopSampling();
     const Figures f = Snapshot();
     // After a switch, stalls count from the second run on.
-    const player::FrameSummary s = m_clock.Summary(interval, m_switched ? m_switchRunning : start);
+    const double interval = Interval(videoInterval);
+    const player::FrameSummary s = Summarize(interval, m_switched ? m_switchRunning : start);
+    const bool audio = m_clock.IsAudio();
+    // The stream time the sink got: the pictures', or the audio's.
+    const double mediaSeconds = audio ? m_clock.AudioSeconds() : (double)s.frames * interval;
+    long wantFrames = m_o.expectFrames;
+    if (wantFrames >= 0 && m_o.frameRate > 0)
+        wantFrames = player::PicturesAtSink(m_o.expectFrames, m_o.frameRate, interval);
+    double wantSeconds = m_o.expectSeconds;
+    // A splitter that ends the streams before their last time stamps plays
+    // what begins before its end (counted from the first arrival's time).
+    const double firstStreamTime = m_clock.StreamTime(0);
+    bool cut = false;
+    if (m_streamEnd > 0 && firstStreamTime >= 0 && !m_switched) {
+        const double span = m_streamEnd - firstStreamTime;
+        const long before = player::PicturesBefore(m_streamEnd, firstStreamTime, interval, wantFrames);
+        if (wantFrames > before) {
+            wantFrames = before;
+            cut = true;
+        }
+        if (wantSeconds > span) {
+            wantSeconds = span;
+            cut = true;
+        }
+    }
     if (finalSize < 0)
         finalSize = FileSizeOf(m_file);
 
     CLSID sourceClsid = GUID_NULL;
     m_source->GetClassID(&sourceClsid);
-    printf("player: frames=%zu stalls=%zu end=%s", s.frames, s.stalls, end);
+    printf("player: frames=%zu stalls=%zu source_stalls=%zu downstream_stalls=%zu end=%s", s.frames, s.stalls,
+           s.sourceStalls, s.downstreamStalls, end);
+    if (!audio && wantFrames >= 0)
+        printf(" expected_frames=%ld", wantFrames);
+    if (wantSeconds >= 0)
+        printf(" expected_s=%.2f", wantSeconds);
+    printf(" timed=%s media_s=%.2f first_stream_time=%.3f", audio ? "audio" : "video", mediaSeconds,
+           firstStreamTime);
+    if (m_streamEnd > 0)
+        printf(" stream_end_s=%.3f%s", m_streamEnd, cut ? " cut_at_stream_end=yes" : "");
     if (errorCode)
         printf(" error=0x%08lX", (unsigned long)errorCode);
     printf(" cue_ms=%.0f cued_frames=%zu", m_cueSeconds * 1000, s.cued);
@@ -939,8 +452,9 @@ int Player::Play() {
         printf(" read_pos=%lld", (long long)f.readPos);
         if (m_growing)
             printf(" max_lag_bytes=%lld max_lag_s=%.2f", (long long)f.maxLagBytes,
-                   (double)f.maxLagBytes * (double)s.frames * interval / (double)finalSize);
-        printf(" waiting_s=%.1f/%.1f", f.waitingBeforeRun * 0.1, f.waitingRunning * 0.1);
+                   (double)f.maxLagBytes * mediaSeconds / (double)finalSize);
+        printf(" waiting_s=%.1f/%.1f margin=%lu", f.waitingBeforeRun * 0.1, f.waitingRunning * 0.1,
+               (unsigned long)f.margin);
     }
     printf(" source=%s video=%s\n", GuidText(sourceClsid).c_str(), m_videoWindow ? "window" : "null");
     long switchFrames = -1;
@@ -968,14 +482,30 @@ int Player::Play() {
                m_o.expectSwitchFrames, switchFrames);
         rc = kCheckFailed;
     }
-    if (m_o.expectFrames >= 0 && (long)s.frames != m_o.expectFrames) {
-        printf("player: expected %ld frames, %zu reached the sink\n", m_o.expectFrames, s.frames);
+    if (wantFrames >= 0 && (audio || (long)s.frames != wantFrames)) {
+        if (audio)
+            printf("player: expected %ld frames, the stream has no video at the sink\n", wantFrames);
+        else
+            printf("player: expected %ld frames, %zu reached the sink\n", wantFrames, s.frames);
         rc = kCheckFailed;
     }
-    if (s.stalls) {
-        printf("player: %zu stalls (gaps over %.0f ms)\n", s.stalls,
-               player::FrameTimes::StallLimit(interval) * 1000);
+    if (wantSeconds >= 0 && mediaSeconds + kStreamTimeAllowance < wantSeconds) {
+        printf("player: expected %.2f s of %s, %.2f s reached the sink\n", wantSeconds,
+               audio ? "audio" : "pictures", mediaSeconds);
         rc = kCheckFailed;
+    }
+    if (s.sourceStalls) {
+        printf("player: %zu stalls (gaps over %.0f ms) while a read waited for the recorder\n",
+               s.sourceStalls, player::FrameTimes::StallLimit(interval) * 1000);
+        rc = kCheckFailed;
+    }
+    if (s.downstreamStalls) {
+        printf(
+            "player: %zu stalls (gaps over %.0f ms) with no read waiting: decoding or rendering fell "
+            "behind\n",
+            s.downstreamStalls, player::FrameTimes::StallLimit(interval) * 1000);
+        if (m_o.downstreamFails)
+            rc = kCheckFailed;
     }
     if (m_o.expectSource && sourceClsid != m_o.expectedSource) {
         printf("player: the source filter is %s, expected %s\n", GuidText(sourceClsid).c_str(),
@@ -989,12 +519,27 @@ int Player::Play() {
     return rc;
 }
 
+}  // namespace player
+
+namespace {
+
+using namespace player;
+
+bool ParseGuid(const char* text, CLSID& out) {
+    WCHAR w[64];
+    if (!MultiByteToWideChar(CP_ACP, 0, text, -1, w, 64))
+        return false;
+    return SUCCEEDED(CLSIDFromString(w, &out));
+}
+
 int Usage() {
     fprintf(
         stderr,
         "usage: player FILE [--source CLSID|auto] [--renderfile] [--video auto|null|window] [--timeout S]\n"
-        "              [--idle MS] [--expect-frames N] [--expect-source CLSID] [--progress] [--graph]\n"
-        "              [--log-frames] [--page] [--stop-when-waiting MS] [--wait-margin BYTES]\n"
+        "              [--idle MS] [--timed video|audio] [--expect-frames N [--frame-rate R]]\n"
+        "              [--expect-seconds S] [--downstream-stalls fail|report] [--expect-source CLSID]\n"
+        "              [--progress] [--graph] [--log-frames] [--page [--page-hold MS]]\n"
+        "              [--stop-when-waiting MS] [--wait-margin BYTES]\n"
         "              [--switch FILE --switch-after N [--expect-switch-frames N]]\n");
     return kUsage;
 }
@@ -1048,6 +593,26 @@ bool Parse(int argc, char** argv, Options& o) {
                 o.idleSeconds = strtod(v, nullptr) / 1000;
             } else if (a == "--expect-frames") {
                 o.expectFrames = strtol(v, nullptr, 0);
+            } else if (a == "--frame-rate") {
+                // A fraction as ffprobe gives it (25/1, 30000/1001) or a number.
+                char* rest = nullptr;
+                o.frameRate = strtod(v, &rest);
+                if (rest && *rest == '/')
+                    o.frameRate /= strtod(rest + 1, nullptr);
+                if (!(o.frameRate > 0))
+                    return false;
+            } else if (a == "--expect-seconds") {
+                o.expectSeconds = strtod(v, nullptr);
+            } else if (a == "--timed") {
+                if (strcmp(v, "video") && strcmp(v, "audio"))
+                    return false;
+                o.timeAudio = !strcmp(v, "audio");
+            } else if (a == "--downstream-stalls") {
+                if (strcmp(v, "fail") && strcmp(v, "report"))
+                    return false;
+                o.downstreamFails = !strcmp(v, "fail");
+            } else if (a == "--page-hold") {
+                o.pageHoldSeconds = strtod(v, nullptr) / 1000;
             } else if (a == "--stop-when-waiting") {
                 o.stopLimitSeconds = strtod(v, nullptr) / 1000;
             } else if (a == "--switch") {
