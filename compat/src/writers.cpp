@@ -16,16 +16,16 @@
 //    changed within the idle time counts as being written until an inotify
 //    close-after-write tells that its writer has closed it.
 //
-// A descriptor is told from its link's text (readlink, which never reaches
-// the file system behind it) and its fdinfo (access mode, mount id, inode
-// number), never by following the link: a stat through /proc/<pid>/fd asks
-// the file system that holds the file, and one on a dead network mount
-// never answers. The scan also stops after a time budget, so that a probe,
-// and the read that waits behind it, stays within its poll.
+// A descriptor is told from its link's own mode (the access it was opened
+// with), its link's text (readlink, which never reaches the file system
+// behind it) and its fdinfo (mount id, inode number), never by following
+// the link: a stat through /proc/<pid>/fd asks the file system that holds
+// the file, and one on a dead network mount never answers. The scan also stops after a time budget, so that a
+// probe, and the read that waits behind it, stays within its poll.
 //
 // A scan costs a microsecond or so per open descriptor on the machine (a few
-// for those that name files), so it runs only when its answer can have
-// changed. Each probed file gets an inotify watch before its first scan, and:
+// for those open for writing that name files), so it runs only when its
+// answer can have changed. Each probed file gets an inotify watch before its first scan, and:
 //  - a writer once found keeps the file open until a close-after-write
 //    arrives (whichever process holds its open file by then, through fork or
 //    a passed descriptor, still writes);
@@ -265,6 +265,14 @@ enum class Held {
 // What descriptor `fd` of process `pid` holds. fdDir is its /proc/<pid>/fd
 // directory; procFd is /proc.
 Held Inspect(int procFd, int fdDir, const char* pid, const char* fd, const Target& t) {
+    // The link's own mode tells how the descriptor was opened (proc gives
+    // it the owner's write bit for a descriptor open for writing), even
+    // where the link may not be read: most descriptors end here.
+    struct stat ls;
+    if (fstatat(fdDir, fd, &ls, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? Held::kNo : Held::kUnseen;
+    if (!(ls.st_mode & S_IWUSR))
+        return Held::kNo;
     // The link's text costs no visit to the file system behind it; pipes,
     // sockets and anonymous inodes do not begin with a slash.
     char link[8];

@@ -53,8 +53,10 @@ using namespace tfscat;
 
 namespace {
 
-const LONG kPiece = 64 * 1024;      // the unit of reads far from the end
-const LONG kFarRead = 1024 * 1024;  // the largest read, and the buffer
+// Reads far from the end, and of a finished file, take 64 KiB: the buffer
+// then stays in the processor's cache between the pin's copy and the write.
+const LONG kPiece = 64 * 1024;
+const LONG kMaxRead = 1024 * 1024;  // the largest read near the end, and the buffer
 // A read of a growing file that ends this close to its end waits for growth,
 // at least one poll of the pin.
 const LONGLONG kWaitZone = 768 * 1024;
@@ -64,6 +66,7 @@ const LONGLONG kLiveSearch = 4 << 20;    // --live looks this far for a pack hea
 const LONGLONG kLiveFallback = 2 << 20;  // --live's margin when no growth rate can be measured
 const double kLiveMeasure = 3;           // --live measures the growth rate this long at most
 const size_t kPackHeader = 14;           // bytes of an MPEG-2 pack header that are checked
+const size_t kHead = 64;  // room before a read in the buffer, for --live's carry; keeps the read aligned
 
 // The component does not hold the graph a filter joins: this one only lets
 // the filter join, so that its pin has an owner whose state it can read.
@@ -308,6 +311,24 @@ public:
         return mine.st_dev == named.st_dev && mine.st_ino == named.st_ino ? kSameFile : kOtherFile;
     }
 
+    // Takes in what the watch reported; called after every read, so that
+    // its queue stays short.
+    void Drain() {
+        alignas(struct inotify_event) char buf[4096];
+        ssize_t n;
+        while (m_inotify >= 0 && (n = read(m_inotify, buf, sizeof(buf))) > 0) {
+            for (ssize_t at = 0; at + (ssize_t)sizeof(struct inotify_event) <= n;) {
+                struct inotify_event ev;
+                memcpy(&ev, buf + at, sizeof(ev));
+                at += (ssize_t)sizeof(ev) + ev.len;
+                if (ev.mask & (IN_MODIFY | IN_Q_OVERFLOW))
+                    m_bCloseSeen = false;
+                else if (ev.mask & IN_CLOSE_WRITE)
+                    m_bCloseSeen = true;
+            }
+        }
+    }
+
     // Whether the end just reached was guessed: no close-after-write came
     // after the last change, which lies at least dIdle seconds back.
     // Without a watch only the age tells.
@@ -323,22 +344,6 @@ public:
     }
 
 private:
-    void Drain() {
-        alignas(struct inotify_event) char buf[4096];
-        ssize_t n;
-        while (m_inotify >= 0 && (n = read(m_inotify, buf, sizeof(buf))) > 0) {
-            for (ssize_t at = 0; at + (ssize_t)sizeof(struct inotify_event) <= n;) {
-                struct inotify_event ev;
-                memcpy(&ev, buf + at, sizeof(ev));
-                at += (ssize_t)sizeof(ev) + ev.len;
-                if (ev.mask & IN_MODIFY)
-                    m_bCloseSeen = false;
-                if (ev.mask & IN_CLOSE_WRITE)
-                    m_bCloseSeen = true;
-            }
-        }
-    }
-
     int m_fd = -1;
     int m_inotify = -1;
     LONGLONG m_llMaxSize = 0;
@@ -349,7 +354,7 @@ private:
 class CFollower {
 public:
     CFollower(const Options& o, IFileSourceFilter* pLoad, IAsyncReader* pReader, IOrvexFileSource* pControl)
-        : m_o(o), m_pLoad(pLoad), m_pReader(pReader), m_pControl(pControl), m_buf(kFarRead + kPackHeader) {}
+        : m_o(o), m_pLoad(pLoad), m_pReader(pReader), m_pControl(pControl), m_buf(kHead + kMaxRead) {}
 
     // Returns the exit status (a signal's is set by the caller).
     int Run() {
@@ -386,6 +391,7 @@ private:
             return 1;
         }
         m_meter.Reset();
+        m_llSize = 0;
         m_bEverGrowing = IsGrowing();
         Sample(true);
         return 0;
@@ -426,16 +432,20 @@ private:
         double dRate = 0;
         if (!m_meter.Rate(&dRate))
             return 16 * 1024;
-        return (LONG)std::min<double>(std::max<double>(dRate * kPoll, 4096), kFarRead);
+        return (LONG)std::min<double>(std::max<double>(dRate * kPoll, 4096), kMaxRead);
     }
 
-    // Reads [p, p + cb) through the pin; notes whether it waited.
+    // Reads [p, p + cb) through the pin. A read that waited brings a fresh
+    // size for the meter, and the watch's news are taken in (a queue of
+    // changes alone stays short: the kernel merges repeated ones).
     HRESULT Read(LONGLONG p, LONG cb) {
         const double t0 = Now();
-        const HRESULT hr = m_pReader->SyncRead(p, cb, m_buf.data() + kPackHeader);
-        const bool bWaited = Now() - t0 >= kWaited;
-        m_bEverGrowing = m_bEverGrowing || bWaited;
-        Sample(bWaited);
+        const HRESULT hr = m_pReader->SyncRead(p, cb, m_buf.data() + kHead);
+        if (Now() - t0 >= kWaited) {
+            m_bEverGrowing = true;
+            Sample(true);
+            m_file.Drain();
+        }
         return hr;
     }
 
@@ -445,7 +455,7 @@ private:
     int Deliver(LONGLONG p, LONG cb) {
         m_file.Held(p + cb);
         const LONGLONG llSkip = m_llPos - p;  // bytes before the start of a window read
-        BYTE* pb = m_buf.data() + kPackHeader + llSkip;
+        BYTE* pb = m_buf.data() + kHead + llSkip;
         size_t n = (size_t)(cb - llSkip);
         m_llPos = p + cb;
         if (m_bSearching) {
@@ -508,7 +518,11 @@ private:
         else if (m_llPinMargin < 0)
             SetMargin(m_o.llMarginBytes);
         const LONGLONG llPos = m_llPos;
-        LONGLONG llSize = PinSize();
+        // The size as the pin last measured it; while far from it, not asked
+        // again.
+        if (llPos + kPiece + kWaitZone > m_llSize)
+            m_llSize = PinSize();
+        LONGLONG llSize = m_llSize;
         if (llPos > llSize)
             llSize = std::max(llSize, m_file.Size());
         LONGLONG p = llPos;
@@ -519,17 +533,17 @@ private:
             // read at the end does; the pin answers a read that starts past
             // the end at once.
             p = llSize;
-            cb = (LONG)std::min<LONGLONG>(llPos - llSize + PollGrowth(), kFarRead);
+            cb = (LONG)std::min<LONGLONG>(llPos - llSize + PollGrowth(), kMaxRead);
         } else if (llSize - kWaitZone - llPos >= kPiece) {
             // Far from the end: nothing to wait for.
-            cb = (LONG)std::min<LONGLONG>((llSize - kWaitZone - llPos) / kPiece * kPiece, kFarRead);
+            cb = kPiece;
         } else if (!IsGrowing()) {
-            cb = kFarRead;  // finished: the end comes as a short read
+            cb = kPiece;  // finished: the end comes as a short read
         } else {
             // Near the end: what the file holds past the margin, and at least
             // what one poll brings.
             const LONGLONG llAvailable = llSize - m_llPinMargin - llPos;
-            cb = (LONG)std::min<LONGLONG>(std::max<LONGLONG>(llAvailable, PollGrowth()), kFarRead);
+            cb = (LONG)std::min<LONGLONG>(std::max<LONGLONG>(llAvailable, PollGrowth()), kMaxRead);
         }
 
         HRESULT hr = Read(p, cb);
@@ -630,8 +644,9 @@ private:
     IOrvexFileSource* const m_pControl;
     CFollowedFile m_file;
     CGrowthMeter m_meter;
-    std::vector<BYTE> m_buf;  // kPackHeader bytes of room for the carry, then a read
+    std::vector<BYTE> m_buf;  // kHead bytes of room for the carry, then a read
     LONGLONG m_llPos = 0;     // the next byte for the player
+    LONGLONG m_llSize = 0;    // the file's size as the pin measured it last asked
     LONGLONG m_llPinMargin = -1;
     bool m_bEverGrowing = false;  // the pin took the file for being written at some time
     int m_nFruitless = 0;         // short answers in a row that brought nothing
