@@ -17,7 +17,7 @@ const char kHelp[] =
     "    tfs-cat - follow a growing recording into a player\n"
     "\n"
     "SYNOPSIS\n"
-    "    tfs-cat [--live | --from BYTES] [--margin SECONDS|BYTES] [--idle SECONDS]\n"
+    "    tfs-cat [--live | --from BYTES] [--margin TIME|BYTES] [--idle SECONDS]\n"
     "            [--follow-name] [--stats] FILE\n"
     "\n"
     "DESCRIPTION\n"
