@@ -20,12 +20,14 @@
 // with), its link's text (readlink, which never reaches the file system
 // behind it) and its fdinfo (mount id, inode number), never by following
 // the link: a stat through /proc/<pid>/fd asks the file system that holds
-// the file, and one on a dead network mount never answers. The scan also stops after a time budget, so that a
-// probe, and the read that waits behind it, stays within its poll.
+// the file, and one on a dead network mount never answers. The scan also
+// stops after a time budget, so that a probe, and the read that waits
+// behind it, stays within its poll.
 //
 // A scan costs a microsecond or so per open descriptor on the machine (a few
 // for those open for writing that name files), so it runs only when its
-// answer can have changed. Each probed file gets an inotify watch before its first scan, and:
+// answer can have changed. Each probed file gets an inotify watch before its
+// first scan, and:
 //  - a writer once found keeps the file open until a close-after-write
 //    arrives (whichever process holds its open file by then, through fork or
 //    a passed descriptor, still writes);
@@ -245,11 +247,13 @@ bool DeviceOfMount(uint64_t mntId, dev_t* dev) {
     if (!f)
         return false;
     bool found = false;
-    char line[1024];
+    char* line = nullptr;
+    size_t cb = 0;
     unsigned long long id = 0;
     unsigned major = 0, minor = 0;
-    while (!found && fgets(line, sizeof(line), f))
+    while (!found && getline(&line, &cb, f) > 0)
         found = sscanf(line, "%llu %*u %u:%u", &id, &major, &minor) == 3 && id == mntId;
+    free(line);
     fclose(f);
     if (found)
         *dev = makedev(major, minor);
