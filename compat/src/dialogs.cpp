@@ -75,7 +75,8 @@ BOOL WINAPI GetOpenFileNameA(LPOPENFILENAMEA lpofn) {
         return FALSE;
     }
     memcpy(lpofn->lpstrFile, answer.c_str(), answer.size() + 1);
-    const size_t slash = answer.find_last_of("/\\");
+    // On Linux only a slash separates directories; a backslash belongs to the name.
+    const size_t slash = answer.rfind('/');
     const size_t name = slash == std::string::npos ? 0 : slash + 1;
     const size_t dot = answer.rfind('.');
     lpofn->nFileOffset = (WORD)name;

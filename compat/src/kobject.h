@@ -108,14 +108,12 @@ HANDLE InsertHandle(KObject* obj);
 KRef LookupHandle(HANDLE h);
 KRef LookupHandle(HANDLE h, KObject::Kind kind);
 
-// A Windows path as Linux opens it: a backslash separates directories, as
-// it does on Windows.
+// A file name as Linux opens it: exactly the name given. Linux allows a
+// backslash in a name (a\b is one file of the current directory), so it is
+// never taken for a separator, which would open another file than the one
+// named. Module names are the one exception (LoadLibraryA, system.cpp).
 inline std::string ToPosixPath(LPCSTR name) {
-    std::string path(name);
-    for (char& c : path)
-        if (c == '\\')
-            c = '/';
-    return path;
+    return std::string(name);
 }
 
 // The Win32 error code that Windows gives where Linux gives this errno.

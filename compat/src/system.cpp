@@ -15,6 +15,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 
@@ -99,8 +100,13 @@ int PolicyAnswer() {
     return s_answer;
 }
 
+// A module name as the loader takes it: "x.dll" is "x.so", and a backslash
+// separates directories, as in the module paths that code written for
+// Windows builds (dir\log.dll). No module of ours has a backslash in its
+// file name, unlike recordings (files keep their names exactly, kobject.h).
 std::string ModulePath(LPCSTR name) {
-    std::string path = ToPosixPath(name);
+    std::string path(name);
+    std::replace(path.begin(), path.end(), '\\', '/');
     size_t n = path.size();
     if (n >= 4 && strcasecmp(path.c_str() + n - 4, ".dll") == 0)
         path.replace(n - 4, 4, ".so");

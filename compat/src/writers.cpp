@@ -7,15 +7,27 @@
 //  - Among the processes this one may inspect, exactly: each entry of
 //    /proc/<pid>/fd names an open file, and /proc/<pid>/fdinfo tells whether
 //    it was opened for writing.
-//  - Another user's processes (a recorder running as a service user), and
-//    processes outside our PID namespace, cannot be inspected. Once a scan
-//    meets one, the file itself is asked as well: a file that changed within
-//    the idle time counts as being written until an inotify close-after-write
-//    tells that its writer has closed it.
+//  - Some writers cannot be seen: another user's process (a recorder running
+//    as a service user) unless this one may trace it, root included; a
+//    process outside our PID namespace; a writer on another machine of a
+//    network file system. When a scan meets a process whose descriptors it
+//    may not read (whether or not it may list them), or the file lies on a
+//    network file system, the file itself is asked as well: a file that
+//    changed within the idle time counts as being written until an inotify
+//    close-after-write tells that its writer has closed it.
 //
-// A scan costs one or two microseconds per open descriptor on the machine,
-// so it runs only when its answer can have changed. Each probed file gets an
-// inotify watch before its first scan, and:
+// A descriptor is told from its link's own mode (the access it was opened
+// with), its link's text (readlink, which never reaches the file system
+// behind it) and its fdinfo (mount id, inode number), never by following
+// the link: a stat through /proc/<pid>/fd asks the file system that holds
+// the file, and one on a dead network mount never answers. The scan also
+// stops after a time budget, so that a probe, and the read that waits
+// behind it, stays within its poll.
+//
+// A scan costs a microsecond or so per open descriptor on the machine (a few
+// for those open for writing that name files), so it runs only when its
+// answer can have changed. Each probed file gets an inotify watch before its
+// first scan, and:
 //  - a writer once found keeps the file open until a close-after-write
 //    arrives (whichever process holds its open file by then, through fork or
 //    a passed descriptor, still writes);
@@ -40,6 +52,8 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/inotify.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -56,6 +70,7 @@ constexpr size_t kMaxFiles = 64;                         // watched files kept a
 constexpr int64_t kForgetNs = 600 * 1000000000LL;        // a file not probed for 10 minutes is forgotten
 constexpr unsigned long kKernelThreadFlag = 0x00200000;  // PF_KTHREAD, in /proc/<pid>/stat
 constexpr ino_t kInitialPidNamespace = 0xEFFFFFFCu;      // the first PID namespace's inode number
+constexpr int64_t kScanBudgetNs = 250 * 1000000LL;       // a scan longer than this stops, incomplete
 
 // The idle time a process starts with: COMPAT_WRITER_IDLE_MS from the
 // environment (a program that loads the component can set it before the
@@ -98,7 +113,9 @@ bool SameTime(const struct timespec& a, const struct timespec& b) {
 struct WatchedFile {
     dev_t dev = 0;
     ino_t ino = 0;
-    int wd = -1;  // its inotify watch; -1 without one
+    uint64_t mntId = 0;   // the mount it was reached through (0: not known)
+    bool remote = false;  // on a network file system: other machines' writers are never seen
+    int wd = -1;          // its inotify watch; -1 without one
     int64_t lastProbeNs = 0;
     // A writer among the processes we may inspect.
     pid_t writerPid = 0;  // 0: none known
@@ -180,34 +197,144 @@ bool HidesNoFiles(int procFd, const char* pid) {
     return p && sscanf(p + 1, " %*c %*d %*d %*d %*d %*d %lu", &flags) == 1 && (flags & kKernelThreadFlag);
 }
 
-// Whether the descriptor behind an fdinfo entry was opened for writing.
-bool OpenedForWriting(int dirFd, const char* fdinfo) {
-    const int fd = openat(dirFd, fdinfo, O_RDONLY | O_CLOEXEC);
+// The file a scan looks for.
+struct Target {
+    dev_t dev;
+    ino_t ino;
+    uint64_t mntId;  // 0: not known
+};
+
+// What one descriptor's fdinfo tells.
+struct FdInfo {
+    unsigned long flags = 0;
+    uint64_t mntId = 0;  // 0: not shown (kernels before 3.15)
+    uint64_t ino = 0;
+    bool hasIno = false;  // kernels before 5.14 show no inode number
+};
+
+// Reads an fdinfo entry; false with errno set when it cannot be read.
+bool ReadFdInfo(int dirFd, const char* rel, FdInfo* info) {
+    const int fd = openat(dirFd, rel, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    char buf[256];
+    char buf[512];
     const ssize_t n = read(fd, buf, sizeof(buf) - 1);
+    const int err = errno;
     close(fd);
-    if (n <= 0)
+    if (n <= 0) {
+        errno = n < 0 ? err : ENOENT;
         return false;
+    }
     buf[n] = 0;
     const char* flags = strstr(buf, "flags:");
-    if (!flags)
+    if (!flags) {
+        errno = ENOENT;
         return false;
-    const int mode = (int)(strtoul(flags + 6, nullptr, 8) & O_ACCMODE);
-    return mode == O_WRONLY || mode == O_RDWR;
+    }
+    info->flags = strtoul(flags + 6, nullptr, 8);
+    if (const char* mnt = strstr(buf, "mnt_id:"))
+        info->mntId = strtoull(mnt + 7, nullptr, 10);
+    if (const char* ino = strstr(buf, "\nino:")) {
+        info->ino = strtoull(ino + 5, nullptr, 10);
+        info->hasIno = true;
+    }
+    return true;
 }
 
-// Whether descriptor fd of process pid still names the file, opened for
-// writing.
-bool StillWrites(pid_t pid, int fd, dev_t dev, ino_t ino) {
-    char path[64];
-    snprintf(path, sizeof(path), "/proc/%d/fd/%d", (int)pid, fd);
-    struct stat st;
-    if (stat(path, &st) != 0 || st.st_dev != dev || st.st_ino != ino)
+// The device of a mount of this process's mount namespace, by mount id.
+bool DeviceOfMount(uint64_t mntId, dev_t* dev) {
+    FILE* f = fopen("/proc/self/mountinfo", "re");
+    if (!f)
         return false;
-    snprintf(path, sizeof(path), "/proc/%d/fdinfo/%d", (int)pid, fd);
-    return OpenedForWriting(AT_FDCWD, path);
+    bool found = false;
+    char* line = nullptr;
+    size_t cb = 0;
+    unsigned long long id = 0;
+    unsigned major = 0, minor = 0;
+    while (!found && getline(&line, &cb, f) > 0)
+        found = sscanf(line, "%llu %*u %u:%u", &id, &major, &minor) == 3 && id == mntId;
+    free(line);
+    fclose(f);
+    if (found)
+        *dev = makedev(major, minor);
+    return found;
+}
+
+enum class Held {
+    kNo,      // not the file, or not opened for writing
+    kWriter,  // the file, opened for writing
+    kUnseen,  // cannot be told: the process may not be inspected
+};
+
+// What descriptor `fd` of process `pid` holds. fdDir is its /proc/<pid>/fd
+// directory; procFd is /proc.
+Held Inspect(int procFd, int fdDir, const char* pid, const char* fd, const Target& t) {
+    // The link's own mode tells how the descriptor was opened (proc gives
+    // it the owner's write bit for a descriptor open for writing), even
+    // where the link may not be read: most descriptors end here.
+    struct stat ls;
+    if (fstatat(fdDir, fd, &ls, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? Held::kNo : Held::kUnseen;
+    if (!(ls.st_mode & S_IWUSR))
+        return Held::kNo;
+    // The link's text costs no visit to the file system behind it; pipes,
+    // sockets and anonymous inodes do not begin with a slash.
+    char link[8];
+    if (readlinkat(fdDir, fd, link, sizeof(link)) <= 0)
+        return errno == ENOENT ? Held::kNo : Held::kUnseen;  // closed meanwhile, or not ours to see
+    if (link[0] != '/')
+        return Held::kNo;
+    char rel[300];
+    snprintf(rel, sizeof(rel), "%s/fdinfo/%s", pid, fd);
+    FdInfo info;
+    if (!ReadFdInfo(procFd, rel, &info))
+        return errno == ENOENT ? Held::kNo : Held::kUnseen;
+    const int mode = (int)(info.flags & O_ACCMODE);
+    if (mode != O_WRONLY && mode != O_RDWR)
+        return Held::kNo;
+    if (info.hasIno) {
+        if (info.ino != t.ino)
+            return Held::kNo;
+        if (info.mntId && info.mntId == t.mntId)
+            return Held::kWriter;
+        // The same inode number through another mount: a bind mount of the
+        // same file system, or another file system, or a mount of another
+        // namespace that cannot be told apart.
+        dev_t dev = 0;
+        if (info.mntId && DeviceOfMount(info.mntId, &dev))
+            return dev == t.dev ? Held::kWriter : Held::kNo;
+        return Held::kUnseen;
+    }
+    // No inode number: the link is followed, but only into the recording's
+    // own file system, which has just answered for the recording itself.
+    if (info.mntId && info.mntId != t.mntId) {
+        dev_t dev = 0;
+        if (!DeviceOfMount(info.mntId, &dev))
+            return Held::kUnseen;
+        if (dev != t.dev)
+            return Held::kNo;
+    }
+    struct stat st;
+    if (fstatat(fdDir, fd, &st, 0) != 0)
+        return errno == ENOENT ? Held::kNo : Held::kUnseen;
+    return st.st_dev == t.dev && st.st_ino == t.ino ? Held::kWriter : Held::kNo;
+}
+
+// Whether descriptor fd of process pid still holds the file for writing.
+bool StillWrites(pid_t pid, int fd, const Target& t) {
+    const int procFd = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (procFd < 0)
+        return false;
+    char spid[24], sfd[24], rel[64];
+    snprintf(spid, sizeof(spid), "%d", (int)pid);
+    snprintf(sfd, sizeof(sfd), "%d", fd);
+    snprintf(rel, sizeof(rel), "%s/fd", spid);
+    const int fdDir = openat(procFd, rel, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool writes = fdDir >= 0 && Inspect(procFd, fdDir, spid, sfd, t) == Held::kWriter;
+    if (fdDir >= 0)
+        close(fdDir);
+    close(procFd);
+    return writes;
 }
 
 struct ScanResult {
@@ -219,13 +346,14 @@ struct ScanResult {
 
 // Looks through the descriptors of every process, this one included, for
 // one that holds the file open for writing.
-ScanResult ScanProcesses(dev_t dev, ino_t ino) {
+ScanResult ScanProcesses(const Target& t) {
     ScanResult r;
     DIR* proc = opendir("/proc");
     if (!proc)
         return r;
     const int procFd = dirfd(proc);
     r.whole = ProcListsEveryProcess();
+    const int64_t deadline = MonotonicNs() + kScanBudgetNs;
     char rel[600];
     while (!r.found) {
         const struct dirent* pe = readdir(proc);
@@ -234,6 +362,12 @@ ScanResult ScanProcesses(dev_t dev, ino_t ino) {
         const char* pid = pe->d_name;
         if (pid[0] < '0' || pid[0] > '9')
             continue;
+        if (MonotonicNs() > deadline) {
+            // Whatever the machine is doing, the probe answers within its
+            // poll: the processes not seen count as unseen.
+            r.whole = false;
+            break;
+        }
         snprintf(rel, sizeof(rel), "%s/fd", pid);
         const int fdDir = openat(procFd, rel, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (fdDir < 0) {
@@ -249,15 +383,18 @@ ScanResult ScanProcesses(dev_t dev, ino_t ino) {
         while (const struct dirent* fe = readdir(fds)) {
             if (fe->d_name[0] < '0' || fe->d_name[0] > '9')
                 continue;
-            // Relative to the open directory: no walk from /proc per entry.
-            struct stat st;
-            if (fstatat(fdDir, fe->d_name, &st, 0) != 0 || st.st_dev != dev || st.st_ino != ino)
-                continue;
-            snprintf(rel, sizeof(rel), "%s/fdinfo/%s", pid, fe->d_name);
-            if (OpenedForWriting(procFd, rel)) {
+            const Held h = Inspect(procFd, fdDir, pid, fe->d_name, t);
+            if (h == Held::kWriter) {
                 r.found = true;
                 r.pid = (pid_t)atoi(pid);
                 r.fd = atoi(fe->d_name);
+                break;
+            }
+            if (h == Held::kUnseen) {
+                // Listed, but its descriptors may not be read (root without
+                // the right to trace, a process that changed its user): it
+                // may be the writer.
+                r.whole = false;
                 break;
             }
         }
@@ -391,6 +528,45 @@ void EnsureInotify(ProbeState& s) {
         s.inotifyFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
 }
 
+// The id of the mount through which the name reaches the file; 0 when it
+// cannot be told (kernels before 5.8) or the name has moved on.
+uint64_t MountIdOf(const char* path, const struct stat& st) {
+    struct statx stx;
+    if (statx(AT_FDCWD, path, 0, STATX_INO | STATX_MNT_ID, &stx) != 0 || !(stx.stx_mask & STATX_MNT_ID) ||
+        makedev(stx.stx_dev_major, stx.stx_dev_minor) != st.st_dev || stx.stx_ino != st.st_ino)
+        return 0;
+    return stx.stx_mnt_id;
+}
+
+// Whether the file lies on a file system that other machines may write
+// (their writers never show in this machine's processes) or whose writes
+// may come through a daemon (FUSE).
+bool OnNetworkFileSystem(const char* path) {
+    static const unsigned long kRemote[] = {
+        0x6969,      // NFS
+        0x517B,      // SMB
+        0xFF534D42,  // CIFS
+        0xFE534D42,  // SMB2
+        0x65735546,  // FUSE
+        0x00C36400,  // Ceph
+        0x01021997,  // 9P
+        0x5346414F,  // AFS
+        0x6B414653,  // kAFS
+        0x47504653,  // GPFS
+        0x0BD00BD0,  // Lustre
+        0x013111A8,  // IBRIX
+        0x73757245,  // Coda
+        0x564C,      // NCP
+    };
+    struct statfs sfs;
+    if (statfs(path, &sfs) != 0)
+        return false;
+    for (unsigned long type : kRemote)
+        if ((unsigned long)(unsigned)sfs.f_type == type)
+            return true;
+    return false;
+}
+
 WatchedFile& AddFile(ProbeState& s, const char* path, const struct stat& st, int64_t now) {
     ForgetStale(s, now);
     WatchedFile f;
@@ -401,6 +577,8 @@ WatchedFile& AddFile(ProbeState& s, const char* path, const struct stat& st, int
     f.lastChangeNs = now - AgeNs(st.st_mtim);
     f.size = st.st_size;
     f.mtime = st.st_mtim;
+    f.mntId = MountIdOf(path, st);
+    f.remote = OnNetworkFileSystem(path);
     // The watch comes before the first scan, so a writer that opens the file
     // after the scan has passed its process still shows.
     if (s.inotifyFd >= 0) {
@@ -450,15 +628,16 @@ bool Decide(WatchedFile& f, const char* path, const struct stat& st, int64_t now
         return true;
     // A close-after-write came, or there is no watch: the writer seen last
     // may still hold the file through the same descriptor.
+    const Target t = {f.dev, f.ino, f.mntId};
     if (f.writerPid) {
-        if (StillWrites(f.writerPid, f.writerFd, f.dev, f.ino)) {
+        if (StillWrites(f.writerPid, f.writerFd, t)) {
             f.writerHeld = watched;
             return true;
         }
         f.writerPid = 0;
     }
     if (!f.scanStands) {
-        const ScanResult r = ScanProcesses(f.dev, f.ino);
+        const ScanResult r = ScanProcesses(t);
         if (r.found) {
             f.writerPid = r.pid;
             f.writerFd = r.fd;
@@ -468,8 +647,8 @@ bool Decide(WatchedFile& f, const char* path, const struct stat& st, int64_t now
         f.scanStands = watched;
         f.scanWhole = r.whole;
     }
-    if (f.scanWhole)
-        return false;  // every process was inspected, and none writes
+    if (f.scanWhole && !f.remote)
+        return false;  // every process that can write it was inspected, and none writes
     return StillChanging(f, path, st, now);
 }
 

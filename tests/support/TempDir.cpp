@@ -3,6 +3,7 @@
 #include "TempDir.h"
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -34,9 +35,17 @@ TempDir::~TempDir() {
 
 std::string TempDir::Write(const std::string& name, const std::string& bytes) const {
     std::string path = File(name);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), (std::streamsize)bytes.size());
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), (std::streamsize)bytes.size());
+    }
+    Backdate(path);
     return path;
+}
+
+void Backdate(const std::string& path) {
+    std::error_code ec;
+    fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(1), ec);
 }
 
 bool CopyFileTo(const std::string& from, const std::string& to) {

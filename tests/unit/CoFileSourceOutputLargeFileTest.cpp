@@ -44,6 +44,7 @@ std::string SparseFile(const TempDir& dir) {
         out.write(reinterpret_cast<const char*>(v.data()), r.len);
     }
     out.close();
+    testsupport::Backdate(path);
     return out ? path : std::string();
 }
 

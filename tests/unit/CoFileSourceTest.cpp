@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <future>
 #include <string>
 
@@ -43,11 +42,9 @@ size_t CountOf(const std::string& text, const std::string& what) {
 }
 
 std::string MakeFile(TempDir& dir, const char* name, size_t size, const std::string& head = kMpeg2Pack) {
-    const std::string path = dir.File(name);
     std::string bytes = head;
     bytes.resize(size, '\x5A');
-    std::ofstream(path, std::ios::binary).write(bytes.data(), (std::streamsize)bytes.size());
-    return path;
+    return dir.Write(name, bytes);
 }
 
 // A downstream filter that seeks as a filter and records SetPositions.

@@ -45,11 +45,17 @@ std::string OldFile(const TempDir& dir, const char* name, mode_t mode) {
     return path;
 }
 
-// The probe in a process of user nobody, which may not inspect this root
-// process's descriptors; it answers requests through pipes.
-class ProbeAsNobody {
+const std::vector<std::string> kNobody = {"--reuid=65534", "--regid=65534", "--clear-groups"};
+// Root that may not trace other users' processes: it may list their
+// descriptors, but neither follow nor read them.
+const std::vector<std::string> kNoTrace = {"--bounding-set=-sys_ptrace", "--inh-caps=-sys_ptrace"};
+
+// The probe in a process run by setpriv with the arguments given, which may
+// not inspect this root process's descriptors; it answers requests through
+// pipes.
+class ProbeAs {
 public:
-    ProbeAsNobody(const TempDir& dir, const std::string& file) {
+    ProbeAs(const TempDir& dir, const std::string& file, const std::vector<std::string>& setpriv = kNobody) {
         // A copy in the temporary folder: the build tree may be closed to nobody.
         const std::string exe = dir.File("writerprobe");
         chmod(dir.Path().c_str(), 0755);
@@ -62,9 +68,11 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, in[0], 0);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        const char* argv[] = {"setpriv",   "--reuid=65534", "--regid=65534", "--clear-groups",
-                              exe.c_str(), file.c_str(),    nullptr};
-        if (posix_spawnp(&m_pid, argv[0], &actions, nullptr, const_cast<char**>(argv), environ) != 0)
+        std::vector<const char*> argv = {"setpriv"};
+        for (const std::string& a : setpriv)
+            argv.push_back(a.c_str());
+        argv.insert(argv.end(), {exe.c_str(), file.c_str(), nullptr});
+        if (posix_spawnp(&m_pid, argv[0], &actions, nullptr, const_cast<char**>(argv.data()), environ) != 0)
             m_pid = 0;
         posix_spawn_file_actions_destroy(&actions);
         close(in[0]);
@@ -72,7 +80,7 @@ public:
         m_to = fdopen(in[1], "w");
         m_from = fdopen(out[0], "r");
     }
-    ~ProbeAsNobody() {
+    ~ProbeAs() {
         if (m_to)
             fclose(m_to);  // the helper ends at the end of its input
         if (m_from)
@@ -110,7 +118,7 @@ TEST(UnseenWriter, IsFollowedThroughPausesUntilItClosesTheFile) {
     SKIP_UNLESS_ROOT();
     TempDir dir;
     const std::string path = OldFile(dir, "rec.mpg", 0644);
-    ProbeAsNobody probe(dir, path);
+    ProbeAs probe(dir, path);
     EXPECT_EQ((unsigned long)ERROR_ACCESS_DENIED, probe.Probe());
 
     const int fd = open(path.c_str(), O_WRONLY | O_APPEND);
@@ -133,7 +141,7 @@ TEST(UnseenWriter, WithoutNotificationsEndsAfterTheIdleTime) {
     SKIP_UNLESS_ROOT();
     TempDir dir;
     const std::string path = OldFile(dir, "rec.mpg", 0600);
-    ProbeAsNobody probe(dir, path);
+    ProbeAs probe(dir, path);
     ASSERT_EQ("ok", probe.Ask("idle 1000"));
     EXPECT_EQ((unsigned long)ERROR_ACCESS_DENIED, probe.Probe());
 
@@ -170,6 +178,29 @@ TEST(UnseenWriter, WithoutNotificationsEndsAfterTheIdleTime) {
     }
     EXPECT_EQ((unsigned long)ERROR_SHARING_VIOLATION, answer);
     EXPECT_EQ(0, holder.Wait(5000));
+    EXPECT_EQ((unsigned long)ERROR_SUCCESS, probe.Probe());
+}
+
+// Root without the right to trace lists the descriptors of another user's
+// recorder but cannot tell what they hold: that writer is unseen, not
+// absent, and the file's own signs decide until its close.
+TEST(UnseenWriter, ADescriptorThatCannotBeReadHidesAWriter) {
+    SKIP_UNLESS_ROOT();
+    TempDir dir;
+    const std::string path = OldFile(dir, "rec.mpg", 0644);
+    ASSERT_EQ(0, chown(path.c_str(), 65534, 65534));
+    ProbeAs probe(dir, path, kNoTrace);
+    EXPECT_EQ((unsigned long)ERROR_SUCCESS, probe.Probe());
+    testsupport::ChildProcess writer;
+    ASSERT_TRUE(writer.Start({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                              "/bin/sh", "-c", "exec 3>>\"$0\"; printf x >&3; exec sleep 1.5", path}));
+    unsigned long answer = ERROR_SUCCESS;
+    for (int i = 0; i < 100 && answer == ERROR_SUCCESS; ++i) {
+        SleepMs(10);
+        answer = probe.Probe();
+    }
+    EXPECT_EQ((unsigned long)ERROR_SHARING_VIOLATION, answer);
+    EXPECT_EQ(0, writer.Wait(5000));
     EXPECT_EQ((unsigned long)ERROR_SUCCESS, probe.Probe());
 }
 

@@ -3,96 +3,70 @@
 // beside this program), so that any player reading a pipe plays it while it
 // grows:
 //
-//   tfs-cat [--margin BYTES] [--from BYTES] [--idle SECONDS] [--stats] FILE | ffplay -
+//   tfs-cat [--live | --from BYTES] [--margin TIME|BYTES] ... FILE | ffplay -
 //
-// It reads the filter's pin sequentially in 64 KiB pieces, so it waits
-// exactly as the pin waits: for the recording's first 768 KiB, for a margin
-// past each read near the end, and for the recorder to close the file.
+// It reads the filter's pin sequentially, so it waits exactly as the pin
+// waits: for the recording's first 768 KiB, for a margin past each read near
+// the end, and for the recorder to close the file. The bytes come only
+// through the filter's interfaces; the program's own descriptor of the file
+// serves to tell which file it follows (a name may come to lead to another)
+// and how large that file is when the pin answers short.
+//
+// Reads near the end of a growing file wait at least one poll of the pin
+// (500 ms), so there each read asks for what the file holds past the margin,
+// and at least what it grows in one poll: the player gets the recording at
+// its rate, a margin and one or two polls behind the recorder.
 //
 // Threads: the main thread reads and writes. A signal thread sleeps in
-// sigwait for SIGINT and SIGTERM (blocked everywhere else) and ends a waiting
-// read through the pin's BeginFlush. With --stats a statistics thread wakes
-// once a second (a timed wait on an event the main thread sets at the end).
+// sigwait for SIGINT and SIGTERM (blocked everywhere else); it ends a waiting
+// read through the pin's BeginFlush and the main thread's own waits through
+// g_wake, and when the main thread is not finishing 30 ms later (a write
+// blocked on a full pipe, a Load waiting for the first bytes) it ends the
+// process itself. With --stats a statistics thread wakes once a second (a
+// timed wait on g_wake, which the main thread broadcasts when it finishes).
 #include <windows.h>
 #include <dshow.h>
 
 #include <dlfcn.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <vector>
 
+#include "Args.h"
+#include "Growth.h"
 #include "IOrvexFileSource.h"
+
+using namespace tfscat;
 
 namespace {
 
+// Reads far from the end, and of a finished file, take 64 KiB: the buffer
+// then stays in the processor's cache between the pin's copy and the write.
 const LONG kPiece = 64 * 1024;
-
-const char kHelp[] =
-    "NAME\n"
-    "    tfs-cat - follow a growing recording into a player\n"
-    "\n"
-    "SYNOPSIS\n"
-    "    tfs-cat [--margin BYTES] [--from BYTES] [--idle SECONDS] [--stats] FILE\n"
-    "\n"
-    "DESCRIPTION\n"
-    "    Writes FILE to standard output while a recorder may still be writing it,\n"
-    "    and ends once the recorder has closed the file and its last byte is out:\n"
-    "        tfs-cat recording.mpg | ffplay -\n"
-    "    The file is read through the TallowFileSource filter: it waits for the\n"
-    "    recording's first 768 KiB, and a read near the end waits until the file\n"
-    "    holds a margin past it, so a player never reads up to the live edge.\n"
-    "\n"
-    "OPTIONS\n"
-    "    --margin BYTES   how far the file must extend past a read before the read\n"
-    "                     goes on (default 2097152, at most 10485760)\n"
-    "    --from BYTES     start at this byte instead of the first\n"
-    "    --idle SECONDS   when the writer runs as another user and cannot be seen,\n"
-    "                     the file counts as finished once it has not changed for\n"
-    "                     this long and no close was seen (default 10)\n"
-    "    --stats          once a second, print the file's size and growth rate, the\n"
-    "                     read position and rate, and the bytes a read waits for,\n"
-    "                     to standard error\n"
-    "    --help           this text\n"
-    "\n"
-    "EXIT STATUS\n"
-    "    0  the file was written to its end, or the reader of the pipe went away\n"
-    "    1  the file could not be opened or read, or it was cut below what had been written out\n"
-    "    2  bad arguments\n"
-    "    130, 143  ended by SIGINT or SIGTERM\n";
-
-struct Options {
-    std::string file;
-    LONGLONG llFrom = 0;
-    LONGLONG llMargin = -1;  // -1: the filter's default
-    double dIdle = 10;
-    bool bStats = false;
-};
-
-int Usage(const char* pszWhy) {
-    fprintf(stderr,
-            "tfs-cat: %s\nusage: tfs-cat [--margin BYTES] [--from BYTES] [--idle SECONDS] [--stats] FILE\n",
-            pszWhy);
-    return 2;
-}
-
-bool Number(const char* psz, double dMax, double* pd) {
-    char* end = nullptr;
-    errno = 0;
-    const double d = strtod(psz, &end);
-    if (errno || !end || *end || end == psz || d < 0 || d > dMax)
-        return false;
-    *pd = d;
-    return true;
-}
+const LONG kMaxRead = 1024 * 1024;  // the largest read near the end, and the buffer
+// A read of a growing file that ends this close to its end waits for growth,
+// at least one poll of the pin.
+const LONGLONG kWaitZone = 768 * 1024;
+const double kPoll = 0.5;                // the pin's poll while a read waits
+const double kWaited = 0.4;              // a read that took this long waited, and its size is fresh
+const LONGLONG kLiveSearch = 4 << 20;    // --live looks this far for a pack header
+const LONGLONG kLiveFallback = 2 << 20;  // --live's margin when no growth rate can be measured
+const double kLiveMeasure = 3;           // --live measures the growth rate this long at most
+const size_t kPackHeader = 14;           // bytes of an MPEG-2 pack header that are checked
+const size_t kHead = 64;  // room before a read in the buffer, for --live's carry; keeps the read aligned
 
 // The component does not hold the graph a filter joins: this one only lets
 // the filter join, so that its pin has an owner whose state it can read.
@@ -123,12 +97,28 @@ public:
 
 // What the threads share.
 std::atomic<int> g_nSignal{0};
-std::atomic<bool> g_bLoading{true};
-IAsyncReader* g_pReader = nullptr;                   // set before the signal thread may use it
-IOrvexFileSource* g_pControl = nullptr;              // for the statistics thread
-pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;  // guards g_bDone with g_done
-pthread_cond_t g_done = PTHREAD_COND_INITIALIZER;
-bool g_bDone = false;
+std::atomic<IAsyncReader*> g_pReader{nullptr};  // set once the pin is there
+IOrvexFileSource* g_pControl = nullptr;         // set before the statistics thread starts
+// g_lock guards g_bFinishing; g_wake (monotonic clock) is broadcast when a
+// signal came and when the main thread finishes. Leaf lock: no call into the
+// filter is made with it held, except the signal thread's BeginFlush.
+pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t g_wake;
+bool g_bFinishing = false;  // the main thread is out of every blocking call; the filter goes
+
+double Now() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (double)ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+struct timespec Deadline(double dSeconds) {
+    const double d = Now() + dSeconds;
+    struct timespec ts;
+    ts.tv_sec = (time_t)d;
+    ts.tv_nsec = (long)((d - (double)ts.tv_sec) * 1e9);
+    return ts;
+}
 
 // Woken by SIGINT or SIGTERM only (blocked in every other thread).
 void* SignalThread(void* pSet) {
@@ -136,29 +126,51 @@ void* SignalThread(void* pSet) {
     if (sigwait(static_cast<sigset_t*>(pSet), &nSignal) != 0)
         return nullptr;
     g_nSignal = nSignal;
-    // While Load still waits for the recording's first bytes there is no read
-    // to end: nothing has been written yet either.
-    if (g_bLoading)
+    pthread_mutex_lock(&g_lock);
+    IAsyncReader* pReader = g_pReader;
+    if (!g_bFinishing && pReader)
+        pReader->BeginFlush();  // a read waiting for growth ends at once
+    pthread_cond_broadcast(&g_wake);
+    // A write blocked on a full pipe (a paused player) or a Load waiting for
+    // a recording's first bytes cannot be ended from here: the process ends
+    // without them.
+    const struct timespec deadline = Deadline(0.03);
+    while (!g_bFinishing && pthread_cond_timedwait(&g_wake, &g_lock, &deadline) != ETIMEDOUT) {
+    }
+    const bool bFinishing = g_bFinishing;
+    pthread_mutex_unlock(&g_lock);
+    if (!bFinishing)
         _exit(128 + nSignal);
-    g_pReader->BeginFlush();
     return nullptr;
 }
+
+// Sleeps until the time has passed or a signal came; false for the signal.
+bool Pause(double dSeconds) {
+    const struct timespec deadline = Deadline(dSeconds);
+    pthread_mutex_lock(&g_lock);
+    while (!g_nSignal && pthread_cond_timedwait(&g_wake, &g_lock, &deadline) != ETIMEDOUT) {
+    }
+    pthread_mutex_unlock(&g_lock);
+    return !g_nSignal;
+}
+
+std::atomic<LONGLONG> g_llMargin{0};  // the margin in force, for the statistics
 
 // Woken once a second by its timed wait, and at the end by the main thread.
 void* StatsThread(void*) {
     pthread_mutex_lock(&g_lock);
-    while (!g_bDone) {
-        timespec ts;
-        clock_gettime(CLOCK_REALTIME, &ts);
-        ts.tv_sec += 1;
-        pthread_cond_timedwait(&g_done, &g_lock, &ts);
-        if (g_bDone)
+    while (!g_bFinishing) {
+        const struct timespec deadline = Deadline(1);
+        while (!g_bFinishing && pthread_cond_timedwait(&g_wake, &g_lock, &deadline) != ETIMEDOUT) {
+        }
+        if (g_bFinishing)
             break;
         OrvexFigures f;
         GetOrvexFigures(g_pControl, &f);
-        fprintf(stderr, "tfs-cat: size %lld (+%ld B/s), read %lld (%ld B/s), waiting for %lu bytes\n",
+        fprintf(stderr,
+                "tfs-cat: size %lld (+%ld B/s), read %lld (%ld B/s), waiting for %lu bytes, margin %lld\n",
                 (long long)f.llFileSize, (long)f.lWriteSpeed, (long long)f.llReadPos, (long)f.lReadSpeed,
-                (unsigned long)f.dwWaitSize);
+                (unsigned long)f.dwWaitSize, (long long)g_llMargin.load());
     }
     pthread_mutex_unlock(&g_lock);
     return nullptr;
@@ -183,6 +195,8 @@ std::string ErrorText(HRESULT hr) {
         return "no such file";
     if (hr == HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED))
         return "permission denied or not a regular file";
+    if (hr == HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE))
+        return "the name is too long";
     if (hr == E_INVALIDARG)
         return "the file is empty";
     char sz[32];
@@ -218,49 +232,462 @@ HRESULT CreateFilter(IBaseFilter** ppFilter) {
     return hr;
 }
 
+// The first MPEG-2 pack header in pb[0, n) whose checked bytes all lie in
+// it; n when there is none.
+size_t FindPack(const BYTE* pb, size_t n) {
+    for (size_t i = 0; i + kPackHeader <= n; ++i) {
+        const BYTE* h = pb + i;
+        if (h[0] || h[1] || h[2] != 1 || h[3] != 0xBA)
+            continue;
+        // '01' before the clock reference and the marker bits between its
+        // fields and after the multiplex rate, as the filter checks them.
+        if ((h[4] & 0xC4) == 0x44 && (h[6] & 0x04) && (h[8] & 0x04) && (h[9] & 0x01) &&
+            (h[12] & 0x03) == 0x03)
+            return i;
+    }
+    return n;
+}
+
+// The file tfs-cat follows, as the program itself sees it: its own read-only
+// descriptor (opened just before the filter opens the name, so both hold the
+// same file) tells the file's identity and size, and an inotify watch on it
+// tells whether its writer closed it.
+class CFollowedFile {
+public:
+    ~CFollowedFile() { Close(); }
+
+    bool Open(const std::string& name) {
+        Close();
+        // Non-blocking, so that a FIFO under the name cannot hold the open;
+        // the filter refuses it.
+        m_fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (m_fd < 0)
+            return false;
+        m_llMaxSize = 0;
+        m_bCloseSeen = false;
+        m_inotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        if (m_inotify >= 0) {
+            // Through the descriptor's own link: the watch is on this file,
+            // whatever the name leads to by now.
+            char szLink[64];
+            snprintf(szLink, sizeof(szLink), "/proc/self/fd/%d", m_fd);
+            if (inotify_add_watch(m_inotify, szLink, IN_MODIFY | IN_CLOSE_WRITE) < 0) {
+                close(m_inotify);
+                m_inotify = -1;
+            }
+        }
+        return true;
+    }
+
+    void Close() {
+        if (m_inotify >= 0)
+            close(m_inotify);
+        if (m_fd >= 0)
+            close(m_fd);
+        m_inotify = m_fd = -1;
+    }
+
+    bool IsOpen() const { return m_fd >= 0; }
+
+    // Its size now, -1 when it cannot be told. Also the largest seen.
+    LONGLONG Size() {
+        struct stat st;
+        if (m_fd < 0 || fstat(m_fd, &st) != 0)
+            return -1;
+        m_llMaxSize = std::max<LONGLONG>(m_llMaxSize, st.st_size);
+        return st.st_size;
+    }
+    // It held at least this much: a read through the pin delivered it.
+    void Held(LONGLONG llSize) { m_llMaxSize = std::max(m_llMaxSize, llSize); }
+    LONGLONG MaxSize() const { return m_llMaxSize; }
+
+    enum Name { kSameFile, kOtherFile, kNoFile };
+    Name WhereNameLeads(const std::string& name) const {
+        struct stat mine, named;
+        if (m_fd < 0 || fstat(m_fd, &mine) != 0)
+            return kSameFile;
+        if (stat(name.c_str(), &named) != 0)
+            return errno == ENOENT || errno == ENOTDIR ? kNoFile : kSameFile;
+        return mine.st_dev == named.st_dev && mine.st_ino == named.st_ino ? kSameFile : kOtherFile;
+    }
+
+    // Takes in what the watch reported; called after every read, so that
+    // its queue stays short.
+    void Drain() {
+        alignas(struct inotify_event) char buf[4096];
+        ssize_t n;
+        while (m_inotify >= 0 && (n = read(m_inotify, buf, sizeof(buf))) > 0) {
+            for (ssize_t at = 0; at + (ssize_t)sizeof(struct inotify_event) <= n;) {
+                struct inotify_event ev;
+                memcpy(&ev, buf + at, sizeof(ev));
+                at += (ssize_t)sizeof(ev) + ev.len;
+                if (ev.mask & (IN_MODIFY | IN_Q_OVERFLOW))
+                    m_bCloseSeen = false;
+                else if (ev.mask & IN_CLOSE_WRITE)
+                    m_bCloseSeen = true;
+            }
+        }
+    }
+
+    // Whether the end just reached was guessed: no close-after-write came
+    // after the last change, which lies at least dIdle seconds back.
+    // Without a watch only the age tells.
+    bool EndGuessed(double dIdle, double* pdAge) {
+        Drain();
+        struct stat st;
+        struct timespec now;
+        if (m_bCloseSeen || m_fd < 0 || fstat(m_fd, &st) != 0 || clock_gettime(CLOCK_REALTIME, &now) != 0)
+            return false;
+        *pdAge = (double)(now.tv_sec - st.st_mtim.tv_sec) + (now.tv_nsec - st.st_mtim.tv_nsec) / 1e9;
+        // The probe's own clock and this one's differ by a poll at most.
+        return *pdAge >= dIdle - kPoll;
+    }
+
+private:
+    int m_fd = -1;
+    int m_inotify = -1;
+    LONGLONG m_llMaxSize = 0;
+    bool m_bCloseSeen = false;  // a close-after-write came after the last change seen
+};
+
+// One run: the filter's interfaces, the file, and the read loop.
+class CFollower {
+public:
+    CFollower(const Options& o, IFileSourceFilter* pLoad, IAsyncReader* pReader, IOrvexFileSource* pControl)
+        : m_o(o), m_pLoad(pLoad), m_pReader(pReader), m_pControl(pControl), m_buf(kHead + kMaxRead) {}
+
+    // Returns the exit status (a signal's is set by the caller).
+    int Run() {
+        int rc = Load();
+        if (rc || g_nSignal)
+            return rc;
+        m_llPos = m_o.llFrom;
+        if (m_o.bLive)
+            FindLiveStart();
+        while (!rc && !g_nSignal) {
+            rc = Step();
+            if (rc == kEnd)
+                rc = AtEnd();
+        }
+        return rc < 0 ? 0 : rc;
+    }
+
+private:
+    static const int kEnd = -1;   // the file ended at m_llPos
+    static const int kGone = -2;  // the player went away
+
+    // Opens the name: first this program's own descriptor, then the filter.
+    int Load() {
+        m_file.Open(m_o.file);  // a failure shows in the filter's answer
+        std::wstring name(m_o.file.size() + 1, L'\0');
+        const int cch = MultiByteToWideChar(CP_ACP, 0, m_o.file.c_str(), -1, &name[0], (int)name.size());
+        const HRESULT hr =
+            cch > 0 ? m_pLoad->Load(name.c_str(), nullptr) : HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
+        if (g_nSignal)
+            return 0;
+        if (FAILED(hr) || !m_file.IsOpen()) {
+            fprintf(stderr, "tfs-cat: %s: %s\n", m_o.file.c_str(),
+                    ErrorText(FAILED(hr) ? hr : HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)).c_str());
+            return 1;
+        }
+        m_meter.Reset();
+        m_llSize = 0;
+        m_bEverGrowing = IsGrowing();
+        Sample(true);
+        return 0;
+    }
+
+    // Whether the pin takes the file for being written (its length is an
+    // estimate while seeking is off).
+    bool IsGrowing() {
+        LONGLONG llTotal = 0, llAvailable = 0;
+        return m_pReader->Length(&llTotal, &llAvailable) == VFW_S_ESTIMATED;
+    }
+
+    LONGLONG PinSize() {
+        LONGLONG llSize = 0;
+        m_pControl->GetFileSize(&llSize, nullptr);
+        return llSize;
+    }
+
+    void Sample(bool bFresh) { m_meter.Sample(Now(), PinSize(), bFresh); }
+
+    // The margin for the next read: a margin in bytes as given, one in time
+    // kept at that many seconds of growth.
+    LONGLONG Margin(LONGLONG llUnknown = kMinTimeMargin) const {
+        if (m_o.llMarginBytes >= 0)
+            return m_o.llMarginBytes;
+        return m_meter.MarginFor(m_o.dMarginSeconds, llUnknown);
+    }
+
+    void SetMargin(LONGLONG llMargin) {
+        if (llMargin != m_llPinMargin)
+            m_pControl->SetBuffSize((DWORD)llMargin);
+        m_llPinMargin = llMargin;
+        g_llMargin = llMargin;
+    }
+
+    // What one poll of a waiting read should bring: half a second of growth.
+    LONG PollGrowth() const {
+        double dRate = 0;
+        if (!m_meter.Rate(&dRate))
+            return 16 * 1024;
+        return (LONG)std::min<double>(std::max<double>(dRate * kPoll, 4096), kMaxRead);
+    }
+
+    // Reads [p, p + cb) through the pin. A read that waited brings a fresh
+    // size for the meter, and the watch's news are taken in (a queue of
+    // changes alone stays short: the kernel merges repeated ones).
+    HRESULT Read(LONGLONG p, LONG cb) {
+        const double t0 = Now();
+        const HRESULT hr = m_pReader->SyncRead(p, cb, m_buf.data() + kHead);
+        if (Now() - t0 >= kWaited) {
+            m_bEverGrowing = true;
+            Sample(true);
+            m_file.Drain();
+        }
+        return hr;
+    }
+
+    // Hands [p, p + cb) of the file, now in the buffer, to the player: the
+    // part from m_llPos on, or with --live from the first pack header.
+    // Returns 0, kGone, or 1.
+    int Deliver(LONGLONG p, LONG cb) {
+        m_file.Held(p + cb);
+        const LONGLONG llSkip = m_llPos - p;  // bytes before the start of a window read
+        BYTE* pb = m_buf.data() + kHead + llSkip;
+        size_t n = (size_t)(cb - llSkip);
+        m_llPos = p + cb;
+        if (m_bSearching) {
+            // The last bytes of the previous piece lie just before this one,
+            // so a header across the two is found too.
+            pb -= m_nCarry;
+            memcpy(pb, m_carry, m_nCarry);
+            n += m_nCarry;
+            const size_t at = FindPack(pb, n);
+            if (at == n) {
+                m_nCarry = std::min(n, kPackHeader - 1);
+                memcpy(m_carry, pb + n - m_nCarry, m_nCarry);
+                if (m_llPos - m_llSearchFrom <= kLiveSearch)
+                    return 0;
+                fprintf(stderr,
+                        "tfs-cat: %s: no MPEG-2 pack header in the %lld bytes from %lld: --live needs an "
+                        "MPEG-2 program stream\n",
+                        m_o.file.c_str(), (long long)(m_llPos - m_llSearchFrom), (long long)m_llSearchFrom);
+                return 1;
+            }
+            m_bSearching = false;
+            pb += at;
+            n -= at;
+        }
+        return WriteAll(pb, n) ? 0 : kGone;
+    }
+
+    // --live: the start is the margin back from the end; a margin in time
+    // needs the growth rate first, measured by reads that wait one poll of
+    // the pin each (with no margin, the pin measures the file and answers).
+    void FindLiveStart() {
+        LONGLONG llMargin = m_o.llMarginBytes;
+        if (llMargin < 0) {
+            SetMargin(0);
+            double dRate = 0;
+            const double tEnd = Now() + kLiveMeasure;
+            while (!(m_meter.Rate(&dRate) && dRate > 0) && Now() < tEnd && !g_nSignal && IsGrowing()) {
+                const LONGLONG llSize = m_file.Size();
+                if (llSize > 0)
+                    Read(llSize - 1, 1);
+            }
+            // Without growth to measure (a finished file, a writer between
+            // two blocks), the component's own default margin.
+            llMargin = dRate > 0 ? Margin() : kLiveFallback;
+        }
+        SetMargin(llMargin);
+        // Back by one poll's growth as well, so that the first read is
+        // answered at the pin's first look.
+        m_llSearchFrom = std::max<LONGLONG>(0, std::max(PinSize(), m_file.Size()) - llMargin - PollGrowth());
+        m_llPos = m_llSearchFrom;
+        m_bSearching = true;
+        m_nCarry = 0;
+    }
+
+    // One read and what follows from it. Returns 0 to go on, kEnd when the
+    // file ends at m_llPos, kGone, or an exit status.
+    int Step() {
+        if (m_o.llMarginBytes < 0)
+            SetMargin(Margin());
+        else if (m_llPinMargin < 0)
+            SetMargin(m_o.llMarginBytes);
+        const LONGLONG llPos = m_llPos;
+        // The size as the pin last measured it; while far from it, not asked
+        // again.
+        if (llPos + kPiece + kWaitZone > m_llSize)
+            m_llSize = PinSize();
+        LONGLONG llSize = m_llSize;
+        if (llPos > llSize)
+            llSize = std::max(llSize, m_file.Size());
+        LONGLONG p = llPos;
+        LONG cb;
+        if (llPos > llSize) {
+            // Past the end (--from beyond the live edge): a read from the
+            // end that reaches past the position waits for growth as every
+            // read at the end does; the pin answers a read that starts past
+            // the end at once.
+            p = llSize;
+            cb = (LONG)std::min<LONGLONG>(llPos - llSize + PollGrowth(), kMaxRead);
+        } else if (llSize - kWaitZone - llPos >= kPiece) {
+            // Far from the end: nothing to wait for.
+            cb = kPiece;
+        } else if (!IsGrowing()) {
+            cb = kPiece;  // finished: the end comes as a short read
+        } else {
+            // Near the end: what the file holds past the margin, and at least
+            // what one poll brings.
+            const LONGLONG llAvailable = llSize - m_llPinMargin - llPos;
+            cb = (LONG)std::min<LONGLONG>(std::max<LONGLONG>(llAvailable, PollGrowth()), kMaxRead);
+        }
+
+        HRESULT hr = Read(p, cb);
+        if (g_nSignal)
+            return 0;
+        if (hr == S_OK) {
+            m_nFruitless = 0;
+            return p + cb > llPos ? Deliver(p, cb) : 0;
+        }
+        if (hr != S_FALSE && hr != HRESULT_FROM_WIN32(ERROR_HANDLE_EOF)) {
+            fprintf(stderr, "tfs-cat: %s: read at %lld: %s\n", m_o.file.c_str(), (long long)p,
+                    ErrorText(hr).c_str());
+            return 1;
+        }
+        // Short: the pin takes the file for finished and it ends inside this
+        // read, or the file was cut. The read tells how much it delivered
+        // only by the zeros after it, so the end is taken from the file this
+        // program follows (never from the name, which may lead elsewhere by
+        // now), and the tail read again at its exact length.
+        const LONGLONG llMax = m_file.MaxSize();
+        const LONGLONG llEnd = m_file.Size();
+        if (llEnd < 0) {
+            fprintf(stderr, "tfs-cat: %s: %s\n", m_o.file.c_str(), strerror(errno));
+            return 1;
+        }
+        if (llEnd < llPos && llMax >= llPos) {
+            // Cut below what was written out (a recorder that starts again
+            // in the same file): what follows is another recording.
+            fprintf(stderr, "tfs-cat: %s: cut to %lld bytes below the read position %lld\n", m_o.file.c_str(),
+                    (long long)llEnd, (long long)llPos);
+            return 1;
+        }
+        if (llEnd >= p + cb || (llEnd > llPos && Read(llPos, (LONG)(llEnd - llPos)) != S_OK)) {
+            // It grew, or changed again, meanwhile: read on; after a second
+            // such answer in a row, only at the pace of the pin's poll.
+            if (++m_nFruitless > 1)
+                Pause(kPoll);
+            return 0;
+        }
+        m_nFruitless = 0;
+        if (g_nSignal)
+            return 0;
+        if (llEnd > llPos) {
+            const int rc = Deliver(llPos, (LONG)(llEnd - llPos));
+            if (rc)
+                return rc;
+        }
+        if (llPos > llEnd) {
+            fprintf(stderr, "tfs-cat: %s: the file ended at %lld bytes, before --from %lld\n",
+                    m_o.file.c_str(), (long long)llEnd, (long long)m_o.llFrom);
+            return 1;
+        }
+        return kEnd;
+    }
+
+    // The file ended at m_llPos: says why when that is not plain, and with
+    // --follow-name goes on with the name's new file. Returns kEnd, an exit
+    // status, or 0 to go on.
+    int AtEnd() {
+        if (m_bSearching) {
+            fprintf(stderr, "tfs-cat: %s: no MPEG-2 pack header from %lld to the end (%lld bytes)\n",
+                    m_o.file.c_str(), (long long)m_llSearchFrom, (long long)m_llPos);
+            return 1;
+        }
+        const CFollowedFile::Name where = m_file.WhereNameLeads(m_o.file);
+        const char* pszFile = m_o.file.c_str();
+        if (where == CFollowedFile::kSameFile) {
+            double dAge = 0;
+            if (m_bEverGrowing && m_file.EndGuessed(m_o.dIdle, &dAge))
+                fprintf(stderr,
+                        "tfs-cat: %s: no growth for %.0f s and no writer visible: taken as finished\n",
+                        pszFile, dAge);
+            return kEnd;
+        }
+        if (!m_o.bFollowName) {
+            fprintf(stderr, "tfs-cat: %s: the name now leads to %s; the file followed ended at %lld bytes\n",
+                    pszFile, where == CFollowedFile::kOtherFile ? "a new file" : "no file",
+                    (long long)m_llPos);
+            return kEnd;
+        }
+        if (where == CFollowedFile::kNoFile) {
+            fprintf(stderr, "tfs-cat: %s: the name leads to no file: waiting for one\n", pszFile);
+            while (m_file.WhereNameLeads(m_o.file) == CFollowedFile::kNoFile)
+                if (!Pause(kPoll))
+                    return 0;
+        }
+        fprintf(stderr, "tfs-cat: %s: the name now leads to a new file: following it from its start\n",
+                pszFile);
+        const int rc = Load();
+        m_llPos = 0;
+        m_nFruitless = 0;
+        return rc;
+    }
+
+    const Options& m_o;
+    IFileSourceFilter* const m_pLoad;
+    IAsyncReader* const m_pReader;
+    IOrvexFileSource* const m_pControl;
+    CFollowedFile m_file;
+    CGrowthMeter m_meter;
+    std::vector<BYTE> m_buf;  // kHead bytes of room for the carry, then a read
+    LONGLONG m_llPos = 0;     // the next byte for the player
+    LONGLONG m_llSize = 0;    // the file's size as the pin measured it last asked
+    LONGLONG m_llPinMargin = -1;
+    bool m_bEverGrowing = false;  // the pin took the file for being written at some time
+    int m_nFruitless = 0;         // short answers in a row that brought nothing
+    // --live, until the first pack header is found:
+    bool m_bSearching = false;
+    LONGLONG m_llSearchFrom = 0;
+    BYTE m_carry[kPackHeader];
+    size_t m_nCarry = 0;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
     Options o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        double d = 0;
-        if (a == "--help" || a == "-h") {
-            fputs(kHelp, stdout);
-            return 0;
-        } else if (a == "--stats") {
-            o.bStats = true;
-        } else if (a == "--margin" || a == "--from" || a == "--idle") {
-            if (i + 1 >= argc || !Number(argv[++i], a == "--idle" ? 86400 : 9.2e18, &d))
-                return Usage(("bad value for " + a).c_str());
-            if (a == "--margin")
-                o.llMargin = (LONGLONG)d;
-            else if (a == "--from")
-                o.llFrom = (LONGLONG)d;
-            else
-                o.dIdle = d;
-        } else if (a.size() > 1 && a[0] == '-') {
-            return Usage(("unknown option " + a).c_str());
-        } else if (o.file.empty()) {
-            o.file = a;
-        } else {
-            return Usage("one file only");
-        }
+    std::string why;
+    if (!ParseArgs(argc, argv, &o, &why)) {
+        fprintf(stderr, "tfs-cat: %s\n%s", why.c_str(), kUsage);
+        return 2;
     }
-    if (o.file.empty())
-        return Usage("no file");
+    if (o.bHelp) {
+        fputs(kHelp, stdout);
+        return 0;
+    }
 
     // A player that quits closes the pipe: the write then fails with EPIPE
     // instead of killing this process. The two signals go to one thread,
     // also in the threads the component starts.
     signal(SIGPIPE, SIG_IGN);
-    sigset_t set;
+    pthread_condattr_t attr;
+    pthread_condattr_init(&attr);
+    pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+    pthread_cond_init(&g_wake, &attr);
+    pthread_condattr_destroy(&attr);
+    static sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     pthread_t signalThread;
     pthread_create(&signalThread, nullptr, SignalThread, &set);
+    pthread_detach(signalThread);
     // For the component's own copy of the platform layer, read when it loads.
     setenv("COMPAT_WRITER_IDLE_MS", std::to_string((unsigned long)(o.dIdle * 1000)).c_str(), 1);
 
@@ -273,100 +700,43 @@ int main(int argc, char** argv) {
     CLonelyGraph graph;
     IFileSourceFilter* pLoad = nullptr;
     IPin* pPin = nullptr;
+    IAsyncReader* pReader = nullptr;
     pFilter->JoinFilterGraph(&graph, L"tfs-cat");
     pFilter->QueryInterface(IID_IFileSourceFilter, reinterpret_cast<void**>(&pLoad));
     pFilter->QueryInterface(IID_IOrvexFileSource, reinterpret_cast<void**>(&g_pControl));
     pFilter->FindPin(L"Output", &pPin);
     if (!pLoad || !g_pControl || !pPin ||
-        FAILED(pPin->QueryInterface(IID_IAsyncReader, reinterpret_cast<void**>(&g_pReader)))) {
+        FAILED(pPin->QueryInterface(IID_IAsyncReader, reinterpret_cast<void**>(&pReader)))) {
         fprintf(stderr, "tfs-cat: the filter lacks its interfaces\n");
         return 1;
     }
+    g_pReader = pReader;
     // Reads near the end must wait whatever the user's stored setting says;
-    // the setting is put back before the filter saves it at release.
+    // the setting is put back before the filter saves it at release. The
+    // margin is not saved.
     const bool bSeeking = g_pControl->IsSeekingSupported() == S_OK;
     g_pControl->SetSeekingSupported(FALSE);
-    if (o.llMargin >= 0)
-        g_pControl->SetBuffSize(
-            (DWORD)(o.llMargin < ORVEX_MAX_WAIT_MARGIN ? o.llMargin : ORVEX_MAX_WAIT_MARGIN));
-
-    std::wstring name(o.file.size() + 1, L'\0');
-    const int cch = MultiByteToWideChar(CP_ACP, 0, o.file.c_str(), -1, &name[0], (int)name.size());
-    hr = cch > 0 ? pLoad->Load(name.c_str(), nullptr) : HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
-    g_bLoading = false;
-    if (g_nSignal)
-        _exit(128 + g_nSignal);
-    int rc = 0;
-    if (FAILED(hr)) {
-        fprintf(stderr, "tfs-cat: %s: %s\n", o.file.c_str(), ErrorText(hr).c_str());
-        rc = 1;
-    }
 
     pthread_t statsThread;
-    const bool bStatsThread =
-        !rc && o.bStats && pthread_create(&statsThread, nullptr, StatsThread, nullptr) == 0;
-    std::vector<BYTE> buf(kPiece);
-    for (LONGLONG llPos = o.llFrom; !rc;) {
-        hr = g_pReader->SyncRead(llPos, kPiece, buf.data());
-        if (g_nSignal) {
-            rc = 128 + g_nSignal;
-            break;
-        }
-        if (hr == S_OK) {
-            if (!WriteAll(buf.data(), kPiece))
-                break;  // the player went away: that is no error
-            llPos += kPiece;
-            continue;
-        }
-        // Past the end of a finished file: with --from beyond it nothing
-        // more; after bytes were written out, the file was cut below them.
-        if (hr == HRESULT_FROM_WIN32(ERROR_HANDLE_EOF) && llPos == o.llFrom)
-            break;
-        if (hr != S_FALSE && hr != HRESULT_FROM_WIN32(ERROR_HANDLE_EOF)) {
-            fprintf(stderr, "tfs-cat: %s: read at %lld: %s\n", o.file.c_str(), (long long)llPos,
-                    ErrorText(hr).c_str());
-            rc = 1;
-            break;
-        }
-        // Short: the writer has closed the file and it ends inside this
-        // piece (or the file was cut). The read says how many bytes it delivered only by the zeros
-        // after them, so the tail is read again at its exact length.
-        struct stat st;
-        if (stat(o.file.c_str(), &st) != 0) {
-            rc = 1;
-            break;
-        }
-        if (st.st_size < llPos) {
-            // Cut below what was written out (a recorder that starts again
-            // under the same name): what follows is another recording.
-            fprintf(stderr, "tfs-cat: %s: cut to %lld bytes below the read position %lld\n", o.file.c_str(),
-                    (long long)st.st_size, (long long)llPos);
-            rc = 1;
-            break;
-        }
-        const LONGLONG llTail = st.st_size - llPos;
-        if (llTail >= kPiece)
-            continue;  // it grew after all: read on
-        if (llTail > 0 && g_pReader->SyncRead(llPos, (LONG)llTail, buf.data()) != S_OK)
-            continue;  // it changed again meanwhile: look once more
-        if (!WriteAll(buf.data(), (size_t)llTail))
-            break;
-        break;
+    const bool bStatsThread = o.bStats && pthread_create(&statsThread, nullptr, StatsThread, nullptr) == 0;
+    int rc = 0;
+    {
+        CFollower follower(o, pLoad, pReader, g_pControl);
+        rc = follower.Run();
     }
 
-    if (bStatsThread) {
-        pthread_mutex_lock(&g_lock);
-        g_bDone = true;
-        pthread_cond_signal(&g_done);
-        pthread_mutex_unlock(&g_lock);
+    pthread_mutex_lock(&g_lock);
+    g_bFinishing = true;
+    pthread_cond_broadcast(&g_wake);
+    pthread_mutex_unlock(&g_lock);
+    if (bStatsThread)
         pthread_join(statsThread, nullptr);
-    }
     g_pControl->SetSeekingSupported(bSeeking ? TRUE : FALSE);
-    g_pReader->Release();
+    pReader->Release();
     pPin->Release();
     pLoad->Release();
     g_pControl->Release();
     pFilter->JoinFilterGraph(nullptr, nullptr);
     pFilter->Release();
-    return rc;
+    return g_nSignal ? 128 + g_nSignal : rc;
 }
