@@ -120,6 +120,7 @@ protected:
 TEST_F(Neighbours, OtherReadersDoNotMakeAFinishedRecordingLive) {
     const std::string path = m_dir.File("finished.mpg");
     readertest::GrowTo(path, 2000000);
+    Backdate(path);
     for (const char* share : {"r", "rd", "rw"}) {
         ChildProcess reader;
         ASSERT_TRUE(reader.Start({HelperPath("holdread"), path, "60000", share}));
@@ -191,6 +192,7 @@ TEST_F(Neighbours, ARecordingReplacedUnderItsNameIsFinishedAtItsSize) {
 TEST_F(Neighbours, AFinishedRecordingThatGrowsAgainIsFollowed) {
     const std::string path = m_dir.File("rec.mpg");
     readertest::GrowTo(path, 1000000);
+    Backdate(path);
     ASSERT_EQ(S_OK, Load(path));
     m_pControl->SetBuffSize(256 * 1024);
     std::vector<BYTE> buf(65536);
@@ -250,6 +252,7 @@ TEST_F(Neighbours, LoadOfAStalledRecordingEndsAndOthersAnswerMeanwhile) {
     ASSERT_TRUE(readertest::WaitUntil([&] { return !CurFile().empty(); }));
     const std::string other = m_dir.File("other.mpg");
     readertest::GrowTo(other, 5000);
+    Backdate(other);
     EXPECT_EQ(S_OK, Load(other));
     ASSERT_TRUE(Returns(load));
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_OPERATION_ABORTED), load.get());
