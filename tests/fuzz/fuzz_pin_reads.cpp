@@ -32,6 +32,11 @@ public:
     BEGIN_INTERFACE_TABLE(CFuzzFilter)
     INTERFACE_ENTRY(IUnknown)
     END_INTERFACE_TABLE()
+
+    void SetFilterState(FILTER_STATE eState) {
+        CCritSecLock lock(m_csState);
+        StoreState(eState);
+    }
 };
 
 #define NOT_USED(name, args)        \
@@ -106,7 +111,7 @@ World& TheWorld() {
         Check(CComObject<CFuzzFilter>::CreateObject(&w->pFilter) == S_OK);
         Check(CreatePinInstance(&w->pPin, 0, "Output") == S_OK);
         w->pPin->SetFilter(w->pFilter, NULL);
-        w->pFilter->StoreState(State_Running);
+        w->pFilter->SetFilterState(State_Running);
         Check(CComObject<CFuzzSample>::CreateObject(&w->pSample) == S_OK);
         Check(w->pPin->SetFileName(w->names[0].c_str(), NULL) == S_OK);
         return w;
