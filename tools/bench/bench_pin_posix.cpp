@@ -29,6 +29,11 @@ public:
     BEGIN_INTERFACE_TABLE(CBenchFilter)
     INTERFACE_ENTRY(IUnknown)
     END_INTERFACE_TABLE()
+
+    void SetFilterState(FILTER_STATE eState) {
+        CCritSecLock lock(m_csState);
+        StoreState(eState);
+    }
 };
 
 // The sequential loop over the file, one 64 KiB piece per iteration.
@@ -67,7 +72,7 @@ void BM_PinSeq64k(benchmark::State& state) {
         return;
     }
     pPin->SetFilter(pFilter, NULL);
-    pFilter->StoreState(State_Running);
+    pFilter->SetFilterState(State_Running);
     const std::wstring name(g_path.begin(), g_path.end());
     if (FAILED(pPin->SetFileName(name.c_str(), NULL)))
         state.SkipWithError("open failed");
