@@ -40,8 +40,7 @@ long long MillisecondsSince(std::chrono::steady_clock::time_point t) {
         .count();
 }
 
-TEST(PinRead, RefusedRangesShortReadsAndTheEndOfTheFile) {
-    TempDir dir;
+TEST(PinRead, WithoutAFileReadsArePastTheEndAndGetZeros) {
     PinUnderTest pin;
     std::vector<BYTE> buf(4096, 0xCD);
     // No file, nothing connected: past the end, zeros, and no call through a
@@ -49,151 +48,203 @@ TEST(PinRead, RefusedRangesShortReadsAndTheEndOfTheFile) {
     EXPECT_EQ(kPastEnd, pin->SyncRead(0, 100, buf.data()));
     EXPECT_EQ(std::vector<BYTE>(100, 0), std::vector<BYTE>(buf.begin(), buf.begin() + 100));
     EXPECT_EQ(0xCD, buf[100]);
+}
 
-    ASSERT_EQ(S_OK, pin.Load(ContentFile(dir, "a.bin", 100000)));
-    CComObject<CScriptedInputPin>* pPeer = NewScriptedPin();
-    pPeer->m_accepted = {GUID_NULL};
-    ASSERT_EQ(S_OK, pin->Connect(pPeer, NULL));
+// The pin on a finished file of 100,000 bytes, connected to a scripted
+// splitter input.
+class PinReadFinished : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(S_OK, m_pin.Load(ContentFile(m_dir, "a.bin", 100000)));
+        m_pPeer = NewScriptedPin();
+        m_pPeer->m_accepted = {GUID_NULL};
+        ASSERT_EQ(S_OK, m_pin->Connect(m_pPeer, NULL));
+    }
+    void TearDown() override {
+        if (m_pPeer) {
+            EXPECT_EQ(S_OK, m_pin->Disconnect());
+            m_pPeer->Release();
+        }
+    }
 
-    std::fill(buf.begin(), buf.end(), 0xCD);
-    EXPECT_EQ(E_INVALIDARG, pin->SyncRead(0, -1, buf.data()));
-    EXPECT_EQ(E_INVALIDARG, pin->SyncRead(-1, 10, buf.data()));
-    EXPECT_EQ(S_OK, pin->SyncRead(0, 0, buf.data()));
-    EXPECT_TRUE(AllBytes(buf, 0, 0xCD));
+    TempDir m_dir;
+    PinUnderTest m_pin;
+    CComObject<CScriptedInputPin>* m_pPeer = NULL;
+    std::vector<BYTE> m_buf = std::vector<BYTE>(4096, 0xCD);
+};
 
-    EXPECT_EQ(S_OK, pin->SyncRead(5000, 4096, buf.data()));
-    EXPECT_EQ(Content(kSeed, 5000, 4096), buf);
+TEST_F(PinReadFinished, RefusesBadRangesAndTakesAnEmptyRead) {
+    EXPECT_EQ(E_INVALIDARG, m_pin->SyncRead(0, -1, m_buf.data()));
+    EXPECT_EQ(E_INVALIDARG, m_pin->SyncRead(-1, 10, m_buf.data()));
+    EXPECT_EQ(S_OK, m_pin->SyncRead(0, 0, m_buf.data()));
+    EXPECT_TRUE(AllBytes(m_buf, 0, 0xCD));
+}
+
+TEST_F(PinReadFinished, ReadsInsideAndAcrossTheEnd) {
+    EXPECT_EQ(S_OK, m_pin->SyncRead(5000, 4096, m_buf.data()));
+    EXPECT_EQ(Content(kSeed, 5000, 4096), m_buf);
     // Across the end: the tail, then zeros instead of the buffer's old bytes.
-    std::fill(buf.begin(), buf.end(), 0xCD);
-    EXPECT_EQ(S_FALSE, pin->SyncRead(99000, 4096, buf.data()));
-    EXPECT_EQ(Content(kSeed, 99000, 1000), std::vector<BYTE>(buf.begin(), buf.begin() + 1000));
-    EXPECT_TRUE(AllBytes(buf, 1000, 0));
+    std::fill(m_buf.begin(), m_buf.end(), 0xCD);
+    EXPECT_EQ(S_FALSE, m_pin->SyncRead(99000, 4096, m_buf.data()));
+    EXPECT_EQ(Content(kSeed, 99000, 1000), std::vector<BYTE>(m_buf.begin(), m_buf.begin() + 1000));
+    EXPECT_TRUE(AllBytes(m_buf, 1000, 0));
+}
+
+TEST_F(PinReadFinished, AtTheEndNothingAndPastItAFailureWithoutEndOfStream) {
     // At the end: nothing; past it the read fails, which ends a pull-mode
     // splitter's stream. The splitter sends the end of stream itself: the
     // pin calls nothing on it.
-    std::fill(buf.begin(), buf.end(), 0xCD);
-    EXPECT_EQ(S_FALSE, pin->SyncRead(100000, 4096, buf.data()));
-    EXPECT_TRUE(AllBytes(buf, 0, 0));
-    std::fill(buf.begin(), buf.end(), 0xCD);
-    EXPECT_EQ(kPastEnd, pin->SyncRead(100001, 4096, buf.data()));
-    EXPECT_TRUE(AllBytes(buf, 0, 0));
-    EXPECT_EQ(0, pPeer->m_nEndOfStream.load());
-
-    IMediaSample* pSample = reinterpret_cast<IMediaSample*>(1);
-    EXPECT_EQ(E_NOTIMPL, pin->WaitForNext(INFINITE, &pSample, NULL));
-    EXPECT_EQ(NULL, pSample);
-    EXPECT_EQ(E_NOTIMPL, pin->Request(NULL, 0));
-    pin->BeginFlush();
-    EXPECT_EQ(VFW_E_TIMEOUT, pin->WaitForNext(INFINITE, &pSample, NULL));
-    pin->EndFlush();
-
-    EXPECT_EQ(S_OK, pin->Disconnect());
-    pPeer->Release();
+    EXPECT_EQ(S_FALSE, m_pin->SyncRead(100000, 4096, m_buf.data()));
+    EXPECT_TRUE(AllBytes(m_buf, 0, 0));
+    std::fill(m_buf.begin(), m_buf.end(), 0xCD);
+    EXPECT_EQ(kPastEnd, m_pin->SyncRead(100001, 4096, m_buf.data()));
+    EXPECT_TRUE(AllBytes(m_buf, 0, 0));
+    EXPECT_EQ(0, m_pPeer->m_nEndOfStream.load());
 }
 
-TEST(PinRead, GrowingFileWaitsUntilFlushOrTheWriterCloses) {
-    TempDir dir;
-    const std::string path = ContentFile(dir, "growing.bin", 1000000);
-    ChildProcess writer;
-    ASSERT_TRUE(writer.Start({HelperPath("holdwrite"), path, "60000"}));
-    ASSERT_TRUE(
-        readertest::WaitUntil([&] { return ProbeForWriter(path) == ERROR_SHARING_VIOLATION; }, 30000));
+TEST_F(PinReadFinished, QueuedRequestsAreNotImplementedAndAFlushEndsWaitForNext) {
+    IMediaSample* pSample = reinterpret_cast<IMediaSample*>(1);
+    EXPECT_EQ(E_NOTIMPL, m_pin->WaitForNext(INFINITE, &pSample, NULL));
+    EXPECT_EQ(NULL, pSample);
+    EXPECT_EQ(E_NOTIMPL, m_pin->Request(NULL, 0));
+    m_pin->BeginFlush();
+    EXPECT_EQ(VFW_E_TIMEOUT, m_pin->WaitForNext(INFINITE, &pSample, NULL));
+    m_pin->EndFlush();
+}
 
-    PinUnderTest pin;
-    ASSERT_EQ(S_OK, pin.Load(path));
-    EXPECT_TRUE(pin->IsWriting());
+// The pin on a file of 1,000,000 bytes that a writer process holds open:
+// 213,568 bytes (the size less the wait margin) count as there, and a read
+// that ends after them waits.
+class PinReadGrowing : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_path = ContentFile(m_dir, "growing.bin", 1000000);
+        ASSERT_TRUE(m_writer.Start({HelperPath("holdwrite"), m_path, "60000"}));
+        ASSERT_TRUE(
+            readertest::WaitUntil([&] { return ProbeForWriter(m_path) == ERROR_SHARING_VIOLATION; }, 30000));
+        ASSERT_EQ(S_OK, m_pin.Load(m_path));
+        EXPECT_TRUE(m_pin->IsWriting());
+    }
+    // Starts a read of one byte at the end of what is there, and returns once
+    // it waits.
+    void StartWaitingRead(std::future<HRESULT>* pWaiting) {
+        *pWaiting = std::async(std::launch::async, [&] { return m_pin->SyncRead(213568, 1, &m_b); });
+        ASSERT_TRUE(readertest::WaitUntil([&] { return m_pin->GetWaitSize() != 0; }));
+    }
 
+    TempDir m_dir;
+    std::string m_path;
+    ChildProcess m_writer;
+    PinUnderTest m_pin;
+    BYTE m_b = 0;
+};
+
+TEST_F(PinReadGrowing, LengthIsAnEstimateWithoutSeekingAndWhatIsThereWithIt) {
     // Length while the writer is active: an estimate without seeking, the
     // size less the threshold with it.
     LONGLONG llTotal = 0, llAvailable = 0;
-    EXPECT_EQ(VFW_S_ESTIMATED, pin->Length(&llTotal, &llAvailable));
+    EXPECT_EQ(VFW_S_ESTIMATED, m_pin->Length(&llTotal, &llAvailable));
     EXPECT_EQ(107374182400LL, llTotal);
     EXPECT_EQ(213568, llAvailable);
-    pin->SetSeekingAllowed(true);
-    EXPECT_EQ(S_OK, pin->Length(&llTotal, &llAvailable));
+    m_pin->SetSeekingAllowed(true);
+    EXPECT_EQ(S_OK, m_pin->Length(&llTotal, &llAvailable));
     EXPECT_EQ(213568, llTotal);
     EXPECT_EQ(213568, llAvailable);
+}
 
-    // Seeking allowed and the graph paused: what is there is read at once.
-    BYTE b = 0;
-    pin.Filter()->SetFilterState(State_Paused);
+TEST_F(PinReadGrowing, PausedWithSeekingAllowedReadsWhatIsThereAtOnce) {
+    m_pin->SetSeekingAllowed(true);
+    m_pin.Filter()->SetFilterState(State_Paused);
     auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(S_OK, pin->SyncRead(999999, 1, &b));
+    EXPECT_EQ(S_OK, m_pin->SyncRead(999999, 1, &m_b));
     EXPECT_LT(MillisecondsSince(start), 400);
-    pin->SetSeekingAllowed(false);
-    pin.Filter()->SetFilterState(State_Running);
+}
 
+TEST_F(PinReadGrowing, FarFromTheEndOrPastTheEstimatedTotalNoWait) {
+    m_pin.Filter()->SetFilterState(State_Running);
     // Far enough from the end: no wait. Past the end, where a splitter
     // probes the estimated total as it connects: zeros at once, no failure.
     std::vector<BYTE> buf(4096);
-    EXPECT_EQ(S_OK, pin->SyncRead(0, 4096, buf.data()));
+    EXPECT_EQ(S_OK, m_pin->SyncRead(0, 4096, buf.data()));
     std::fill(buf.begin(), buf.end(), 0xCD);
-    EXPECT_EQ(S_FALSE, pin->SyncRead(107374182400LL - 32768, 4096, buf.data()));
+    EXPECT_EQ(S_FALSE, m_pin->SyncRead(107374182400LL - 32768, 4096, buf.data()));
     EXPECT_TRUE(AllBytes(buf, 0, 0));
+}
 
-    // Near the end: waits, until a flush from another thread ends it.
-    auto waiting = std::async(std::launch::async, [&] { return pin->SyncRead(213568, 1, &b); });
-    ASSERT_TRUE(readertest::WaitUntil([&] { return pin->GetWaitSize() != 0; }));
+TEST_F(PinReadGrowing, NearTheEndWaitsUntilAFlushFromAnotherThread) {
+    m_pin.Filter()->SetFilterState(State_Running);
+    std::future<HRESULT> waiting;
+    ASSERT_NO_FATAL_FAILURE(StartWaitingRead(&waiting));
     EXPECT_EQ(std::future_status::timeout, waiting.wait_for(std::chrono::milliseconds(200)));
-    EXPECT_EQ(213568u + 1 + DEFAULT_WAIT_MARGIN - 1000000, pin->GetWaitSize());
-    start = std::chrono::steady_clock::now();
-    pin->BeginFlush();
+    EXPECT_EQ(213568u + 1 + DEFAULT_WAIT_MARGIN - 1000000, m_pin->GetWaitSize());
+    auto start = std::chrono::steady_clock::now();
+    m_pin->BeginFlush();
     EXPECT_EQ(S_OK, waiting.get());
     EXPECT_LT(MillisecondsSince(start), 600);
-    pin->EndFlush();
-    EXPECT_EQ(0u, pin->GetWaitSize());
+    m_pin->EndFlush();
+    EXPECT_EQ(0u, m_pin->GetWaitSize());
+}
 
-    // A flush that no read took ends the next wait at once, even after
-    // EndFlush.
-    pin->BeginFlush();
-    pin->EndFlush();
-    start = std::chrono::steady_clock::now();
-    EXPECT_EQ(S_OK, pin->SyncRead(213568, 1, &b));
+TEST_F(PinReadGrowing, AFlushThatNoReadTookEndsTheNextWaitAtOnce) {
+    m_pin.Filter()->SetFilterState(State_Running);
+    // Even after EndFlush.
+    m_pin->BeginFlush();
+    m_pin->EndFlush();
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(S_OK, m_pin->SyncRead(213568, 1, &m_b));
     EXPECT_LT(MillisecondsSince(start), 400);
+}
 
+TEST_F(PinReadGrowing, StopEndsAWaitAndReadsWaitAgainOnceTheFilterStarts) {
+    m_pin.Filter()->SetFilterState(State_Running);
     // The filter's stop ends a wait that began while it streamed, and while
     // it stays stopped reads do not wait (the graph tears down). Once it
     // starts again, or the pin connects anew, they wait again.
-    waiting = std::async(std::launch::async, [&] { return pin->SyncRead(213568, 1, &b); });
-    ASSERT_TRUE(readertest::WaitUntil([&] { return pin->GetWaitSize() != 0; }));
-    start = std::chrono::steady_clock::now();
-    pin.Filter()->SetFilterState(State_Stopped);
-    pin->FilterStopped(true);
+    std::future<HRESULT> waiting;
+    ASSERT_NO_FATAL_FAILURE(StartWaitingRead(&waiting));
+    auto start = std::chrono::steady_clock::now();
+    m_pin.Filter()->SetFilterState(State_Stopped);
+    m_pin->FilterStopped(true);
     EXPECT_EQ(S_OK, waiting.get());
     EXPECT_LT(MillisecondsSince(start), 400);
-    EXPECT_EQ(S_OK, pin->SyncRead(213568, 1, &b));
+    EXPECT_EQ(S_OK, m_pin->SyncRead(213568, 1, &m_b));
     EXPECT_LT(MillisecondsSince(start), 400);
-    pin->FilterStarting();
-    pin.Filter()->SetFilterState(State_Running);
-    waiting = std::async(std::launch::async, [&] { return pin->SyncRead(213568, 1, &b); });
-    ASSERT_TRUE(readertest::WaitUntil([&] { return pin->GetWaitSize() != 0; }));
-    pin->BeginFlush();
+    m_pin->FilterStarting();
+    m_pin.Filter()->SetFilterState(State_Running);
+    ASSERT_NO_FATAL_FAILURE(StartWaitingRead(&waiting));
+    m_pin->BeginFlush();
     EXPECT_EQ(S_OK, waiting.get());
-    pin->EndFlush();
+    m_pin->EndFlush();
+}
 
-    // A file change ends a waiting read without touching the new file, and
-    // does not wait for it.
-    const std::string other = ContentFile(dir, "other.bin", 300000);
+TEST_F(PinReadGrowing, AFileChangeEndsAWaitingReadWithoutWaitingForIt) {
+    m_pin.Filter()->SetFilterState(State_Running);
+    // Without touching the new file.
+    const std::string other = ContentFile(m_dir, "other.bin", 300000);
     std::vector<BYTE> waitBuf(4096, 0xCD);
-    waiting = std::async(std::launch::async, [&] { return pin->SyncRead(213568, 4096, waitBuf.data()); });
-    ASSERT_TRUE(readertest::WaitUntil([&] { return pin->GetWaitSize() != 0; }));
-    start = std::chrono::steady_clock::now();
-    EXPECT_EQ(S_OK, pin.Load(other));
+    auto waiting =
+        std::async(std::launch::async, [&] { return m_pin->SyncRead(213568, 4096, waitBuf.data()); });
+    ASSERT_TRUE(readertest::WaitUntil([&] { return m_pin->GetWaitSize() != 0; }));
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(S_OK, m_pin.Load(other));
     EXPECT_LT(MillisecondsSince(start), 400);
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_OPERATION_ABORTED), waiting.get());
     EXPECT_TRUE(AllBytes(waitBuf, 0, 0));
-    ASSERT_EQ(S_OK, pin.Load(path));
+    ASSERT_EQ(S_OK, m_pin.Load(m_path));
+}
 
-    // Once the writer is gone, the next wait ends when the writer's grace
-    // has run out, and the file counts as finished.
-    writer.Kill();
-    ASSERT_TRUE(readertest::WaitUntil([&] { return ProbeForWriter(path) == ERROR_SUCCESS; }));
-    start = std::chrono::steady_clock::now();
-    EXPECT_EQ(S_FALSE, pin->SyncRead(999000, 4096, buf.data()));
+TEST_F(PinReadGrowing, OnceTheWriterIsGoneAWaitEndsAfterItsGraceAndTheFileIsFinished) {
+    m_pin.Filter()->SetFilterState(State_Running);
+    std::vector<BYTE> buf(4096);
+    m_writer.Kill();
+    ASSERT_TRUE(readertest::WaitUntil([&] { return ProbeForWriter(m_path) == ERROR_SUCCESS; }));
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(S_FALSE, m_pin->SyncRead(999000, 4096, buf.data()));
     EXPECT_LT(MillisecondsSince(start), WRITER_GRACE_TIME + 600);
-    EXPECT_FALSE(pin->IsWriting());
-    EXPECT_EQ(kPastEnd, pin->SyncRead(1003096, 4096, buf.data()));
-    EXPECT_EQ(S_OK, pin->Length(&llTotal, &llAvailable));
+    EXPECT_FALSE(m_pin->IsWriting());
+    EXPECT_EQ(kPastEnd, m_pin->SyncRead(1003096, 4096, buf.data()));
+    LONGLONG llTotal = 0, llAvailable = 0;
+    EXPECT_EQ(S_OK, m_pin->Length(&llTotal, &llAvailable));
     EXPECT_EQ(1000000, llTotal);
     EXPECT_EQ(1000000, llAvailable);
 }
