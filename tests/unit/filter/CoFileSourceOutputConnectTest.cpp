@@ -164,7 +164,7 @@ public:
     LONG m_lAlign = 3;
 };
 
-TEST(PinAllocator, AgreementAndTheChecksOfAlignedReads) {
+TEST(PinAllocator, AgreementPassesOverAnAlignmentThatIsNoPowerOfTwo) {
     TempDir dir;
     PinUnderTest pin;
     ASSERT_EQ(S_OK, pin.Load(dir.Write("a.mpg", MpegFile(8192))));
@@ -197,8 +197,22 @@ TEST(PinAllocator, AgreementAndTheChecksOfAlignedReads) {
     EXPECT_EQ(static_cast<IMemAllocator*>(pSkewed), pPreferred);
     pPreferred->Release();
     pSkewed->Release();
+    pActual->Release();
+}
 
-    // Aligned reads against the library allocator's samples (512).
+// Aligned reads against the library allocator's samples (512).
+TEST(PinAllocator, AlignedReadsCheckTheSamplesRange) {
+    TempDir dir;
+    PinUnderTest pin;
+    ASSERT_EQ(S_OK, pin.Load(dir.Write("a.mpg", MpegFile(8192))));
+    ALLOCATOR_PROPERTIES props = {};
+    IMemAllocator* pActual = NULL;
+    ASSERT_EQ(S_OK, pin->RequestAllocator(NULL, &props, &pActual));
+    ALLOCATOR_PROPERTIES actual = {};
+    ASSERT_EQ(S_OK, pActual->GetProperties(&actual));
+    ASSERT_EQ(512, actual.cbAlign);
+    ASSERT_EQ(65536, actual.cbBuffer);
+    IMemAllocator* pPreferred = NULL;
     ASSERT_EQ(S_OK, pin->RequestAllocator(pActual, &props, &pPreferred));
     pPreferred->Release();
     ASSERT_EQ(S_OK, pActual->Commit());
