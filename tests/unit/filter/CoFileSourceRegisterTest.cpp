@@ -175,7 +175,7 @@ protected:
         const HRESULT hrInit = CoInitialize(NULL);
         m_bComInit = SUCCEEDED(hrInit);
         ASSERT_TRUE(m_bComInit) << hrInit;
-        m_hDll = LoadLibraryA((testsupport::ProgramDir() + "OrvexFileSource.dll").c_str());
+        m_hDll = testsupport::ComponentModule();
         ASSERT_NE((HMODULE)NULL, m_hDll);
         m_pfnRegister = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
             reinterpret_cast<void (*)()>(GetProcAddress(m_hDll, "DllRegisterServer")));
@@ -208,8 +208,6 @@ protected:
         }
         if (m_bMadeOriginal)
             testsupport::DeleteKeyTree(HKEY_CLASSES_ROOT, kMpeg2Entry);
-        if (m_hDll)
-            FreeLibrary(m_hDll);
         if (m_bComInit)
             CoUninitialize();
     }

@@ -398,7 +398,7 @@ TEST_F(FilterTest, SeekingChangeReconnectsAndOnlyAStoppedFilterTakesIt) {
 TEST(FilterModule, ClassObjectsRefuseAggregationAndHoldTheModule) {
     RegistrySandbox registry;
     const std::string path = ProgramDir() + ModuleFile("OrvexFileSource");
-    HMODULE hModule = LoadLibraryA(path.c_str());
+    HMODULE hModule = ComponentModule();
     ASSERT_TRUE(hModule != NULL) << path;
     typedef HRESULT(STDAPICALLTYPE * PFN_GETCLASSOBJECT)(REFCLSID, REFIID, void**);
     typedef HRESULT(STDAPICALLTYPE * PFN_CANUNLOAD)();
@@ -439,7 +439,6 @@ TEST(FilterModule, ClassObjectsRefuseAggregationAndHoldTheModule) {
     EXPECT_EQ(S_OK, pFactory->LockServer(FALSE));
     pFactory->Release();
     EXPECT_EQ(S_OK, pfnCanUnloadNow());
-    FreeLibrary(hModule);
 }
 
 }  // namespace
