@@ -41,9 +41,10 @@ run_tier native "native unit tests (g++)"
 run_tier asan "ASan+UBSan unit tests and fuzz runs (clang)"
 run_tier tsan "TSan unit tests (clang)"
 run_tier windows "Windows build under Wine"
-# Only what its tests run: the unit tests (with the DLL and the helpers) and
-# the player.
-run_tier windows-x86 "Windows x86 build under Wine" unit_tests player
+# Only what its tests run: the unit test programs of every layer (with the
+# DLL and the helpers) and the player.
+run_tier windows-x86 "Windows x86 build under Wine" unit_compat unit_framework unit_reader unit_filter unit_tools \
+    player
 
 echo "=== summary ($(( $(date +%s) - start )) s) ==="
 printf '  %s\n' "${summary[@]}"

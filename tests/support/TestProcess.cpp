@@ -10,4 +10,9 @@ int RunProcess(const std::vector<std::string>& args, const std::vector<std::stri
     return child.Wait(milliseconds);
 }
 
+HMODULE ComponentModule() {
+    static const HMODULE s_hModule = LoadLibraryA((ProgramDir() + ModuleFile("OrvexFileSource")).c_str());
+    return s_hModule;
+}
+
 }  // namespace testsupport

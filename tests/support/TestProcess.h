@@ -1,6 +1,8 @@
 // Child processes and helper programs for tests.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
@@ -13,6 +15,12 @@ std::string ProgramDir();
 // The file name of a module built beside the tests: "log" is log.dll on
 // Windows and log.so natively (where LoadLibraryA("log.dll") finds log.so).
 std::string ModuleFile(const std::string& base);
+// The component's module, loaded on the first call and kept until the
+// process ends (NULL when it cannot be loaded). Natively the component
+// carries its own copy of the platform layer, whose process-wide tables an
+// unload would leave behind as leaks: tests that call into the component's
+// exports share this one load and never unload it.
+HMODULE ComponentModule();
 
 class ChildProcess {
 public:

@@ -67,33 +67,44 @@ TEST_F(PinConnect, PeerTypesFirstThenOwnAndDisconnectOnBothSides) {
     EXPECT_EQ(S_OK, m_pin->Connect(m_pPeer, &partial));
 }
 
-TEST_F(PinConnect, RefusalsLeaveThePinUnconnectedWithItsType) {
+// The refusals, each leaving the pin unconnected with its type.
+TEST_F(PinConnect, RefusesATypeThatIsNoStreamWithoutCallingThePeer) {
     m_pPeer->m_accepted = {MEDIASUBTYPE_MPEG2_PROGRAM};
     CMType audio(MEDIATYPE_Audio, GUID_NULL);
     EXPECT_EQ(VFW_E_TYPE_NOT_ACCEPTED, m_pin->Connect(m_pPeer, &audio));
     EXPECT_TRUE(m_pPeer->Calls().empty());
+}
 
+TEST_F(PinConnect, RefusesAPeerOfTheSameDirection) {
+    m_pPeer->m_accepted = {MEDIASUBTYPE_MPEG2_PROGRAM};
     m_pPeer->m_eDir = PINDIR_OUTPUT;
     EXPECT_EQ(VFW_E_INVALID_DIRECTION, m_pin->Connect(m_pPeer, NULL));
-    m_pPeer->m_eDir = PINDIR_INPUT;
+}
 
+TEST_F(PinConnect, RefusesToConnectUnlessStopped) {
+    m_pPeer->m_accepted = {MEDIASUBTYPE_MPEG2_PROGRAM};
     m_pin.Filter()->SetFilterState(State_Running);
     EXPECT_EQ(VFW_E_NOT_STOPPED, m_pin->Connect(m_pPeer, NULL));
     m_pin.Filter()->SetFilterState(State_Stopped);
+}
 
+TEST_F(PinConnect, RefusesAPeerThatAcceptsNoType) {
     m_pPeer->m_accepted = {};
     EXPECT_EQ(VFW_E_NO_ACCEPTABLE_TYPES, m_pin->Connect(m_pPeer, NULL));
+}
 
-    // A peer that takes the connection with a success code other than S_OK
-    // is not connected, so the pin must not report success.
+// A peer that takes the connection with a success code other than S_OK is
+// not connected, so the pin must not report success.
+TEST_F(PinConnect, APeerThatAcceptsWithAnotherSuccessCodeIsNoConnection) {
     m_pPeer->m_accepted = {MEDIASUBTYPE_MPEG2_PROGRAM};
     m_pPeer->m_hrAccept = S_FALSE;
     EXPECT_TRUE(FAILED(m_pin->Connect(m_pPeer, NULL)));
     EXPECT_FALSE(m_pin->IsConnected());
+}
 
-    // Accepted without a look at IAsyncReader: disconnected again, E_FAIL,
-    // and the pin keeps the type it had.
-    m_pPeer->m_hrAccept = S_OK;
+// Accepted without a look at IAsyncReader: disconnected again, E_FAIL, and
+// the pin keeps the type it had.
+TEST_F(PinConnect, APeerThatNeverAsksForThePullInterfaceIsDisconnected) {
     m_pPeer->m_bAskReader = false;
     CMType other(MEDIATYPE_Stream, GUID_NULL);
     m_pPeer->m_accepted = {GUID_NULL};
@@ -105,8 +116,11 @@ TEST_F(PinConnect, RefusalsLeaveThePinUnconnectedWithItsType) {
     ASSERT_EQ(S_OK, m_pin->GetCurFile(&pszName, &mt));
     CoTaskMemFree(pszName);
     EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_MPEG2_PROGRAM, mt.subtype));
+}
 
-    m_pPeer->m_bAskReader = true;
+TEST_F(PinConnect, ConnectedItRefusesAnotherConnectionAndADisconnectUnlessStopped) {
+    CMType other(MEDIATYPE_Stream, GUID_NULL);
+    m_pPeer->m_accepted = {GUID_NULL};
     ASSERT_EQ(S_OK, m_pin->Connect(m_pPeer, &other));
     EXPECT_EQ(VFW_E_ALREADY_CONNECTED, m_pin->Connect(m_pPeer, NULL));
     m_pin.Filter()->SetFilterState(State_Paused);
@@ -164,7 +178,7 @@ public:
     LONG m_lAlign = 3;
 };
 
-TEST(PinAllocator, AgreementAndTheChecksOfAlignedReads) {
+TEST(PinAllocator, AgreementPassesOverAnAlignmentThatIsNoPowerOfTwo) {
     TempDir dir;
     PinUnderTest pin;
     ASSERT_EQ(S_OK, pin.Load(dir.Write("a.mpg", MpegFile(8192))));
@@ -197,8 +211,22 @@ TEST(PinAllocator, AgreementAndTheChecksOfAlignedReads) {
     EXPECT_EQ(static_cast<IMemAllocator*>(pSkewed), pPreferred);
     pPreferred->Release();
     pSkewed->Release();
+    pActual->Release();
+}
 
-    // Aligned reads against the library allocator's samples (512).
+// Aligned reads against the library allocator's samples (512).
+TEST(PinAllocator, AlignedReadsCheckTheSamplesRange) {
+    TempDir dir;
+    PinUnderTest pin;
+    ASSERT_EQ(S_OK, pin.Load(dir.Write("a.mpg", MpegFile(8192))));
+    ALLOCATOR_PROPERTIES props = {};
+    IMemAllocator* pActual = NULL;
+    ASSERT_EQ(S_OK, pin->RequestAllocator(NULL, &props, &pActual));
+    ALLOCATOR_PROPERTIES actual = {};
+    ASSERT_EQ(S_OK, pActual->GetProperties(&actual));
+    ASSERT_EQ(512, actual.cbAlign);
+    ASSERT_EQ(65536, actual.cbBuffer);
+    IMemAllocator* pPreferred = NULL;
     ASSERT_EQ(S_OK, pin->RequestAllocator(pActual, &props, &pPreferred));
     pPreferred->Release();
     ASSERT_EQ(S_OK, pActual->Commit());

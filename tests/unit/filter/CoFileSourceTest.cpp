@@ -168,7 +168,9 @@ TEST_F(FilterTest, AnswersItsInterfacesWithOneIdentity) {
         EXPECT_EQ(E_NOINTERFACE, m_pFilter->QueryInterface(*piid, &p));
         EXPECT_EQ(nullptr, p);
     }
+}
 
+TEST_F(FilterTest, NamesItsClassAndItsPropertyPage) {
     CLSID clsid = GUID_NULL;
     EXPECT_EQ(S_OK, m_pFilter->GetClassID(&clsid));
     EXPECT_TRUE(IsEqualCLSID(CLSID_CoFileSource, clsid));
@@ -180,8 +182,10 @@ TEST_F(FilterTest, AnswersItsInterfacesWithOneIdentity) {
     EXPECT_TRUE(IsEqualCLSID(CLSID_FileSourcePage, pages.pElems[0]));
     CoTaskMemFree(pages.pElems);
     pPages->Release();
+}
 
-    // A caller's nulls get their code without an assertion's box.
+TEST_F(FilterTest, CallersNullsGetTheirCodes) {
+    // Without an assertion's box.
     EXPECT_EQ(E_INVALIDARG, m_pFilter->GetClassID(NULL));
     EXPECT_EQ(E_INVALIDARG, m_pFilter->QueryFilterInfo(NULL));
     EXPECT_EQ(E_POINTER, m_pFilter->GetState(0, NULL));
@@ -210,7 +214,7 @@ TEST_F(FilterTest, FindsItsPinByExactNameAndKeepsGraphAndName) {
     EXPECT_EQ(nullptr, fi.pGraph);
 }
 
-TEST_F(FilterTest, LoadTakesStreamsOnlyAndNotWhileRunning) {
+TEST_F(FilterTest, LoadRefusesNoNameAndTypesOtherThanStreams) {
     const std::string first = MakeFile(m_dir, "first.mpg", 4000);
     LPOLESTR pszName = (LPOLESTR)1;
     EXPECT_EQ(S_OK, m_pLoad->GetCurFile(&pszName, NULL));
@@ -221,24 +225,33 @@ TEST_F(FilterTest, LoadTakesStreamsOnlyAndNotWhileRunning) {
     EXPECT_EQ(VFW_E_TYPE_NOT_ACCEPTED, m_pLoad->Load(Widen(first).c_str(), &mt));
     EXPECT_EQ(S_OK, m_pLoad->GetCurFile(&pszName, NULL));
     EXPECT_EQ(nullptr, pszName);
+}
 
-    // Pause and Run need a connected pin; the filter stays stopped.
+TEST_F(FilterTest, PauseAndRunNeedAConnectedPin) {
+    // The filter stays stopped.
     EXPECT_EQ(VFW_E_NOT_CONNECTED, m_pFilter->Pause());
     EXPECT_EQ(VFW_E_NOT_CONNECTED, m_pFilter->Run(0));
     EXPECT_EQ(State_Stopped, State());
+}
 
+TEST_F(FilterTest, CurrentFileIsTheLoadedNameWithItsSubtype) {
+    const std::string first = MakeFile(m_dir, "first.mpg", 4000);
     JoinAndConnect(first);
+    LPOLESTR pszName = NULL;
+    AM_MEDIA_TYPE mt = {};
     ASSERT_EQ(S_OK, m_pLoad->GetCurFile(&pszName, &mt));
     EXPECT_EQ(Widen(first), pszName);
     EXPECT_TRUE(IsEqualGUID(MEDIASUBTYPE_MPEG2_PROGRAM, mt.subtype));
     CoTaskMemFree(pszName);
     ASSERT_EQ(nullptr, mt.pbFormat);
+}
 
-    // Paused, a second file is taken and the splitter goes back to its start.
+TEST_F(FilterTest, PausedLoadTakesTheFileAndSendsTheSplitterToItsStart) {
+    JoinAndConnect(MakeFile(m_dir, "first.mpg", 4000));
     ASSERT_EQ(S_OK, m_pFilter->Pause());
     EXPECT_EQ(State_Paused, State());
     const std::string second = MakeFile(m_dir, "second.mpg", 5000);
-    mt = {};
+    AM_MEDIA_TYPE mt = {};
     mt.majortype = MEDIATYPE_Stream;
     EXPECT_EQ(S_OK, m_pLoad->Load(Widen(second).c_str(), &mt));
     EXPECT_EQ(1, m_splitter.m_nSeeks);
@@ -247,11 +260,23 @@ TEST_F(FilterTest, LoadTakesStreamsOnlyAndNotWhileRunning) {
     LONGLONG llSize = 0;
     EXPECT_EQ(S_OK, m_pControl->GetFileSize(&llSize, NULL));
     EXPECT_EQ(5000, llSize);
+}
 
+TEST_F(FilterTest, RunningLoadIsRefused) {
+    const std::string first = MakeFile(m_dir, "first.mpg", 4000);
+    JoinAndConnect(first);
+    ASSERT_EQ(S_OK, m_pFilter->Pause());
     ASSERT_EQ(S_OK, m_pFilter->Run(0));
     EXPECT_EQ(VFW_E_NOT_STOPPED, m_pLoad->Load(Widen(first).c_str(), NULL));
     EXPECT_EQ(S_OK, m_pFilter->Stop());
     EXPECT_EQ(State_Stopped, State());
+}
+
+TEST_F(FilterTest, AFileLoadedAfterStreamingWaitsNearItsGrowingEnd) {
+    JoinAndConnect(MakeFile(m_dir, "first.mpg", 4000));
+    ASSERT_EQ(S_OK, m_pFilter->Pause());
+    ASSERT_EQ(S_OK, m_pFilter->Run(0));
+    ASSERT_EQ(S_OK, m_pFilter->Stop());
 
     // Stopped after streaming, reads of that file no longer wait; a file
     // loaded now is read as on a fresh filter: near its growing end, a read
@@ -316,7 +341,7 @@ TEST_F(FilterTest, DumpsTheGraphOncePerStart) {
     m_graph.m_onEnumFilters = nullptr;
 }
 
-TEST_F(FilterTest, ControlInterfaceFiguresAndLimits) {
+TEST_F(FilterTest, ControlInterfaceFiguresWithoutAFile) {
     LONGLONG llSize = -1, llPos = -1;
     LONG lRate = -1;
     DWORD dw = 1;
@@ -327,6 +352,10 @@ TEST_F(FilterTest, ControlInterfaceFiguresAndLimits) {
     EXPECT_EQ(0, llPos);
     EXPECT_EQ(S_OK, m_pControl->GetWaitSize(&dw));
     EXPECT_EQ(0u, dw);
+}
+
+TEST_F(FilterTest, ControlInterfaceBufferSizeAndItsLimit) {
+    DWORD dw = 1;
     EXPECT_EQ(S_OK, m_pControl->GetBuffSize(&dw));
     EXPECT_EQ(2097152u, dw);
     EXPECT_EQ(S_OK, m_pControl->SetBuffSize(20000000));
@@ -335,13 +364,17 @@ TEST_F(FilterTest, ControlInterfaceFiguresAndLimits) {
     EXPECT_EQ(S_OK, m_pControl->SetBuffSize(0));
     EXPECT_EQ(S_OK, m_pControl->GetBuffSize(&dw));
     EXPECT_EQ(0u, dw);
+}
+
+TEST_F(FilterTest, ControlInterfaceRefusesNullPointers) {
     EXPECT_EQ(E_POINTER, m_pControl->GetFileSize(NULL, NULL));
     EXPECT_EQ(E_POINTER, m_pControl->GetReadPos(NULL, NULL));
     EXPECT_EQ(E_POINTER, m_pControl->GetWaitSize(NULL));
     EXPECT_EQ(E_POINTER, m_pControl->GetBuffSize(NULL));
+}
 
-    // Seeking: a change reconnects a connected pin; no change does nothing;
-    // only a stopped filter takes it.
+TEST_F(FilterTest, SeekingChangeReconnectsAndOnlyAStoppedFilterTakesIt) {
+    // A change reconnects a connected pin; no change does nothing.
     EXPECT_EQ(S_FALSE, m_pControl->IsSeekingSupported());
     EXPECT_EQ(S_OK, m_pControl->SetSeekingSupported(7));
     EXPECT_EQ(S_OK, m_pControl->IsSeekingSupported());
@@ -362,7 +395,7 @@ TEST_F(FilterTest, ControlInterfaceFiguresAndLimits) {
 TEST(FilterModule, ClassObjectsRefuseAggregationAndHoldTheModule) {
     RegistrySandbox registry;
     const std::string path = ProgramDir() + ModuleFile("OrvexFileSource");
-    HMODULE hModule = LoadLibraryA(path.c_str());
+    HMODULE hModule = ComponentModule();
     ASSERT_TRUE(hModule != NULL) << path;
     typedef HRESULT(STDAPICALLTYPE * PFN_GETCLASSOBJECT)(REFCLSID, REFIID, void**);
     typedef HRESULT(STDAPICALLTYPE * PFN_CANUNLOAD)();
@@ -403,7 +436,6 @@ TEST(FilterModule, ClassObjectsRefuseAggregationAndHoldTheModule) {
     EXPECT_EQ(S_OK, pFactory->LockServer(FALSE));
     pFactory->Release();
     EXPECT_EQ(S_OK, pfnCanUnloadNow());
-    FreeLibrary(hModule);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
-// Shared by the block cache's tests: a view into CCachedReadFile's internals,
-// files of known content, and waiting for conditions that other threads make.
+// Shared by the tests of the block cache and of the pin: a view into
+// CCachedReadFile's internals, files of known content, and waiting for
+// conditions that other threads make.
 #pragma once
 
 #include <windows.h>

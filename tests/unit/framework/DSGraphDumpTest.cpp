@@ -116,6 +116,8 @@ TEST_F(GraphDump, EmptyGraphAndNoGraph) {
     m_graph.m_filters.clear();
     EXPECT_EQ(kHeader + kClosing, Dump());
 
+    ILogObject* pLog = NULL;
+    ASSERT_EQ(S_OK, GetLogObject(&pLog));  // the holder connects first: the record starts after it
     testsupport::LogStub log;
     testsupport::ClearDebugText();
     DumpGraphToLog(NULL);

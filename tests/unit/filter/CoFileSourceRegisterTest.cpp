@@ -175,7 +175,7 @@ protected:
         const HRESULT hrInit = CoInitialize(NULL);
         m_bComInit = SUCCEEDED(hrInit);
         ASSERT_TRUE(m_bComInit) << hrInit;
-        m_hDll = LoadLibraryA((testsupport::ProgramDir() + "OrvexFileSource.dll").c_str());
+        m_hDll = testsupport::ComponentModule();
         ASSERT_NE((HMODULE)NULL, m_hDll);
         m_pfnRegister = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
             reinterpret_cast<void (*)()>(GetProcAddress(m_hDll, "DllRegisterServer")));
@@ -203,16 +203,22 @@ protected:
         }
     }
     void TearDown() override {
+        if (m_bRegistered) {
+            EXPECT_EQ(Expected(), m_pfnUnregister());
+        }
         if (m_bMadeOriginal)
             testsupport::DeleteKeyTree(HKEY_CLASSES_ROOT, kMpeg2Entry);
-        if (m_hDll)
-            FreeLibrary(m_hDll);
         if (m_bComInit)
             CoUninitialize();
     }
 
     // Natively there is no filter mapper: the keys are written, the last step fails.
     HRESULT Expected() const { return testsupport::HasMediaRuntime() ? S_OK : REGDB_E_CLASSNOTREG; }
+    // Registers the component; the test's end unregisters it.
+    void Register() {
+        m_bRegistered = true;
+        ASSERT_EQ(Expected(), m_pfnRegister());
+    }
     static std::string Text(const std::string& path, const char* name) {
         return ReadText(HKEY_CLASSES_ROOT, path, name);
     }
@@ -236,11 +242,11 @@ protected:
     std::string m_original;
     bool m_bMadeOriginal = false;
     bool m_bComInit = false;
+    bool m_bRegistered = false;
 };
 
-TEST_F(FilterRegistration, WritesTheTabledKeysAndRestoresTheReaderEntry) {
-    ASSERT_EQ(Expected(), m_pfnRegister());
-
+TEST_F(FilterRegistration, WritesTheFiltersKeysAndTakesTheReaderEntry) {
+    ASSERT_NO_FATAL_FAILURE(Register());
     const std::string clsidKey = std::string("CLSID\\") + kFilterClsid;
     EXPECT_EQ("TallowFileSource", Text("OrvexFileSource.CoFileSource.1", NULL));
     EXPECT_EQ(kFilterClsid, Text("OrvexFileSource.CoFileSource.1\\CLSID", NULL));
@@ -257,9 +263,12 @@ TEST_F(FilterRegistration, WritesTheTabledKeysAndRestoresTheReaderEntry) {
     EXPECT_NE("", KeyTreeText(HKEY_CLASSES_ROOT, "Media Type\\Extensions"));
     EXPECT_EQ(testsupport::HasMediaRuntime() ? "TallowFileSource" : "<missing>",
               Text(kMapperEntry, "FriendlyName"));
+}
 
-    // The page's script runs after the filter's mapper step: natively, where
-    // that step fails, registration stops before it.
+// The page's script runs after the filter's mapper step: natively, where
+// that step fails, registration stops before it.
+TEST_F(FilterRegistration, WritesThePagesKeysAfterTheMapperStep) {
+    ASSERT_NO_FATAL_FAILURE(Register());
     const std::string pageKey = std::string("CLSID\\") + kPageClsid;
     if (testsupport::HasMediaRuntime()) {
         EXPECT_EQ("FileSourcePage Class", Text("OrvexFileSource.FileSourcePage.1", NULL));
@@ -276,25 +285,35 @@ TEST_F(FilterRegistration, WritesTheTabledKeysAndRestoresTheReaderEntry) {
     } else {
         EXPECT_EQ("", PageKeys());
     }
+}
 
-    // COM finds the class through the keys: the component's DllGetClassObject answers.
+// COM finds the class through the keys: the component's DllGetClassObject answers.
+TEST_F(FilterRegistration, ComFindsTheClassThroughTheKeys) {
+    ASSERT_NO_FATAL_FAILURE(Register());
     IUnknown* pUnk = NULL;
     const HRESULT hr = CoCreateInstance(CLSID_CoFileSource, NULL, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                         reinterpret_cast<void**>(&pUnk));
     EXPECT_NE(REGDB_E_CLASSNOTREG, hr);
     if (pUnk)
         pUnk->Release();
+}
 
-    // Registering again leaves one set of keys and the same kept copy.
+TEST_F(FilterRegistration, RegisteringAgainLeavesOneSetOfKeysAndTheSameKeptCopy) {
+    ASSERT_NO_FATAL_FAILURE(Register());
     const std::string keys = OurKeys();
     ASSERT_EQ(Expected(), m_pfnRegister());
     EXPECT_EQ(keys, OurKeys());
-    EXPECT_EQ(m_original, KeyTreeText(HKEY_CLASSES_ROOT, clsidKey + "\\Replaced Keys\\" + kMpeg2Entry));
+    EXPECT_EQ(m_original, KeyTreeText(HKEY_CLASSES_ROOT, std::string("CLSID\\") + kFilterClsid +
+                                                             "\\Replaced Keys\\" + kMpeg2Entry));
+}
 
+TEST_F(FilterRegistration, UnregisteringRemovesOurKeysAndRestoresTheReaderEntry) {
+    ASSERT_NO_FATAL_FAILURE(Register());
+    m_bRegistered = false;
     ASSERT_EQ(Expected(), m_pfnUnregister());
     EXPECT_EQ("", KeyTreeText(HKEY_CLASSES_ROOT, "OrvexFileSource.CoFileSource.1"));
     EXPECT_EQ("", KeyTreeText(HKEY_CLASSES_ROOT, "OrvexFileSource.CoFileSource"));
-    EXPECT_EQ("", KeyTreeText(HKEY_CLASSES_ROOT, clsidKey));
+    EXPECT_EQ("", KeyTreeText(HKEY_CLASSES_ROOT, std::string("CLSID\\") + kFilterClsid));
     EXPECT_EQ("", KeyTreeText(HKEY_CLASSES_ROOT, kMapperEntry));
     EXPECT_EQ("", PageKeys());
     EXPECT_EQ(m_original, KeyTreeText(HKEY_CLASSES_ROOT, kMpeg2Entry));

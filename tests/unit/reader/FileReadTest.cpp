@@ -108,51 +108,67 @@ TEST_F(FileReadTest, OpenFailuresLeaveNoFileOpen) {
     EXPECT_EQ(0, f.GetLastFileSize());
 }
 
-// The cases at the ends of blocks and of the file, all against the content.
-TEST_F(FileReadTest, ReadsAcrossBlocksAndAtTheEnd) {
-    CReaderProbe f;
-    ASSERT_EQ(S_OK, f.Init(kBlock, 8 * kBlock));
-    const LONGLONG size = 5 * kBlock + 1000;
-    ASSERT_EQ(S_OK, f.OpenFile(MakeFile("a.bin", size).c_str()));
+// The cases at the ends of blocks and of the file, all against the content,
+// on a file of five blocks and 1000 bytes.
+class FileReadEnds : public FileReadTest {
+protected:
+    void SetUp() override {
+        FileReadTest::SetUp();
+        ASSERT_EQ(S_OK, m_f.Init(kBlock, 8 * kBlock));
+        ASSERT_EQ(S_OK, m_f.OpenFile(MakeFile("a.bin", kSize).c_str()));
+    }
+    static constexpr LONGLONG kSize = 5 * kBlock + 1000;
+    CReaderProbe m_f;
+};
 
-    ReadResult r = ReadChecked(f, 100, 200);  // inside one block
+TEST_F(FileReadEnds, ReadsInsideAndAcrossBlocks) {
+    ReadResult r = ReadChecked(m_f, 100, 200);  // inside one block
     EXPECT_EQ(S_OK, r.hr);
     EXPECT_EQ(200, r.cb);
     EXPECT_EQ(200u, r.firstBad);
 
-    r = ReadChecked(f, kBlock - 10, 3 * kBlock);  // spans four blocks
+    r = ReadChecked(m_f, kBlock - 10, 3 * kBlock);  // spans four blocks
     EXPECT_EQ(S_OK, r.hr);
     EXPECT_EQ(3 * (LONG)kBlock, r.cb);
     EXPECT_EQ((size_t)r.cb, r.firstBad);
 
-    r = ReadChecked(f, 0, 0);
+    r = ReadChecked(m_f, 0, 0);
     EXPECT_EQ(S_OK, r.hr);
     EXPECT_EQ(0, r.cb);
+}
 
-    r = ReadChecked(f, 4 * kBlock + 5, 2 * kBlock);  // runs past the end
+TEST_F(FileReadEnds, AReadPastTheEndGetsTheTailUncachedAndCached) {
+    ReadResult r = ReadChecked(m_f, 4 * kBlock + 5, 2 * kBlock);
     EXPECT_EQ(S_FALSE, r.hr);
     EXPECT_EQ(kBlock - 5 + 1000, (DWORD)r.cb);
     EXPECT_EQ((size_t)r.cb, r.firstBad);
     // Again, now that block 4 is cached and block 5 is not a full block.
-    r = ReadChecked(f, 4 * kBlock + 5, 2 * kBlock);
+    r = ReadChecked(m_f, 4 * kBlock + 5, 2 * kBlock);
     EXPECT_EQ(S_FALSE, r.hr);
     EXPECT_EQ(kBlock - 5 + 1000, (DWORD)r.cb);
+    EXPECT_EQ((size_t)r.cb, r.firstBad);
+}
 
-    r = ReadChecked(f, size, 10);  // at the end
+TEST_F(FileReadEnds, AReadAtOrFarBeyondTheEndReportsTheEnd) {
+    ReadResult r = ReadChecked(m_f, kSize, 10);  // at the end
     EXPECT_EQ(kEof, r.hr);
     EXPECT_EQ(0, r.cb);
     EXPECT_NE(std::string::npos,
               testsupport::DebugText().find(
                   "[FS] CCachedReadFile::CachedRead( 21 480, 10 ) - EOF ( 21 480 ) REACHED\n"));
-    r = ReadChecked(f, size + 1 + (1LL << 40), 10);  // far beyond, above 32 bits
+    r = ReadChecked(m_f, kSize + 1 + (1LL << 40), 10);  // far beyond, above 32 bits
     EXPECT_EQ(kEof, r.hr);
     EXPECT_EQ(0, r.cb);
-    f.CloseFile();
+}
 
-    // A file that ends on a block boundary: a read that ends there, or inside
-    // the last block, got every byte it asked for; one that asks for more
-    // reports the shortfall.
+// A file that ends on a block boundary: a read that ends there, or inside
+// the last block, got every byte it asked for; one that asks for more
+// reports the shortfall.
+TEST_F(FileReadTest, AFileEndingOnABlockBoundaryReportsOnlyAShortfall) {
+    CReaderProbe f;
+    ASSERT_EQ(S_OK, f.Init(kBlock, 8 * kBlock));
     ASSERT_EQ(S_OK, f.OpenFile(MakeFile("b.bin", 4 * kBlock).c_str()));
+    ReadResult r = {};
     for (LONG len : {(LONG)(2 * kBlock - 7), (LONG)1}) {
         r = ReadChecked(f, 2 * kBlock + 7, len);
         EXPECT_EQ(S_OK, r.hr);

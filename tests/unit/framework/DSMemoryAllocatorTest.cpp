@@ -131,11 +131,13 @@ TEST_F(MemoryAllocator, BuffersAreAlignedPastTheirPrefixAndDoNotOverlap) {
     }
 }
 
-TEST_F(MemoryAllocator, StateMachine) {
+// The allocator's states, one test each: before properties, with them,
+// committed, in use and exhausted, decommitted with a buffer out, and
+// committed again.
+TEST_F(MemoryAllocator, BeforePropertiesNothingCommitsOrHandsOut) {
     ALLOCATOR_PROPERTIES props;
     IMediaSample* pSample = reinterpret_cast<IMediaSample*>(1);
     LONG n = 5;
-    // Before properties.
     EXPECT_EQ(AS_Init, State());
     EXPECT_EQ(VFW_E_BUFFER_NOTSET, m_pAlloc->GetProperties(&props));
     EXPECT_EQ(E_FAIL, m_pAlloc->Commit());
@@ -144,13 +146,21 @@ TEST_F(MemoryAllocator, StateMachine) {
     EXPECT_EQ(nullptr, pSample);
     EXPECT_EQ(VFW_E_BUFFER_NOTSET, m_pCb->GetFreeCount(&n));
     EXPECT_EQ(0, n);
-    // Properties, not committed.
+}
+
+TEST_F(MemoryAllocator, WithPropertiesButNotCommittedNothingIsHandedOut) {
+    IMediaSample* pSample = NULL;
+    LONG n = 5;
     ASSERT_EQ(S_OK, Set(2, 64, 1, 0));
     EXPECT_EQ(AS_Prop, State());
     EXPECT_EQ(S_OK, m_pAlloc->Decommit());
     EXPECT_EQ(VFW_E_NOT_COMMITTED, m_pAlloc->GetBuffer(&pSample, NULL, NULL, 0));
     EXPECT_EQ(VFW_E_NOT_COMMITTED, m_pCb->GetFreeCount(&n));
-    // Committed.
+}
+
+TEST_F(MemoryAllocator, CommittedHandsOutBuffersUntilExhaustedAndKeepsItsProperties) {
+    IMediaSample* pSample = NULL;
+    ASSERT_EQ(S_OK, Set(2, 64, 1, 0));
     ASSERT_EQ(S_OK, m_pAlloc->Commit());
     EXPECT_EQ(AS_Commit, State());
     EXPECT_EQ(S_OK, m_pAlloc->Commit());
@@ -168,19 +178,45 @@ TEST_F(MemoryAllocator, StateMachine) {
     EXPECT_EQ(VFW_E_ALREADY_COMMITTED, Set(2, 64, 1, 0));
     p1->Release();
     EXPECT_EQ(AS_InUse, State());
-    // Decommitted with a buffer out.
+    p2->Release();
+}
+
+TEST_F(MemoryAllocator, DecommittedWithABufferOutRefusesPropertiesAndBuffers) {
+    IMediaSample* pSample = NULL;
+    LONG n = 5;
+    ASSERT_EQ(S_OK, Set(2, 64, 1, 0));
+    ASSERT_EQ(S_OK, m_pAlloc->Commit());
+    IMediaSample* pOut = NULL;
+    ASSERT_EQ(S_OK, m_pAlloc->GetBuffer(&pOut, NULL, NULL, 0));
     EXPECT_EQ(S_OK, m_pAlloc->Decommit());
     EXPECT_EQ(AS_Decommit, State());
     EXPECT_EQ(VFW_E_BUFFERS_OUTSTANDING, Set(2, 64, 1, 0));
     EXPECT_EQ(VFW_E_NOT_COMMITTED, m_pAlloc->GetBuffer(&pSample, NULL, NULL, 0));
     EXPECT_EQ(VFW_E_NOT_COMMITTED, m_pCb->GetFreeCount(&n));
-    // Committed again before the buffer came back.
+    pOut->Release();
+}
+
+TEST_F(MemoryAllocator, CommittedAgainBeforeTheBufferCameBackIsInUse) {
+    ASSERT_EQ(S_OK, Set(2, 64, 1, 0));
+    ASSERT_EQ(S_OK, m_pAlloc->Commit());
+    IMediaSample* pOut = NULL;
+    ASSERT_EQ(S_OK, m_pAlloc->GetBuffer(&pOut, NULL, NULL, 0));
+    EXPECT_EQ(S_OK, m_pAlloc->Decommit());
     EXPECT_EQ(S_OK, m_pAlloc->Commit());
     EXPECT_EQ(AS_InUse, State());
     EXPECT_EQ(S_OK, m_pAlloc->Decommit());
-    p2->Release();
+    pOut->Release();
     EXPECT_EQ(AS_Prop, State());
-    // Properties can change again, and a new commit uses them.
+}
+
+TEST_F(MemoryAllocator, PropertiesChangeAfterADecommitAndTheNextCommitUsesThem) {
+    ASSERT_EQ(S_OK, Set(2, 64, 1, 0));
+    ASSERT_EQ(S_OK, m_pAlloc->Commit());
+    IMediaSample* p1 = NULL;
+    ASSERT_EQ(S_OK, m_pAlloc->GetBuffer(&p1, NULL, NULL, 0));
+    EXPECT_EQ(S_OK, m_pAlloc->Decommit());
+    p1->Release();
+    ASSERT_EQ(AS_Prop, State());
     ASSERT_EQ(S_OK, Set(3, 128, 1, 0));
     ASSERT_EQ(S_OK, m_pAlloc->Commit());
     EXPECT_EQ(3, FreeCount());
