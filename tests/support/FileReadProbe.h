@@ -18,30 +18,14 @@
 
 namespace readertest {
 
-// The cache with its block store and positions opened up for checking.
+// The cache with its read-ahead thread and positions opened up for checking
+// (its blocks are looked at through Blocks()).
 class CReaderProbe : public CCachedReadFile {
 public:
-    BOOL AcquireBlock(LONGLONG llPos, LONG* plIndex, BOOL bForRead, BOOL* pbWaitWrite = NULL,
-                      BOOL* pbNextIndexed = NULL, BOOL bTakeSlot = TRUE) {
-        return m_blocks.AcquireBlock(llPos, plIndex, bForRead, pbWaitWrite, pbNextIndexed, bTakeSlot);
-    }
-    LONG CacheBlock(LONG lIndex, HANDLE hFile, LONGLONG llPos, BOOL bKeepReadMark = FALSE) {
-        return m_blocks.CacheBlock(lIndex, hFile, llPos, bKeepReadMark);
-    }
-    LONG ReadFromBlock(LONG lIndex, void* pv, DWORD dwSize, DWORD dwShift) {
-        return m_blocks.ReadFromBlock(lIndex, pv, dwSize, dwShift);
-    }
-    LONGLONG SlotPos(LONG lIndex) const { return m_blocks.SlotPos(lIndex); }
-    LONG Mark(LONG lIndex) const { return m_blocks.Mark(lIndex); }
-    const BYTE* Data(LONG lIndex) const { return m_blocks.Data(lIndex); }
-    bool Indexed(LONGLONG llPos) { return m_blocks.IsIndexed(llPos); }
     LONGLONG ForwardReadSize() const { return m_llForwardReadSize; }
-    DWORD BlobSize() const { return m_blocks.MemorySize(); }
-    DWORD BlobCapacity() const { return m_blocks.MemoryCapacity(); }
     HANDLE ManualFile() const { return m_shManualFile; }
     HANDLE ReadThreadHandle() const { return m_shReadThread; }
     void SetStopThreadTime(DWORD dwMs) { m_dwStopThreadTime = dwMs; }
-    CCriticalSection& IndexLock() { return m_blocks.IndexLock(); }
     // Sets the shared positions as the reader would and wakes the thread.
     void Signal(LONGLONG llCachePos, LONGLONG llFileReadPos, LONGLONG llFileSize) {
         m_llCacheReadPos = llCachePos;

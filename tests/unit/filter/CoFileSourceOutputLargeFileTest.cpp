@@ -112,7 +112,8 @@ TEST(CachedReadLargeFile, ReadAheadPastFourGiBCachesTheRightBlocks) {
     // The read ends in the block at 4 GiB: the thread goes on from the next.
     EXPECT_EQ(S_OK, file.CachedRead(k4G - 3000, 6000, buf.data(), &cb));
     const LONGLONG llFrom = k4G + kBlock;  // content, then a hole
-    ASSERT_TRUE(readertest::WaitUntil([&] { return file.Indexed(llFrom) && file.Indexed(llFrom + kBlock); }));
+    ASSERT_TRUE(readertest::WaitUntil(
+        [&] { return file.Blocks().IsIndexed(llFrom) && file.Blocks().IsIndexed(llFrom + kBlock); }));
     std::fill(buf.begin(), buf.end(), 0xCD);
     EXPECT_EQ(S_OK, file.CachedRead(llFrom, (LONG)buf.size(), buf.data(), &cb));
     EXPECT_EQ((LONG)buf.size(), cb);

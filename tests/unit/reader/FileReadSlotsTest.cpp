@@ -42,19 +42,19 @@ protected:
 // right.
 TEST_F(FileReadSlotsTest, ReaderOfABlockBeingWrittenReadsTheFile) {
     LONG lIndex = 0;
-    ASSERT_FALSE(m_file.AcquireBlock(2 * kBlock, &lIndex, FALSE));
+    ASSERT_FALSE(m_file.Blocks().AcquireBlock(2 * kBlock, &lIndex, FALSE));
     ReadResult r = ReadChecked(m_file, 2 * kBlock + 5, 100);
     EXPECT_EQ(S_OK, r.hr);
     EXPECT_EQ(100, r.cb);
     EXPECT_EQ(100u, r.firstBad);
     EXPECT_TRUE(Traced("BEING READ AHEAD - read directly"));
-    EXPECT_EQ(-1, m_file.Mark(lIndex));
+    EXPECT_EQ(-1, m_file.Blocks().Mark(lIndex));
 
     // The writer fails: the slot is emptied and dropped, the next read of the
     // block (and of the one after it) reads the file again.
     CSmartHandle shUnreadable(CreateEvent(NULL, TRUE, FALSE, NULL));
-    EXPECT_EQ(0, m_file.CacheBlock(lIndex, shUnreadable, 2 * kBlock));
-    EXPECT_EQ(0, m_file.Mark(lIndex));
+    EXPECT_EQ(0, m_file.Blocks().CacheBlock(lIndex, shUnreadable, 2 * kBlock));
+    EXPECT_EQ(0, m_file.Blocks().Mark(lIndex));
     r = ReadChecked(m_file, 2 * kBlock + 5, 2 * kBlock);
     EXPECT_EQ(S_OK, r.hr);
     EXPECT_EQ(2 * (LONG)kBlock, r.cb);
@@ -66,38 +66,38 @@ TEST_F(FileReadSlotsTest, ReaderOfABlockBeingWrittenReadsTheFile) {
 TEST_F(FileReadSlotsTest, MarkedSlotsArePassedByUntilFree) {
     LONG arrIndex[3];
     for (LONG i = 0; i < 3; ++i) {
-        ASSERT_FALSE(m_file.AcquireBlock(i * kBlock, &arrIndex[i], FALSE));
-        ASSERT_EQ((LONG)kBlock, m_file.CacheBlock(arrIndex[i], m_file.ManualFile(), i * kBlock));
+        ASSERT_FALSE(m_file.Blocks().AcquireBlock(i * kBlock, &arrIndex[i], FALSE));
+        ASSERT_EQ((LONG)kBlock, m_file.Blocks().CacheBlock(arrIndex[i], m_file.ManualFile(), i * kBlock));
     }
     LONG lFirst = 0, lSecond = 0;
-    ASSERT_TRUE(m_file.AcquireBlock(0, &lFirst, TRUE));
-    ASSERT_TRUE(m_file.AcquireBlock(0, &lSecond, TRUE));
+    ASSERT_TRUE(m_file.Blocks().AcquireBlock(0, &lFirst, TRUE));
+    ASSERT_TRUE(m_file.Blocks().AcquireBlock(0, &lSecond, TRUE));
     EXPECT_EQ(lFirst, lSecond);
-    EXPECT_EQ(2, m_file.Mark(lFirst));
+    EXPECT_EQ(2, m_file.Blocks().Mark(lFirst));
     for (LONG i = 1; i < 3; ++i)
-        ASSERT_TRUE(m_file.AcquireBlock(i * kBlock, &arrIndex[i], TRUE));
+        ASSERT_TRUE(m_file.Blocks().AcquireBlock(i * kBlock, &arrIndex[i], TRUE));
 
     // Every slot is READ-marked: the writer goes round until one is freed.
     LONG lNew = 0;
     std::atomic<bool> bAcquired{false};
     std::thread writer([&] {
-        EXPECT_FALSE(m_file.AcquireBlock(9 * kBlock, &lNew, FALSE));
+        EXPECT_FALSE(m_file.Blocks().AcquireBlock(9 * kBlock, &lNew, FALSE));
         bAcquired = true;
     });
     ASSERT_TRUE(WaitUntil([&] { return Traced("!!! Index for WRITE already mark as [READ] - try next"); }));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_FALSE(bAcquired);
     BYTE buf[64];
-    EXPECT_EQ(1, m_file.ReadFromBlock(lFirst, buf, sizeof(buf), 0));
+    EXPECT_EQ(1, m_file.Blocks().ReadFromBlock(lFirst, buf, sizeof(buf), 0));
     EXPECT_FALSE(bAcquired);  // one reader is still in block 0's slot
-    EXPECT_EQ(0, m_file.ReadFromBlock(arrIndex[2], buf, sizeof(buf), 0));
+    EXPECT_EQ(0, m_file.Blocks().ReadFromBlock(arrIndex[2], buf, sizeof(buf), 0));
     writer.join();
     EXPECT_EQ(arrIndex[2] % 3, lNew % 3);
-    EXPECT_EQ(-1, m_file.Mark(lNew));
-    EXPECT_EQ((LONG)kBlock, m_file.CacheBlock(lNew, m_file.ManualFile(), 9 * kBlock));
-    EXPECT_FALSE(m_file.Indexed(2 * kBlock));
-    EXPECT_EQ(0, m_file.ReadFromBlock(lSecond, buf, sizeof(buf), 0));
-    EXPECT_EQ(0, m_file.ReadFromBlock(arrIndex[1], buf, sizeof(buf), 0));
+    EXPECT_EQ(-1, m_file.Blocks().Mark(lNew));
+    EXPECT_EQ((LONG)kBlock, m_file.Blocks().CacheBlock(lNew, m_file.ManualFile(), 9 * kBlock));
+    EXPECT_FALSE(m_file.Blocks().IsIndexed(2 * kBlock));
+    EXPECT_EQ(0, m_file.Blocks().ReadFromBlock(lSecond, buf, sizeof(buf), 0));
+    EXPECT_EQ(0, m_file.Blocks().ReadFromBlock(arrIndex[1], buf, sizeof(buf), 0));
     EXPECT_EQ(0, memcmp(Content(kSeed, kBlock, sizeof(buf)).data(), buf, sizeof(buf)));
 }
 
@@ -105,18 +105,18 @@ TEST_F(FileReadSlotsTest, MarkedSlotsArePassedByUntilFree) {
 // turns into its read mark, with no moment in which the slot is free.
 TEST_F(FileReadSlotsTest, FilledSlotStaysWithItsReader) {
     LONG lIndex = 0;
-    ASSERT_FALSE(m_file.AcquireBlock(4 * kBlock, &lIndex, TRUE));
-    EXPECT_EQ((LONG)kBlock, m_file.CacheBlock(lIndex, m_file.ManualFile(), 4 * kBlock, TRUE));
-    EXPECT_EQ(1, m_file.Mark(lIndex));
+    ASSERT_FALSE(m_file.Blocks().AcquireBlock(4 * kBlock, &lIndex, TRUE));
+    EXPECT_EQ((LONG)kBlock, m_file.Blocks().CacheBlock(lIndex, m_file.ManualFile(), 4 * kBlock, TRUE));
+    EXPECT_EQ(1, m_file.Blocks().Mark(lIndex));
     // Writers pass the slot by.
     for (LONG i = 0; i < 4; ++i) {
         LONG lOther = 0;
-        ASSERT_FALSE(m_file.AcquireBlock((8 + i) * kBlock, &lOther, FALSE));
+        ASSERT_FALSE(m_file.Blocks().AcquireBlock((8 + i) * kBlock, &lOther, FALSE));
         EXPECT_NE(lIndex % 3, lOther % 3);
-        m_file.CacheBlock(lOther, m_file.ManualFile(), (8 + i) * kBlock);
+        m_file.Blocks().CacheBlock(lOther, m_file.ManualFile(), (8 + i) * kBlock);
     }
     BYTE buf[64];
-    EXPECT_EQ(0, m_file.ReadFromBlock(lIndex, buf, sizeof(buf), 100));
+    EXPECT_EQ(0, m_file.Blocks().ReadFromBlock(lIndex, buf, sizeof(buf), 100));
     EXPECT_EQ(0, memcmp(Content(kSeed, 4 * kBlock + 100, sizeof(buf)).data(), buf, sizeof(buf)));
 }
 
@@ -150,7 +150,7 @@ TEST_F(FileReadSlotsTest, ConcurrentReadersThroughThreeSlots) {
     EXPECT_EQ(0, nBad.load()) << "of " << nReads.load() << " reads";
     m_file.CloseFile();  // the thread is gone: every mark must be back to 0
     for (LONG i = 0; i < 3; ++i)
-        EXPECT_EQ(0, m_file.Mark(i));
+        EXPECT_EQ(0, m_file.Blocks().Mark(i));
 }
 
 }  // namespace

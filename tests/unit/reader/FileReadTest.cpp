@@ -48,12 +48,12 @@ TEST_F(FileReadTest, InitSizesTheCacheAndRefusesBadSizes) {
 
     ASSERT_EQ(S_OK, f.Init(0x60000, 0x1400000));
     EXPECT_EQ(54u, f.BlockNum());
-    EXPECT_EQ(21237120u, f.BlobSize());  // 54 slots of 64 + 393,216 bytes
-    EXPECT_EQ(21237760u, f.BlobCapacity());
+    EXPECT_EQ(21237120u, f.Blocks().MemorySize());  // 54 slots of 64 + 393,216 bytes
+    EXPECT_EQ(21237760u, f.Blocks().MemoryCapacity());
     EXPECT_EQ(13981012, f.ForwardReadSize());
     for (LONG i = 0; i < 54; ++i) {
-        EXPECT_EQ(0, f.Mark(i));
-        EXPECT_EQ(-1, f.SlotPos(i));
+        EXPECT_EQ(0, f.Blocks().Mark(i));
+        EXPECT_EQ(-1, f.Blocks().SlotPos(i));
     }
 
     // Slots whose total passes 4 GiB must not wrap to a small allocation.
@@ -194,7 +194,7 @@ TEST_F(FileReadTest, PartlyFilledBlockNeverServesItsTail) {
     EXPECT_EQ(S_FALSE, r.hr);
     EXPECT_EQ(1500, r.cb);
     EXPECT_EQ(1500u, r.firstBad);
-    EXPECT_FALSE(f.Indexed(kBlock));
+    EXPECT_FALSE(f.Blocks().IsIndexed(kBlock));
 
     GrowTo(path, 4 * kBlock);
     for (int i = 0; i < 2; ++i) {  // read directly, then (possibly) from the cache
@@ -213,19 +213,19 @@ TEST_F(FileReadTest, SlotsAreTakenRoundRobinFromSlotOne) {
     // Driven directly: the read-ahead thread is never signalled here.
     LONG lIndex = -1;
     for (LONG i = 0; i < 4; ++i) {
-        EXPECT_FALSE(f.AcquireBlock(i * kBlock, &lIndex, TRUE));
+        EXPECT_FALSE(f.Blocks().AcquireBlock(i * kBlock, &lIndex, TRUE));
         EXPECT_EQ(i + 1, lIndex);
-        EXPECT_EQ(-1, f.Mark(lIndex));
-        EXPECT_EQ((LONG)kBlock, f.CacheBlock(lIndex, hFile, i * kBlock));
-        EXPECT_EQ(0, f.Mark(lIndex));
+        EXPECT_EQ(-1, f.Blocks().Mark(lIndex));
+        EXPECT_EQ((LONG)kBlock, f.Blocks().CacheBlock(lIndex, hFile, i * kBlock));
+        EXPECT_EQ(0, f.Blocks().Mark(lIndex));
     }
     // Slot 1 now holds block 3: block 0 was taken out of the index.
-    EXPECT_FALSE(f.Indexed(0));
-    EXPECT_TRUE(f.AcquireBlock(3 * kBlock, &lIndex, TRUE));
+    EXPECT_FALSE(f.Blocks().IsIndexed(0));
+    EXPECT_TRUE(f.Blocks().AcquireBlock(3 * kBlock, &lIndex, TRUE));
     EXPECT_EQ(4, lIndex);
-    EXPECT_EQ(1, f.Mark(lIndex));
+    EXPECT_EQ(1, f.Blocks().Mark(lIndex));
     BYTE buf[100];
-    EXPECT_EQ(0, f.ReadFromBlock(lIndex, buf, 100, 10));
+    EXPECT_EQ(0, f.Blocks().ReadFromBlock(lIndex, buf, 100, 10));
     EXPECT_EQ(0, memcmp(Content(kSeed, 3 * kBlock + 10, 100).data(), buf, 100));
     EXPECT_NE(std::string::npos,
               testsupport::DebugText().find("[FS] Remove FROM cache [ Index: 1 , Pos: 0]\n"));
@@ -234,15 +234,15 @@ TEST_F(FileReadTest, SlotsAreTakenRoundRobinFromSlotOne) {
     // Slots 1, 2, 3 still name blocks 3, 1, 2 of the first file.
     f.CloseFile();
     ASSERT_EQ(S_OK, f.OpenFile(MakeFile("b.bin", 8 * kBlock).c_str()));
-    EXPECT_FALSE(f.AcquireBlock(kBlock, &lIndex, TRUE));
+    EXPECT_FALSE(f.Blocks().AcquireBlock(kBlock, &lIndex, TRUE));
     EXPECT_EQ(1, lIndex);
-    EXPECT_EQ((LONG)kBlock, f.CacheBlock(lIndex, f.ManualFile(), kBlock));
+    EXPECT_EQ((LONG)kBlock, f.Blocks().CacheBlock(lIndex, f.ManualFile(), kBlock));
     // Slot 2's stale block 1 must not take the new entry of block 1 along.
-    EXPECT_FALSE(f.AcquireBlock(3 * kBlock, &lIndex, TRUE));
+    EXPECT_FALSE(f.Blocks().AcquireBlock(3 * kBlock, &lIndex, TRUE));
     EXPECT_EQ(2, lIndex);
-    EXPECT_EQ((LONG)kBlock, f.CacheBlock(lIndex, f.ManualFile(), 3 * kBlock));
-    EXPECT_TRUE(f.Indexed(kBlock));
-    EXPECT_TRUE(f.Indexed(3 * kBlock));
+    EXPECT_EQ((LONG)kBlock, f.Blocks().CacheBlock(lIndex, f.ManualFile(), 3 * kBlock));
+    EXPECT_TRUE(f.Blocks().IsIndexed(kBlock));
+    EXPECT_TRUE(f.Blocks().IsIndexed(3 * kBlock));
 }
 
 // The forward read size belongs to the cache, not to one file: the second
@@ -255,7 +255,7 @@ TEST_F(FileReadTest, SecondFileIsReadAheadLikeTheFirst) {
         EXPECT_EQ(8 * (LONGLONG)kBlock, f.ForwardReadSize());
         EXPECT_EQ(S_OK, ReadChecked(f, 0, 100).hr);
         // Blocks 1 to 7 arrive through the thread alone.
-        EXPECT_TRUE(WaitUntil([&] { return f.Indexed(7 * kBlock); })) << name;
+        EXPECT_TRUE(WaitUntil([&] { return f.Blocks().IsIndexed(7 * kBlock); })) << name;
         f.CloseFile();
         EXPECT_EQ(8 * (LONGLONG)kBlock, f.ForwardReadSize());
     }
@@ -267,24 +267,24 @@ TEST_F(FileReadTest, FailedBlockReadLeavesNoIndexEntry) {
     ASSERT_EQ(S_OK, f.Init(kBlock, 3 * kBlock));
     ASSERT_EQ(S_OK, f.OpenFile(MakeFile("a.bin", 8 * kBlock).c_str()));
     LONG lIndex = -1;
-    ASSERT_FALSE(f.AcquireBlock(2 * kBlock, &lIndex, TRUE));
-    EXPECT_EQ((LONG)kBlock, f.CacheBlock(lIndex, f.ManualFile(), 2 * kBlock));
+    ASSERT_FALSE(f.Blocks().AcquireBlock(2 * kBlock, &lIndex, TRUE));
+    EXPECT_EQ((LONG)kBlock, f.Blocks().CacheBlock(lIndex, f.ManualFile(), 2 * kBlock));
     for (LONGLONG llPos : {5 * kBlock, 6 * kBlock}) {  // slots 2 and 3
-        ASSERT_FALSE(f.AcquireBlock(llPos, &lIndex, TRUE));
-        EXPECT_EQ((LONG)kBlock, f.CacheBlock(lIndex, f.ManualFile(), llPos));
+        ASSERT_FALSE(f.Blocks().AcquireBlock(llPos, &lIndex, TRUE));
+        EXPECT_EQ((LONG)kBlock, f.Blocks().CacheBlock(lIndex, f.ManualFile(), llPos));
     }
-    ASSERT_FALSE(f.AcquireBlock(7 * kBlock, &lIndex, TRUE));
+    ASSERT_FALSE(f.Blocks().AcquireBlock(7 * kBlock, &lIndex, TRUE));
     EXPECT_EQ(4, lIndex);  // slot 1, which held block 2
     // An event is a valid handle that cannot be read.
     CSmartHandle shEvent(CreateEvent(NULL, TRUE, FALSE, NULL));
-    EXPECT_EQ(0, f.CacheBlock(lIndex, shEvent, 7 * kBlock));
+    EXPECT_EQ(0, f.Blocks().CacheBlock(lIndex, shEvent, 7 * kBlock));
     EXPECT_NE(std::string::npos,
               testsupport::DebugText().find("###Err### CCachedReadFile::CacheBlock() - ReadFile() FAILED"));
-    EXPECT_EQ(0, f.Mark(lIndex));
-    EXPECT_EQ(-1, f.SlotPos(lIndex));
-    EXPECT_FALSE(f.Indexed(7 * kBlock));
+    EXPECT_EQ(0, f.Blocks().Mark(lIndex));
+    EXPECT_EQ(-1, f.Blocks().SlotPos(lIndex));
+    EXPECT_FALSE(f.Blocks().IsIndexed(7 * kBlock));
     const std::vector<BYTE> zeros(kBlock, 0);
-    EXPECT_EQ(0, memcmp(zeros.data(), f.Data(lIndex), kBlock));
+    EXPECT_EQ(0, memcmp(zeros.data(), f.Blocks().Data(lIndex), kBlock));
     // The next request reads the block again, from the file.
     ReadResult r = ReadChecked(f, 7 * kBlock, kBlock);
     EXPECT_EQ(S_OK, r.hr);  // the file ends with this block, and all of it came
@@ -306,12 +306,12 @@ TEST_F(FileReadTest, ReadAheadSurvivesAShortRead) {
                std::string::npos;
     }));
     ASSERT_TRUE(WaitUntil([&] { return f.GetLastFileSize() == 4 * kBlock + 2000; }));
-    EXPECT_FALSE(f.Indexed(4 * kBlock));
+    EXPECT_FALSE(f.Blocks().IsIndexed(4 * kBlock));
 
     GrowTo(path, 8 * kBlock);
     f.Signal(5 * kBlock, 4 * kBlock, 8 * kBlock);
-    ASSERT_TRUE(WaitUntil([&] { return f.Indexed(5 * kBlock) && f.Mark(2) == 0; }));
-    EXPECT_EQ(0, memcmp(Content(kSeed, 5 * kBlock, kBlock).data(), f.Data(2), kBlock));
+    ASSERT_TRUE(WaitUntil([&] { return f.Blocks().IsIndexed(5 * kBlock) && f.Blocks().Mark(2) == 0; }));
+    EXPECT_EQ(0, memcmp(Content(kSeed, 5 * kBlock, kBlock).data(), f.Blocks().Data(2), kBlock));
     ReadResult r = ReadChecked(f, 5 * kBlock, kBlock);
     EXPECT_EQ((size_t)kBlock, r.firstBad);
 }
@@ -326,7 +326,8 @@ TEST_F(FileReadTest, CutFileNeverServesOldBytes) {
     const std::string path = MakeFile("a.bin", 10 * kBlock);
     ASSERT_EQ(S_OK, f.OpenFile(path.c_str()));
     ASSERT_EQ((size_t)kBlock, ReadChecked(f, 0, kBlock).firstBad);
-    ASSERT_TRUE(WaitUntil([&] { return f.Indexed(9 * kBlock); }));  // the thread cached blocks 1 to 9
+    ASSERT_TRUE(
+        WaitUntil([&] { return f.Blocks().IsIndexed(9 * kBlock); }));  // the thread cached blocks 1 to 9
     for (LONGLONG pos = kBlock; pos < 10 * kBlock; pos += kBlock)
         ASSERT_EQ((size_t)kBlock, ReadChecked(f, pos, kBlock).firstBad);
 
@@ -340,7 +341,7 @@ TEST_F(FileReadTest, CutFileNeverServesOldBytes) {
     EXPECT_EQ(5u, r.firstBad);
     EXPECT_EQ(kEof, ReadChecked(f, 3 * kBlock, 10).hr);
     for (LONGLONG pos = 0; pos < 10 * kBlock; pos += kBlock)
-        EXPECT_FALSE(f.Indexed(pos));
+        EXPECT_FALSE(f.Blocks().IsIndexed(pos));
 
     const LONGLONG llNewSize = 12 * kBlock + 100;
     GrowTo(path, llNewSize, kNewSeed);
@@ -366,7 +367,7 @@ TEST_F(FileReadTest, CloseFileKeepsWhatALiveThreadUses) {
     f.SetStopThreadTime(100);
 
     // The thread stalls on the index lock inside its pass.
-    CCritSecLock stall(f.IndexLock());
+    CCritSecLock stall(f.Blocks().IndexLock());
     f.Signal(0, 0, 8 * kBlock);
     ASSERT_TRUE(WaitUntil([&] { return testsupport::DebugText().find("(***)") != std::string::npos; }));
     bool bTerminated;
@@ -425,7 +426,7 @@ TEST_F(FileReadTest, ReadsAllocateAtMostTheIndexNode) {
     }
     // The thread caches blocks 1 to 5 for that read; they are served
     // without allocating.
-    ASSERT_TRUE(WaitUntil([&] { return f.Indexed(kBlock) && f.Indexed(4 * kBlock); }));
+    ASSERT_TRUE(WaitUntil([&] { return f.Blocks().IsIndexed(kBlock) && f.Blocks().IsIndexed(4 * kBlock); }));
     {
         testsupport::AllocationScope scope;
         EXPECT_EQ(S_OK, f.CachedRead(kBlock + 100, 3 * kBlock, buf, &cb));
