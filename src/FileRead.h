@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <atomic>
-#include <map>
 
 #include "FileReadBlocks.h"
 #include "FileSourceConstants.h"
@@ -29,9 +28,10 @@
 // read-ahead thread, which reads consecutive blocks through it.
 //
 // A read served from cached blocks makes no kernel call: it uses the size as
-// last measured, takes m_csIndex once per block, copies under the slot's
-// mark, and wakes the read-ahead thread only when that thread is idle and
-// the run it keeps ahead of the reader has fallen below m_llWakeAhead bytes.
+// last measured, takes the store's index lock once per block, copies under
+// the slot's mark, and wakes the read-ahead thread only when that thread is
+// idle and the run it keeps ahead of the reader has fallen below
+// m_llWakeAhead bytes.
 // The file is measured where a read reaches past the last known size, by the
 // read-ahead thread when it needs the next block, and by that thread at most
 // every READ_AHEAD_POLL_TIME while reads go on (so growth and cuts are seen

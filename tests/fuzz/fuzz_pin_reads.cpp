@@ -174,7 +174,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 const LONGLONG llStart = w.pSample->m_rtStart / 10000000,
                                llStop = w.pSample->m_rtStop / 10000000;
                 const HRESULT hr = w.pPin->SyncReadAligned(w.pSample);
-                if (llStop < llStart) {
+                // A range whose stop time is not after its start is refused.
+                if (w.pSample->m_rtStop <= w.pSample->m_rtStart || llStop < llStart) {
                     Check(hr == E_INVALIDARG && buf[0] == 0xCD);
                 } else if (llStop - llStart > cbBuffer) {
                     Check(hr == E_FAIL && buf[0] == 0xCD);
