@@ -277,6 +277,9 @@ HRESULT CFileSourceOutput::InternalSyncRead(LONGLONG llPosition, LONG lLength, B
             LL2Str(lLength, szD), LL2Str(llPosition + lLength, szE));
 
     if (llPosition > llSize && llPosition > GetFileLength(TRUE)) {
+        // Asked inside the gate: a swap cannot give the answer of the next
+        // file to a read of this one.
+        const bool bWriting = IsWriting();
         entry.StepOut();
         DSTrace(TRACE_APP1, 1, "###Err### CFileSourceOutput::InternalSyncRead - Read after and of file\n");
         memset(pBuffer, 0, (size_t)lLength);
@@ -289,7 +292,7 @@ HRESULT CFileSourceOutput::InternalSyncRead(LONGLONG llPosition, LONG lLength, B
         // splitter delivers the end of stream, and this is its own read
         // thread (Wine's splitter takes its filter lock in EndOfStream, which
         // its ReceiveConnection holds while it waits for these reads).
-        return IsWriting() ? S_FALSE : kPastEnd;
+        return bWriting ? S_FALSE : kPastEnd;
     }
 
     {
