@@ -102,6 +102,9 @@ struct FileIdentity {
     DWORD dwVolume;
     DWORD dwIndexHigh;
     DWORD dwIndexLow;
+    static FileIdentity Of(const BY_HANDLE_FILE_INFORMATION& info) {
+        return {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+    }
     bool operator==(const FileIdentity& o) const {
         return dwVolume == o.dwVolume && dwIndexHigh == o.dwIndexHigh && dwIndexLow == o.dwIndexLow;
     }
@@ -214,6 +217,9 @@ private:
     static LONG NextRate(LONGLONG llPos, LONGLONG* pllPrevPos, LONG volatile* plSpeed, LPCSTR pszFormat);
 
     bool IsFlushing() EXCLUDES(m_gate.m_cs);
+    // A read that stepped out of the gate measures the file it began on:
+    // false, and nothing measured, when the file has changed meanwhile.
+    bool MeasureFile(LONG lGeneration, LONGLONG* pllSize);
     // Closes the cache and empties the file state; the gate is closed (or
     // the pin is being built).
     void ResetFileState() REQUIRES(m_csFile) EXCLUDES(m_gate.m_cs);
@@ -227,9 +233,9 @@ private:
     // name leads to and that file is still the one identified.
     static bool ProbeWriteComplete(LPCSTR pszName, const FileIdentity& id);
     // The probe with the grace time: true once no writer has been seen for
-    // WRITER_GRACE_TIME. A writer seen is noted. *pdwGraceLeft, when asked
-    // for, gets the ms of grace left.
-    bool WriterGone(LPCSTR pszName, const FileIdentity& id, DWORD* pdwGraceLeft);
+    // WRITER_GRACE_TIME. A writer seen is noted. *pdwNextLook gets when to
+    // look again (ms): GROWTH_POLL_TIME, or the grace left when shorter.
+    bool WriterGone(LPCSTR pszName, const FileIdentity& id, DWORD* pdwNextLook);
     void NoteWriterSeen();
     // The file of generation lGeneration is finished at llSize; false when
     // the generation has moved on (nothing changes then).

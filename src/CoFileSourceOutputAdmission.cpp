@@ -146,9 +146,7 @@ HRESULT CFileSourceOutput::SetFileName(LPCOLESTR pszFileName, const AM_MEDIA_TYP
     {
         CCritSecLock lock(m_gate.m_cs);
         memcpy(m_szFileName, szName, sizeof(szName));
-        m_idFile.dwVolume = info.dwVolumeSerialNumber;
-        m_idFile.dwIndexHigh = info.nFileIndexHigh;
-        m_idFile.dwIndexLow = info.nFileIndexLow;
+        m_idFile = FileIdentity::Of(info);
     }
 
     // Whether the file still grows is settled before any read can see it.
@@ -215,9 +213,9 @@ HRESULT CFileSourceOutput::WaitForAdmission(LONG lTicket) {
             hr = HRESULT_FROM_WIN32(ERROR_OPERATION_ABORTED);
             break;
         }
-        DWORD dwGraceLeft = 0;
-        if (!WriterGone(szName, id, &dwGraceLeft)) {
-            Sleep(dwGraceLeft && dwGraceLeft < GROWTH_POLL_TIME ? dwGraceLeft : GROWTH_POLL_TIME);
+        DWORD dwNextLook = 0;
+        if (!WriterGone(szName, id, &dwNextLook)) {
+            Sleep(dwNextLook);
             continue;
         }
         // The writer has closed the file early: it is finished at whatever
@@ -285,38 +283,36 @@ bool CFileSourceOutput::ProbeWriteComplete(LPCSTR pszName, const FileIdentity& i
     // fail, and the probe never keeps a recorder from opening its file.
     HANDLE hFile =
         CreateFileA(pszName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, OPEN_EXISTING, 0, NULL);
-    DWORD dwErr = hFile == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
-    const bool bWriter = dwErr == ERROR_SHARING_VIOLATION;
-    if (bWriter) {
+    if (hFile != INVALID_HANDLE_VALUE) {
+        CloseHandle(hFile);
+        DSTrace(TRACE_APP1, 8, "CFileSourceOutput::IsWriteComplete() - ::CreateFile() SUCCEEDED\n");
+        return true;
+    }
+    const DWORD dwErr = GetLastError();
+    if (dwErr == ERROR_SHARING_VIOLATION) {
         // Someone writes the file the name leads to: is it still ours? An
-        // open for attributes alone meets no share mode.
+        // open for attributes alone meets no share mode. When that cannot
+        // tell, the writer counts.
+        bool bSameFile = true;
         hFile =
             CreateFileA(pszName, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                         NULL, OPEN_EXISTING, 0, NULL);
-    }
-    bool bSameFile = true;
-    if (hFile != INVALID_HANDLE_VALUE) {
-        BY_HANDLE_FILE_INFORMATION info = {};
-        if (GetFileInformationByHandle(hFile, &info)) {
-            const FileIdentity found = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
-            bSameFile = found == id;
+        if (hFile != INVALID_HANDLE_VALUE) {
+            BY_HANDLE_FILE_INFORMATION info = {};
+            if (GetFileInformationByHandle(hFile, &info))
+                bSameFile = FileIdentity::Of(info) == id;
+            CloseHandle(hFile);
         }
-        CloseHandle(hFile);
-    }
-    if (!bSameFile) {
-        DSTrace(TRACE_APP1, 8,
+        if (!bSameFile) {
+            DSTrace(
+                TRACE_APP1, 8,
                 "CFileSourceOutput::IsWriteComplete() - the name leads to ANOTHER FILE now: nobody writes "
                 "ours\n");
-        return true;
-    }
-    if (bWriter) {
+            return true;
+        }
         DSTrace(TRACE_APP1, 8,
                 "CFileSourceOutput::IsWriteComplete() - FILE OPENED FOR WRITE BY ANOTHER PROCESS\n");
         return false;
-    }
-    if (dwErr == ERROR_SUCCESS) {
-        DSTrace(TRACE_APP1, 8, "CFileSourceOutput::IsWriteComplete() - ::CreateFile() SUCCEEDED\n");
-        return true;
     }
     // Gone (deleted), or refused for another reason: nobody can be seen
     // writing it.
@@ -343,9 +339,8 @@ void CFileSourceOutput::NoteWriterSeen() {
     InterlockedExchange(&m_lWriterSeen, (LONG)GetTickCount());
 }
 
-bool CFileSourceOutput::WriterGone(LPCSTR pszName, const FileIdentity& id, DWORD* pdwGraceLeft) {
-    if (pdwGraceLeft)
-        *pdwGraceLeft = 0;
+bool CFileSourceOutput::WriterGone(LPCSTR pszName, const FileIdentity& id, DWORD* pdwNextLook) {
+    *pdwNextLook = GROWTH_POLL_TIME;
     if (!ProbeWriteComplete(pszName, id)) {
         NoteWriterSeen();
         return false;
@@ -353,8 +348,9 @@ bool CFileSourceOutput::WriterGone(LPCSTR pszName, const FileIdentity& id, DWORD
     const DWORD dwSince = GetTickCount() - (DWORD)InterlockedCompareExchange(&m_lWriterSeen, 0, 0);
     if (dwSince >= WRITER_GRACE_TIME)
         return true;
-    if (pdwGraceLeft)
-        *pdwGraceLeft = WRITER_GRACE_TIME - dwSince;
+    // Looked at again when the grace runs out, so the end comes no later.
+    if (WRITER_GRACE_TIME - dwSince < *pdwNextLook)
+        *pdwNextLook = WRITER_GRACE_TIME - dwSince;
     return false;
 }
 

@@ -248,6 +248,14 @@ LONGLONG CFileSourceOutput::GetFileLength(BOOL bMeasure) {
     return llSize;
 }
 
+bool CFileSourceOutput::MeasureFile(LONG lGeneration, LONGLONG* pllSize) {
+    CReadGate::CEntry entry(m_gate, lGeneration, true);
+    if (!entry.IsInside())
+        return false;
+    *pllSize = GetFileLength(TRUE);
+    return true;
+}
+
 bool CFileSourceOutput::IsFlushing() {
     CCritSecLock lock(m_gate.m_cs);
     return m_bFlushing != 0;
@@ -361,19 +369,11 @@ HRESULT CFileSourceOutput::WaitForGrowth(LONGLONG llPosition, LONG lLength, LONG
             hr = kAborted;
             break;
         }
-        DWORD dwGraceLeft = 0;
-        if (WriterGone(szName, id, &dwGraceLeft)) {
+        DWORD dwNextLook = 0;
+        if (WriterGone(szName, id, &dwNextLook)) {
             // Finished at the size it has now, for the file this read waits
             // on only.
-            {
-                CReadGate::CEntry entry(m_gate, lGeneration, true);
-                if (!entry.IsInside()) {
-                    hr = kAborted;
-                    break;
-                }
-                llSize = GetFileLength(TRUE);
-            }
-            if (!MarkFinished(lGeneration, llSize)) {
+            if (!MeasureFile(lGeneration, &llSize) || !MarkFinished(lGeneration, llSize)) {
                 hr = kAborted;
                 break;
             }
@@ -385,8 +385,7 @@ HRESULT CFileSourceOutput::WaitForGrowth(LONGLONG llPosition, LONG lLength, LONG
         // the one that takes the event at once, the others at their next
         // poll. While a writer's grace runs out, the poll is shorter, so the
         // end comes no later than the grace after the writer's last close.
-        const DWORD dwPoll = dwGraceLeft && dwGraceLeft < GROWTH_POLL_TIME ? dwGraceLeft : GROWTH_POLL_TIME;
-        const bool bSignalled = WaitForSingleObject(m_shFlash, dwPoll) == WAIT_OBJECT_0;
+        const bool bSignalled = WaitForSingleObject(m_shFlash, dwNextLook) == WAIT_OBJECT_0;
         if (IsStoppedAfterStreaming()) {
             DSTrace(TRACE_APP2, 8, "CFileSourceOutput::InternalSyncRead - filter STOPPED - WAITING BREAK.\n");
             break;
@@ -398,13 +397,9 @@ HRESULT CFileSourceOutput::WaitForGrowth(LONGLONG llPosition, LONG lLength, LONG
             break;
         }
         const LONGLONG llBefore = llSize;
-        {
-            CReadGate::CEntry entry(m_gate, lGeneration, true);
-            if (!entry.IsInside()) {
-                hr = kAborted;
-                break;
-            }
-            llSize = GetFileLength(TRUE);
+        if (!MeasureFile(lGeneration, &llSize)) {
+            hr = kAborted;
+            break;
         }
         // Growth is a writer's sign too, seen or not.
         if (llSize > llBefore)

@@ -144,22 +144,20 @@ STDMETHODIMP CFilterBase::GetClassID(CLSID* pClassID) {
 }
 
 HRESULT CFilterBase::ChangeState(FILTER_STATE eState, REFERENCE_TIME tStart) {
-    CComPtr<IFilterGraph> spDumpGraph;
     HRESULT hr;
+    bool bDump;
     {
         CCritSecLock lock(m_cs);
         CCritSecLock state(m_csState);
         hr = SetState(eState, tStart);
-        if (m_bDumpPending) {
-            m_bDumpPending = false;
-            spDumpGraph = m_pFilterGraphJoin;
-        }
+        bDump = m_bDumpPending;
+        m_bDumpPending = false;
     }
     // The walk calls every filter of the graph, and reads need the state
     // lock: it runs with no lock of ours held, and only when there is a log
     // to write to.
-    if (spDumpGraph)
-        DumpGraphToLog(spDumpGraph);
+    if (bDump)
+        ParseGraphToLogFile();
     return hr;
 }
 
