@@ -4,7 +4,9 @@
 // file has grown a margin past it, until the writer closes the file, until
 // the pin is flushed or until the filter stops. Past the end of a finished
 // file a read fails (ERROR_HANDLE_EOF), which ends a pull-mode splitter's
-// stream.
+// stream. Only reads in the tail of the estimated total that Length gave
+// while the file grew are answered as then, with zeros (see
+// IsEstimatedTailProbe).
 //
 // ---- Whether the file is still written
 // The file is followed, not its name: the pin keeps the full path it was
@@ -44,13 +46,14 @@
 //              and closing and m_dwAdmissionStall. Nothing else takes it.
 //   m_gate.m_cs the read gate's own fields (ReadGate.h), and here
 //              m_bFlushing, m_szFileName, m_idFile, the writes of
-//              m_llFinishedSize, and m_lWriting while a read changes it
+//              m_llFinishedSize and m_llToldTotal, and m_lWriting while a
+//              read changes it
 //              (so a change is made for its own file only; a swap sets it
 //              while the gate is closed).
 //   m_csStats  m_llReadPos, m_llWritePos, and the copy of m_lReadSpeed made
 //              by GetReadPos.
 //   m_csConn   (pin base) m_mt, m_spConnected, m_spFilter.
-// Atomic, read without a lock: m_lWriting, m_llFinishedSize,
+// Atomic, read without a lock: m_lWriting, m_llFinishedSize, m_llToldTotal,
 // m_bAllowSeeking, m_dwBuffSize, m_dwWaitSize, m_lReadSpeed, m_lWriteSpeed,
 // m_lAlign, m_lFlushCount, m_lStopped, m_lStopSignalled, m_lWriterSeen,
 // m_lLoadTicket, and the process-wide time stamp of Length.
@@ -187,7 +190,11 @@ public:
     HRESULT InternalSyncRead(LONGLONG llPosition, LONG lLength, BYTE* pBuffer);
     // The file size, measured now or as last measured; -1 without a file or
     // when the measurement fails. Also recorded as the write position.
-    LONGLONG GetFileLength(BOOL bMeasure);
+    // plGeneration, when given, receives the generation of the file measured.
+    LONGLONG GetFileLength(BOOL bMeasure, LONG* plGeneration = NULL);
+    // Whether a read past the end of a finished file lies in the tail of the
+    // estimated total that Length gave for it while it grew.
+    bool IsEstimatedTailProbe(LONGLONG llPosition, LONG lLength) const;
 
     // ---- settings and statistics (CoFileSourceOutputLife.cpp)
     HRESULT LoadFromRegistry();
@@ -261,6 +268,7 @@ private:
     CHAR m_szFileName[FILE_NAME_SIZE] GUARDED_BY(m_gate.m_cs);
     FileIdentity m_idFile GUARDED_BY(m_gate.m_cs);
     std::atomic<LONGLONG> m_llFinishedSize;  // the size the file was last judged finished at
+    std::atomic<LONGLONG> m_llToldTotal;     // the estimated total Length gave for this file; 0: none
     DWORD volatile m_dwBuffSize;
     DWORD volatile m_dwWaitSize;
     CCriticalSection m_csStats;

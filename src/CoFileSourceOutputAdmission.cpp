@@ -75,6 +75,7 @@ void CFileSourceOutput::ResetFileState() {
         m_szFileName[FILE_NAME_SIZE - 1] = 0;
         m_idFile = FileIdentity();
         m_llFinishedSize.store(0);
+        m_llToldTotal.store(0);
         InterlockedExchange(&m_lWriting, 0);
     }
     SetMediaType(NULL);

@@ -14,6 +14,7 @@ CFileSourceOutput::CFileSourceOutput()
       m_lWriting(0),
       m_bAllowSeeking(0),
       m_llFinishedSize(0),
+      m_llToldTotal(0),
       m_dwBuffSize(DEFAULT_WAIT_MARGIN),
       m_dwWaitSize(0),
       m_llReadPos(0),

@@ -144,13 +144,14 @@ STDMETHODIMP CFileSourceOutput::Length(LONGLONG* pTotal, LONGLONG* pAvailable) {
     if (dwNow - (DWORD)lLast > LENGTH_MEASURE_INTERVAL && pFilter->PeekState() == State_Running)
         bMeasure = InterlockedCompareExchange(&s_lLengthTick, (LONG)dwNow, lLast) == lLast;
     LONGLONG llSize = -1;
+    LONG lGeneration = 0;
     if (bMeasure) {
         // Not while a swap holds the gate closed: the size as last measured
         // does then.
         CReadGate::CEntry entry(m_gate, false);
-        llSize = GetFileLength(entry.IsInside());
+        llSize = GetFileLength(entry.IsInside(), &lGeneration);
     } else {
-        llSize = GetFileLength(FALSE);
+        llSize = GetFileLength(FALSE, &lGeneration);
     }
     if (llSize < 0) {
         DSTrace(TRACE_APP1, 8, "CFileSourceOutput::Length - GetFileLength() FAILED\n");
@@ -173,6 +174,13 @@ STDMETHODIMP CFileSourceOutput::Length(LONGLONG* pTotal, LONGLONG* pAvailable) {
     }
     *pTotal = llSize > ESTIMATED_TOTAL ? llSize : ESTIMATED_TOTAL;
     *pAvailable = llAvailable;
+    {
+        // Kept for the file measured only: a swap meanwhile told nothing
+        // about the next one.
+        CCritSecLock lock(m_gate.m_cs);
+        if (m_gate.IsFileOpenLocked() && m_gate.GenerationLocked() == lGeneration)
+            m_llToldTotal.store(*pTotal);
+    }
     DSTrace(TRACE_APP1, 8,
             "CFileSourceOutput::Length() (File opened) - VFW_S_ESTIMATED pTotal = %s pAvailable = %s\n",
             LL2Str(*pTotal, szA), LL2Str(*pAvailable, szB));
@@ -230,7 +238,7 @@ bool CFileSourceOutput::IsStoppedAfterStreaming() const {
 
 // ---------------------------------------------------------------- the read path
 
-LONGLONG CFileSourceOutput::GetFileLength(BOOL bMeasure) {
+LONGLONG CFileSourceOutput::GetFileLength(BOOL bMeasure, LONG* plGeneration) {
     LONG lGeneration;
     {
         CCritSecLock lock(m_gate.m_cs);
@@ -238,6 +246,8 @@ LONGLONG CFileSourceOutput::GetFileLength(BOOL bMeasure) {
             return -1;
         lGeneration = m_gate.GenerationLocked();
     }
+    if (plGeneration)
+        *plGeneration = lGeneration;
     // Measuring uses the cache's file handle: the caller is inside the gate.
     const LONGLONG llSize = bMeasure ? m_fileRead.GetFileSize() : m_fileRead.GetLastFileSize();
     {
@@ -254,6 +264,12 @@ bool CFileSourceOutput::MeasureFile(LONG lGeneration, LONGLONG* pllSize) {
         return false;
     *pllSize = GetFileLength(TRUE);
     return true;
+}
+
+bool CFileSourceOutput::IsEstimatedTailProbe(LONGLONG llPosition, LONG lLength) const {
+    const LONGLONG llTold = m_llToldTotal.load();
+    return llTold > ESTIMATED_TAIL_SIZE && llPosition >= llTold - ESTIMATED_TAIL_SIZE &&
+           llPosition + lLength <= llTold;
 }
 
 bool CFileSourceOutput::IsFlushing() {
@@ -288,6 +304,7 @@ HRESULT CFileSourceOutput::InternalSyncRead(LONGLONG llPosition, LONG lLength, B
         // Asked inside the gate: a swap cannot give the answer of the next
         // file to a read of this one.
         const bool bWriting = IsWriting();
+        const bool bTailProbe = !bWriting && IsEstimatedTailProbe(llPosition, lLength);
         entry.StepOut();
         DSTrace(TRACE_APP1, 1, "###Err### CFileSourceOutput::InternalSyncRead - Read after and of file\n");
         memset(pBuffer, 0, (size_t)lLength);
@@ -300,7 +317,10 @@ HRESULT CFileSourceOutput::InternalSyncRead(LONGLONG llPosition, LONG lLength, B
         // splitter delivers the end of stream, and this is its own read
         // thread (Wine's splitter takes its filter lock in EndOfStream, which
         // its ReceiveConnection holds while it waits for these reads).
-        return bWriting ? S_FALSE : kPastEnd;
+        // A splitter told the estimate may still probe its tail after the
+        // writer has closed (the probe's answer must not change with that
+        // moment: a failure there ends its connection).
+        return bWriting || bTailProbe ? S_FALSE : kPastEnd;
     }
 
     {

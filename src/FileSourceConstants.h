@@ -18,6 +18,12 @@ constexpr LONG GROWTH_THRESHOLD = 786432;
 constexpr DWORD DEFAULT_WAIT_MARGIN = 2097152;
 // The total a growing file reports while seeking is not allowed: 100 GiB.
 constexpr LONGLONG ESTIMATED_TOTAL = 0x1900000000LL;
+// A splitter told that estimate probes its tail as it connects (a type
+// finder's look for a tag in the last 128 bytes, a demultiplexer's backward
+// scan for the last clock, a few MiB). Should the writer close meanwhile,
+// reads in this last part of the estimate still get the zeros they got
+// while the file grew, not the failure that ends a stream.
+constexpr LONGLONG ESTIMATED_TAIL_SIZE = 64LL << 20;
 // Positions from here on are refused: no file is that large, and the sums of
 // position, length and margins stay far from overflowing.
 constexpr LONGLONG MAX_READ_POSITION = 0x4000000000000000LL;

@@ -249,4 +249,28 @@ TEST_F(PinReadGrowing, OnceTheWriterIsGoneAWaitEndsAfterItsGraceAndTheFileIsFini
     EXPECT_EQ(1000000, llAvailable);
 }
 
+TEST_F(PinReadGrowing, ATailProbeOfTheEstimateGetsZerosAfterTheWriterCloses) {
+    // A splitter told the estimate while it connects probes its tail (a type
+    // finder's look for a tag in the last 128 bytes); the writer may close
+    // meanwhile, and a failure there would end the connection.
+    LONGLONG llTotal = 0, llAvailable = 0;
+    ASSERT_EQ(VFW_S_ESTIMATED, m_pin->Length(&llTotal, &llAvailable));
+    m_pin.Filter()->SetFilterState(State_Running);
+    m_writer.Kill();
+    ASSERT_TRUE(readertest::WaitUntil([&] { return ProbeForWriter(m_path) == ERROR_SUCCESS; }));
+    std::vector<BYTE> buf(128, 0xCD);
+    EXPECT_EQ(S_FALSE, m_pin->SyncRead(999990, 128, buf.data()));
+    ASSERT_FALSE(m_pin->IsWriting());
+    std::fill(buf.begin(), buf.end(), 0xCD);
+    EXPECT_EQ(S_FALSE, m_pin->SyncRead(llTotal - 128, 128, buf.data()));
+    EXPECT_TRUE(AllBytes(buf, 0, 0));
+    // A stream that runs out, or a read below the estimate's tail, still
+    // ends; so does the probe once the same file is loaded finished, whose
+    // total was exact.
+    EXPECT_EQ(kPastEnd, m_pin->SyncRead(1000000 + 128, 128, buf.data()));
+    EXPECT_EQ(kPastEnd, m_pin->SyncRead(llTotal - ESTIMATED_TAIL_SIZE - 128, 128, buf.data()));
+    ASSERT_EQ(S_OK, m_pin.Load(m_path));
+    EXPECT_EQ(kPastEnd, m_pin->SyncRead(llTotal - 128, 128, buf.data()));
+}
+
 }  // namespace
