@@ -241,12 +241,14 @@ echo "  recording:         $(basename "$media") ($kind)"
 check "$([ "$final_size" -eq "$source_size" ] && [ "$recorder_rc" -eq 0 ] && echo yes || echo no)" \
     "recorded:          $final_size bytes of $source_size"
 # The splitter reads 32 KiB at a time; its last read is the one that holds
-# the last byte. The player ends at the end of the stream (the read past the
-# end fails once the writer is gone) or, when that comes later, once every
-# frame is out, the writer gone and the stream silent for a second ("idle").
+# the last byte or, for a recording that ends on a read's boundary, the one
+# that begins at its end (it gets nothing, and the next one fails). The
+# player ends at the end of the stream (the read past the end fails once the
+# writer is gone) or, when that comes later, once every frame is out, the
+# writer gone and the stream silent for a second ("idle").
 end=$(field end)
 delivered=no
-[ -n "$read_pos" ] && [ "$read_pos" -lt "$final_size" ] && [ $((final_size - read_pos)) -le 65536 ] &&
+[ -n "$read_pos" ] && [ "$read_pos" -le "$final_size" ] && [ $((final_size - read_pos)) -le 65536 ] &&
     { [ "$end" = complete ] || [ "$end" = idle ]; } && delivered=yes
 check $delivered "bytes delivered:   $([ $delivered = yes ] && echo "$final_size" || echo "not all") of $final_size (the last read began at ${read_pos:-?}, $((final_size - ${read_pos:-0})) bytes before the end; playback ended: ${end:-?})"
 # The player counts what the sink gets against what the recording holds, in
