@@ -1,6 +1,7 @@
-// What the read path's writer probe costs: an open for writing without write
-// sharing, which fails with a sharing violation while another handle writes
-// the file. The read path asks it every 500 ms while a read waits for growth.
+// What the read path's writer probe costs: an open for reading that refuses
+// others' writes, which fails with a sharing violation while another handle
+// may write the file. The read path asks it every 500 ms while a read waits
+// for growth.
 //   probe.us           a file this process appends to between probes, as a
 //                      recorder does while the reader waits (the headline);
 //   probe.first.us     the first probe of a file nobody writes;
@@ -26,15 +27,31 @@ namespace {
 namespace fs = std::filesystem;
 
 fs::path g_dir;
+// Every file a probe meets for the first time gets a name of its own: the
+// benchmarks run several times, and a file written again within the idle
+// time rightly counts as being written.
+int64_t g_nextFile = 0;
+std::string NewFileName(const char* stem) {
+    return (g_dir / (stem + std::to_string(g_nextFile++) + ".bin")).string();
+}
 std::map<std::string, double> g_usPerProbe;  // benchmark -> µs per probe of its last run
 
 // The probe's answer: the open's error code, ERROR_SUCCESS when it opened.
 DWORD Probe(const std::string& path) {
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL,
+                           OPEN_EXISTING, 0, NULL);
     if (h == INVALID_HANDLE_VALUE)
         return GetLastError();
     CloseHandle(h);
     return ERROR_SUCCESS;
+}
+
+// A file nobody writes is dated back: where some process cannot be
+// inspected, a file changed within the last seconds counts as being written.
+bool Backdate(const std::string& path) {
+    std::error_code ec;
+    fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(1), ec);
+    return !ec;
 }
 
 // Times one probe per iteration; between the probes, `between` runs untimed.
@@ -77,7 +94,6 @@ void BM_ProbeWhileWritten(benchmark::State& state) {
 BENCHMARK(BM_ProbeWhileWritten)->UseRealTime();
 
 void BM_ProbeFirst(benchmark::State& state) {
-    int64_t i = 0;
     std::string path;
     using Clock = std::chrono::steady_clock;
     Clock::duration spent{};
@@ -85,13 +101,12 @@ void BM_ProbeFirst(benchmark::State& state) {
     for (auto _ : state) {
         std::error_code ec;
         fs::remove(path, ec);
-        path = (g_dir / ("first-" + std::to_string(i++) + ".bin")).string();
+        path = NewFileName("first-");
         FILE* f = fopen(path.c_str(), "wb");
-        if (!f) {
+        if (!f || fclose(f) != 0 || !Backdate(path)) {
             state.SkipWithError("cannot write the file");
             return;
         }
-        fclose(f);
         const auto start = Clock::now();
         const DWORD dw = Probe(path);
         spent += Clock::now() - start;
@@ -101,19 +116,23 @@ void BM_ProbeFirst(benchmark::State& state) {
         }
         ++n;
     }
+    std::error_code ec;
+    fs::remove(path, ec);
     if (n)
         g_usPerProbe["first"] = std::chrono::duration<double, std::micro>(spent).count() / (double)n;
 }
 BENCHMARK(BM_ProbeFirst)->UseRealTime();
 
 void BM_ProbeFinished(benchmark::State& state) {
-    const std::string path = (g_dir / "finished.bin").string();
+    const std::string path = NewFileName("finished-");
     FILE* f = fopen(path.c_str(), "wb");
-    if (!f || fwrite("x", 1, 1, f) != 1 || fclose(f) != 0) {
+    if (!f || fwrite("x", 1, 1, f) != 1 || fclose(f) != 0 || !Backdate(path)) {
         state.SkipWithError("cannot write the file");
         return;
     }
     TimeProbes(state, "finished", path, ERROR_SUCCESS, [] { return true; });
+    std::error_code ec;
+    fs::remove(path, ec);
 }
 BENCHMARK(BM_ProbeFinished)->UseRealTime();
 
