@@ -47,9 +47,8 @@
 //   m_gate.m_cs the read gate's own fields (ReadGate.h), and here
 //              m_bFlushing, m_szFileName, m_idFile, the writes of
 //              m_llFinishedSize and m_llToldTotal, and m_lWriting while a
-//              read changes it
-//              (so a change is made for its own file only; a swap sets it
-//              while the gate is closed).
+//              read changes it (so a change is made for its own file only;
+//              a swap sets it while the gate is closed).
 //   m_csStats  m_llReadPos, m_llWritePos, and the copy of m_lReadSpeed made
 //              by GetReadPos.
 //   m_csConn   (pin base) m_mt, m_spConnected, m_spFilter.
