@@ -8,6 +8,7 @@
 
 #include "CoFileSourceOutput.h"
 #include "DShowX/DSParsers.h"
+#include "MpegPack.h"
 
 namespace {
 
@@ -242,7 +243,7 @@ bool CFileSourceOutput::IsMPEGFile(HANDLE _hFile) {
     ASSERT(_hFile != NULL && _hFile != INVALID_HANDLE_VALUE);
     if (_hFile == NULL || _hFile == INVALID_HANDLE_VALUE)
         return false;
-    BYTE arrHeader[13] = {};
+    BYTE arrHeader[MPEG2_PACK_CHECKED_SIZE] = {};
     DWORD cbRead = 0;
     if (!ReadFile(_hFile, arrHeader, sizeof(arrHeader), &cbRead, NULL)) {
         DSTrace(TRACE_APP2, 1, "###Err### CFileSourceOutput::IsMPEGFile - ReadFile() FAILED dwRes = %d\n",
@@ -266,12 +267,8 @@ bool CFileSourceOutput::IsMPEGFile(HANDLE _hFile) {
                 dwStartCode);
         return false;
     }
-    // The MPEG-2 pack header: '01' before the clock reference, and the
-    // marker bits between its fields and after the multiplex rate. An
-    // MPEG-1 pack ('0010') fails here.
-    const bool bMarkers = (arrHeader[4] & 0xC4) == 0x44 && (arrHeader[6] & 0x04) && (arrHeader[8] & 0x04) &&
-                          (arrHeader[9] & 0x01) && (arrHeader[12] & 0x03) == 0x03;
-    if (!bMarkers) {
+    // An MPEG-1 pack ('0010') fails here.
+    if (!HasMpeg2PackMarkers(arrHeader)) {
         DSTrace(TRACE_APP2, 8, "CFileSourceOutput::IsMPEGFile - Invalid MARKERS\n");
         return false;
     }

@@ -17,20 +17,21 @@
 
 #include <vector>
 
+#include "MpegPack.h"
+
 namespace recorder {
 
 class PackClock {
 public:
-    static constexpr size_t kHeaderBytes = 13;  // start code to the end of the mux rate
-    static constexpr double kMaxStep = 5.0;     // seconds between two packs
+    static constexpr size_t kHeaderBytes = MPEG2_PACK_CHECKED_SIZE;  // start code to the end of the mux rate
+    static constexpr double kMaxStep = 5.0;                          // seconds between two packs
 
     // Reads the SCR (90 kHz units) of a pack header at p, which holds at
     // least kHeaderBytes bytes. False if p holds no valid pack header.
     static bool ParseScr(const uint8_t* p, uint64_t& scr) {
-        if (p[0] != 0 || p[1] != 0 || p[2] != 1 || p[3] != 0xBA)
+        if (!IsPackStartCode(p))
             return false;
-        if ((p[4] & 0xC4) == 0x44 && (p[6] & 0x04) && (p[8] & 0x04) && (p[9] & 0x01) &&
-            (p[12] & 0x03) == 0x03) {
+        if (HasMpeg2PackMarkers(p)) {
             scr = (uint64_t)((p[4] >> 3) & 7) << 30 | (uint64_t)(p[4] & 3) << 28 | (uint64_t)p[5] << 20 |
                   (uint64_t)(p[6] >> 3) << 15 | (uint64_t)(p[6] & 3) << 13 | (uint64_t)p[7] << 5 |
                   (p[8] >> 3);

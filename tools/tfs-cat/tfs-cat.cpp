@@ -48,6 +48,7 @@
 #include "Args.h"
 #include "Growth.h"
 #include "IOrvexFileSource.h"
+#include "MpegPack.h"
 
 using namespace tfscat;
 
@@ -236,13 +237,7 @@ HRESULT CreateFilter(IBaseFilter** ppFilter) {
 // it; n when there is none.
 size_t FindPack(const BYTE* pb, size_t n) {
     for (size_t i = 0; i + kPackHeader <= n; ++i) {
-        const BYTE* h = pb + i;
-        if (h[0] || h[1] || h[2] != 1 || h[3] != 0xBA)
-            continue;
-        // '01' before the clock reference and the marker bits between its
-        // fields and after the multiplex rate, as the filter checks them.
-        if ((h[4] & 0xC4) == 0x44 && (h[6] & 0x04) && (h[8] & 0x04) && (h[9] & 0x01) &&
-            (h[12] & 0x03) == 0x03)
+        if (IsMpeg2PackHeader(pb + i))
             return i;
     }
     return n;
