@@ -8,6 +8,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <thread>
 
 namespace testsupport {
 
@@ -66,6 +67,16 @@ unsigned long ProbeForWriter(const std::string& path) {
         return GetLastError();
     CloseHandle(h);
     return ERROR_SUCCESS;
+}
+
+unsigned long ProbeUntil(const std::function<unsigned long()>& probe, unsigned long want, unsigned ms) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    unsigned long answer = probe();
+    while (answer != want && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        answer = probe();
+    }
+    return answer;
 }
 
 }  // namespace testsupport

@@ -1,6 +1,7 @@
 // A temporary directory for a test, removed with everything in it.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace testsupport {
@@ -33,9 +34,14 @@ bool CopyFileTo(const std::string& from, const std::string& to);
 // The whole content of a file, or "" when it cannot be read.
 std::string ReadWholeFile(const std::string& path);
 
-// Asks for write access without FILE_SHARE_WRITE, as the filter does to learn
-// whether a recorder still writes the file; returns the open's error code
-// (ERROR_SHARING_VIOLATION while a writer holds the file, else 0).
+// Asks for write access without FILE_SHARE_WRITE; returns the open's error
+// code: ERROR_SHARING_VIOLATION while a writer holds the file (and while a
+// reader that does not share writing does, which the filter's own probe,
+// read access refusing writes, passes over), else 0.
 unsigned long ProbeForWriter(const std::string& path);
+
+// Asks `probe` every 10 ms until it answers `want` or `ms` have passed;
+// returns its last answer.
+unsigned long ProbeUntil(const std::function<unsigned long()>& probe, unsigned long want, unsigned ms);
 
 }  // namespace testsupport

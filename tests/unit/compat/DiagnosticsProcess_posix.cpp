@@ -48,11 +48,8 @@ TEST(SharingRule, AnyProcessHoldingTheFileForWritingCounts) {
     const std::string path = dir.Write("rec.mpg", "x");
     testsupport::ChildProcess sh;
     ASSERT_TRUE(sh.Start({"/bin/sh", "-c", "exec 3>>\"$0\"; exec sleep 5", path}));
-    unsigned long probe = ERROR_SUCCESS;
-    for (int i = 0; i < 200 && probe == ERROR_SUCCESS; ++i) {
-        usleep(10000);
-        probe = testsupport::ProbeForWriter(path);
-    }
+    const unsigned long probe = testsupport::ProbeUntil([&] { return testsupport::ProbeForWriter(path); },
+                                                        ERROR_SHARING_VIOLATION, 2000);
     EXPECT_EQ((unsigned long)ERROR_SHARING_VIOLATION, probe);
     sh.Kill();
     EXPECT_EQ((unsigned long)ERROR_SUCCESS, testsupport::ProbeForWriter(path));

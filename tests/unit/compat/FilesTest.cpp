@@ -136,11 +136,8 @@ TEST(Files, SharingProbeMeetsAViolationOnlyWhileAWriterHoldsTheFile) {
 
     testsupport::ChildProcess writer;
     ASSERT_TRUE(writer.Start({testsupport::HelperPath("holdwrite"), path, "3000"}));
-    unsigned long probe = ERROR_SUCCESS;
-    for (int i = 0; i < 200 && probe == ERROR_SUCCESS; ++i) {
-        Sleep(20);
-        probe = testsupport::ProbeForWriter(path);
-    }
+    const unsigned long probe = testsupport::ProbeUntil([&] { return testsupport::ProbeForWriter(path); },
+                                                        ERROR_SHARING_VIOLATION, 4000);
     EXPECT_EQ((unsigned long)ERROR_SHARING_VIOLATION, probe);
 
     // Readers that share writing are not disturbed, those that don't are refused.

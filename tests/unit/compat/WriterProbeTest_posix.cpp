@@ -27,6 +27,7 @@ extern char** environ;
 namespace {
 
 using testsupport::ProbeForWriter;
+using testsupport::ProbeUntil;
 using testsupport::TempDir;
 using Clock = std::chrono::steady_clock;
 
@@ -171,11 +172,7 @@ TEST(UnseenWriter, WithoutNotificationsEndsAfterTheIdleTime) {
     testsupport::ChildProcess holder;
     ASSERT_TRUE(holder.Start({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
                               "/bin/sh", "-c", "exec 3>>\"$0\"; exec sleep 1.5", path}));
-    answer = ERROR_SUCCESS;
-    for (int i = 0; i < 200 && answer != ERROR_SHARING_VIOLATION; ++i) {
-        SleepMs(10);
-        answer = probe.Probe();
-    }
+    answer = ProbeUntil([&] { return probe.Probe(); }, ERROR_SHARING_VIOLATION, 2000);
     EXPECT_EQ((unsigned long)ERROR_SHARING_VIOLATION, answer);
     EXPECT_EQ(0, holder.Wait(5000));
     EXPECT_EQ((unsigned long)ERROR_SUCCESS, probe.Probe());
@@ -194,11 +191,7 @@ TEST(UnseenWriter, ADescriptorThatCannotBeReadHidesAWriter) {
     testsupport::ChildProcess writer;
     ASSERT_TRUE(writer.Start({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
                               "/bin/sh", "-c", "exec 3>>\"$0\"; printf x >&3; exec sleep 1.5", path}));
-    unsigned long answer = ERROR_SUCCESS;
-    for (int i = 0; i < 100 && answer == ERROR_SUCCESS; ++i) {
-        SleepMs(10);
-        answer = probe.Probe();
-    }
+    const unsigned long answer = ProbeUntil([&] { return probe.Probe(); }, ERROR_SHARING_VIOLATION, 1000);
     EXPECT_EQ((unsigned long)ERROR_SHARING_VIOLATION, answer);
     EXPECT_EQ(0, writer.Wait(5000));
     EXPECT_EQ((unsigned long)ERROR_SUCCESS, probe.Probe());
@@ -211,19 +204,11 @@ TEST(SharingRule, AnInheritedWriterHoldsTheFileUntilItsLastHolderCloses) {
     const std::string path = dir.Write("rec.mpg", "x");
     testsupport::ChildProcess sh;
     ASSERT_TRUE(sh.Start({"/bin/sh", "-c", "exec 3>>\"$0\"; sleep 1.5 & sleep 0.5", path}));
-    unsigned long answer = ERROR_SUCCESS;
-    for (int i = 0; i < 100 && answer == ERROR_SUCCESS; ++i) {
-        SleepMs(10);
-        answer = ProbeForWriter(path);
-    }
-    EXPECT_EQ((unsigned long)ERROR_SHARING_VIOLATION, answer);
+    const auto probe = [&] { return ProbeForWriter(path); };
+    EXPECT_EQ((unsigned long)ERROR_SHARING_VIOLATION, ProbeUntil(probe, ERROR_SHARING_VIOLATION, 1000));
     EXPECT_EQ(0, sh.Wait(5000));
     EXPECT_EQ((unsigned long)ERROR_SHARING_VIOLATION, ProbeForWriter(path));
-    for (int i = 0; i < 100 && answer == ERROR_SHARING_VIOLATION; ++i) {
-        SleepMs(50);
-        answer = ProbeForWriter(path);
-    }
-    EXPECT_EQ((unsigned long)ERROR_SUCCESS, answer);
+    EXPECT_EQ((unsigned long)ERROR_SUCCESS, ProbeUntil(probe, ERROR_SUCCESS, 5000));
 }
 
 // Threads of one process share what the probe has learnt of a file.
