@@ -222,6 +222,22 @@ protected:
     static std::string Text(const std::string& path, const char* name) {
         return ReadText(HKEY_CLASSES_ROOT, path, name);
     }
+    // A COM class's keys: its ProgID with and without the version, and its
+    // CLSID key with the module.
+    void ExpectClassKeys(const std::string& progId, const std::string& clsid, const char* name,
+                         const char* independentName, const char* threadingModel) {
+        const std::string clsidKey = "CLSID\\" + clsid;
+        EXPECT_EQ(name, Text(progId + ".1", NULL));
+        EXPECT_EQ(clsid, Text(progId + ".1\\CLSID", NULL));
+        EXPECT_EQ(independentName, Text(progId, NULL));
+        EXPECT_EQ(clsid, Text(progId + "\\CLSID", NULL));
+        EXPECT_EQ(progId + ".1", Text(progId + "\\CurVer", NULL));
+        EXPECT_EQ(name, Text(clsidKey, NULL));
+        EXPECT_EQ(progId + ".1", Text(clsidKey + "\\ProgID", NULL));
+        EXPECT_EQ(progId, Text(clsidKey + "\\VersionIndependentProgID", NULL));
+        EXPECT_EQ(m_module, Text(clsidKey + "\\InprocServer32", NULL));
+        EXPECT_EQ(threadingModel, Text(clsidKey + "\\InprocServer32", "ThreadingModel"));
+    }
     static std::string PageKeys() {
         return KeyTreeText(HKEY_CLASSES_ROOT, "OrvexFileSource.FileSourcePage.1") +
                KeyTreeText(HKEY_CLASSES_ROOT, "OrvexFileSource.FileSourcePage") +
@@ -247,17 +263,8 @@ protected:
 
 TEST_F(FilterRegistration, WritesTheFiltersKeysAndTakesTheReaderEntry) {
     ASSERT_NO_FATAL_FAILURE(Register());
-    const std::string clsidKey = std::string("CLSID\\") + kFilterClsid;
-    EXPECT_EQ("TallowFileSource", Text("OrvexFileSource.CoFileSource.1", NULL));
-    EXPECT_EQ(kFilterClsid, Text("OrvexFileSource.CoFileSource.1\\CLSID", NULL));
-    EXPECT_EQ("DS File Source", Text("OrvexFileSource.CoFileSource", NULL));
-    EXPECT_EQ(kFilterClsid, Text("OrvexFileSource.CoFileSource\\CLSID", NULL));
-    EXPECT_EQ("OrvexFileSource.CoFileSource.1", Text("OrvexFileSource.CoFileSource\\CurVer", NULL));
-    EXPECT_EQ("TallowFileSource", Text(clsidKey, NULL));
-    EXPECT_EQ("OrvexFileSource.CoFileSource.1", Text(clsidKey + "\\ProgID", NULL));
-    EXPECT_EQ("OrvexFileSource.CoFileSource", Text(clsidKey + "\\VersionIndependentProgID", NULL));
-    EXPECT_EQ(m_module, Text(clsidKey + "\\InprocServer32", NULL));
-    EXPECT_EQ("Both", Text(clsidKey + "\\InprocServer32", "ThreadingModel"));
+    ExpectClassKeys("OrvexFileSource.CoFileSource", kFilterClsid, "TallowFileSource", "DS File Source",
+                    "Both");
     EXPECT_EQ("0, 5, FFFFFFFFC0 ,000001BA40", Text(kMpeg2Entry, "0"));
     EXPECT_EQ(kFilterClsid, Text(kMpeg2Entry, "Source Filter"));
     EXPECT_NE("", KeyTreeText(HKEY_CLASSES_ROOT, "Media Type\\Extensions"));
@@ -269,18 +276,9 @@ TEST_F(FilterRegistration, WritesTheFiltersKeysAndTakesTheReaderEntry) {
 // that step fails, registration stops before it.
 TEST_F(FilterRegistration, WritesThePagesKeysAfterTheMapperStep) {
     ASSERT_NO_FATAL_FAILURE(Register());
-    const std::string pageKey = std::string("CLSID\\") + kPageClsid;
     if (testsupport::HasMediaRuntime()) {
-        EXPECT_EQ("FileSourcePage Class", Text("OrvexFileSource.FileSourcePage.1", NULL));
-        EXPECT_EQ(kPageClsid, Text("OrvexFileSource.FileSourcePage.1\\CLSID", NULL));
-        EXPECT_EQ("FileSourcePage Class", Text("OrvexFileSource.FileSourcePage", NULL));
-        EXPECT_EQ(kPageClsid, Text("OrvexFileSource.FileSourcePage\\CLSID", NULL));
-        EXPECT_EQ("OrvexFileSource.FileSourcePage.1", Text("OrvexFileSource.FileSourcePage\\CurVer", NULL));
-        EXPECT_EQ("FileSourcePage Class", Text(pageKey, NULL));
-        EXPECT_EQ("OrvexFileSource.FileSourcePage.1", Text(pageKey + "\\ProgID", NULL));
-        EXPECT_EQ("OrvexFileSource.FileSourcePage", Text(pageKey + "\\VersionIndependentProgID", NULL));
-        EXPECT_EQ(m_module, Text(pageKey + "\\InprocServer32", NULL));
-        EXPECT_EQ("Apartment", Text(pageKey + "\\InprocServer32", "ThreadingModel"));
+        ExpectClassKeys("OrvexFileSource.FileSourcePage", kPageClsid, "FileSourcePage Class",
+                        "FileSourcePage Class", "Apartment");
         EXPECT_EQ(10u, CountLines(PageKeys(), "=1:"));  // nothing else
     } else {
         EXPECT_EQ("", PageKeys());
