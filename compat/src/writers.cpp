@@ -455,7 +455,8 @@ void OnOverflow(ProbeState& s, int64_t now) {
     }
 }
 
-// Reads every notification that has come.
+// Reads every notification that has come. Files whose watch ended are only
+// marked: DropGone removes them, where no reference to one is held.
 void Drain(ProbeState& s, int64_t now) {
     if (s.inotifyFd < 0)
         return;
@@ -487,6 +488,9 @@ void Drain(ProbeState& s, int64_t now) {
             OnEvent(*f, ev.mask, now);
         }
     }
+}
+
+void DropGone(ProbeState& s) {
     s.files.erase(std::remove_if(s.files.begin(), s.files.end(), [](const WatchedFile& f) { return f.gone; }),
                   s.files.end());
 }
@@ -599,7 +603,7 @@ WatchedFile& AddFile(ProbeState& s, const char* path, const struct stat& st, int
 
 // The file rule, for writers no scan shows: a change since the idle time,
 // and no close-after-write after it.
-bool StillChanging(WatchedFile& f, const char* path, const struct stat& st, int64_t now) {
+bool StillChanging(ProbeState& s, WatchedFile& f, const char* path, const struct stat& st, int64_t now) {
     // Taken after the notifications were read, so that a change they report
     // is not taken for an unreported one next time.
     struct stat cur;
@@ -611,6 +615,12 @@ bool StillChanging(WatchedFile& f, const char* path, const struct stat& st, int6
         if (!f.changeNotified) {
             f.lastChangeNs = now;
             f.closedAfterWrite = false;
+            // A writer that opened the file since the notifications were
+            // read has written already: its open is in the queue now, and
+            // is its own, not a visitor's whose close-after-write could be
+            // taken for the writer's. It is read with this probe, so that
+            // the writer's close is known for what it is.
+            Drain(s, now);
         }
         f.size = cur.st_size;
         f.mtime = cur.st_mtim;
@@ -622,7 +632,7 @@ bool StillChanging(WatchedFile& f, const char* path, const struct stat& st, int6
     return idleMs == INFINITE || now - f.lastChangeNs < (int64_t)idleMs * 1000000;
 }
 
-bool Decide(WatchedFile& f, const char* path, const struct stat& st, int64_t now) {
+bool Decide(ProbeState& s, WatchedFile& f, const char* path, const struct stat& st, int64_t now) {
     const bool watched = f.wd >= 0;
     if (f.writerHeld)
         return true;
@@ -649,7 +659,7 @@ bool Decide(WatchedFile& f, const char* path, const struct stat& st, int64_t now
     }
     if (f.scanWhole && !f.remote)
         return false;  // every process that can write it was inspected, and none writes
-    return StillChanging(f, path, st, now);
+    return StillChanging(s, f, path, st, now);
 }
 
 }  // namespace
@@ -660,11 +670,12 @@ bool WriterMayBeActive(const char* path, const struct stat& st) {
     const int64_t now = MonotonicNs();
     EnsureInotify(s);
     Drain(s, now);
+    DropGone(s);
     WatchedFile* f = FindFile(s, st.st_dev, st.st_ino);
     if (!f)
         f = &AddFile(s, path, st, now);
     f->lastProbeNs = now;
-    const bool active = Decide(*f, path, st, now);
+    const bool active = Decide(s, *f, path, st, now);
     f->opensSinceProbe = 0;
     return active;
 }
