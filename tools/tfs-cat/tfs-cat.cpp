@@ -66,7 +66,6 @@ const double kWaited = 0.4;              // a read that took this long waited, a
 const LONGLONG kLiveSearch = 4 << 20;    // --live looks this far for a pack header
 const LONGLONG kLiveFallback = 2 << 20;  // --live's margin when no growth rate can be measured
 const double kLiveMeasure = 3;           // --live measures the growth rate this long at most
-const size_t kPackHeader = 14;           // bytes of an MPEG-2 pack header that are checked
 const size_t kHead = 64;  // room before a read in the buffer, for --live's carry; keeps the read aligned
 
 // The component does not hold the graph a filter joins: this one only lets
@@ -236,7 +235,7 @@ HRESULT CreateFilter(IBaseFilter** ppFilter) {
 // The first MPEG-2 pack header in pb[0, n) whose checked bytes all lie in
 // it; n when there is none.
 size_t FindPack(const BYTE* pb, size_t n) {
-    for (size_t i = 0; i + kPackHeader <= n; ++i) {
+    for (size_t i = 0; i + MPEG2_PACK_CHECKED_SIZE <= n; ++i) {
         if (IsMpeg2PackHeader(pb + i))
             return i;
     }
@@ -461,7 +460,7 @@ private:
             n += m_nCarry;
             const size_t at = FindPack(pb, n);
             if (at == n) {
-                m_nCarry = std::min(n, kPackHeader - 1);
+                m_nCarry = std::min(n, MPEG2_PACK_CHECKED_SIZE - 1);
                 memcpy(m_carry, pb + n - m_nCarry, m_nCarry);
                 if (m_llPos - m_llSearchFrom <= kLiveSearch)
                     return 0;
@@ -648,7 +647,7 @@ private:
     // --live, until the first pack header is found:
     bool m_bSearching = false;
     LONGLONG m_llSearchFrom = 0;
-    BYTE m_carry[kPackHeader];
+    BYTE m_carry[MPEG2_PACK_CHECKED_SIZE];
     size_t m_nCarry = 0;
 };
 
