@@ -93,7 +93,7 @@
 #include <atomic>
 
 #include "DShowX/VEZizurad.h"
-#include "FileRead.h"
+#include "Reader/FileRead.h"
 #include "FileSourceConstants.h"
 #include "ReadGate.h"
 #include "WinAPI/CriticalSection.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "DShowX/DSTrace.h"
-#include "FileRead.h"
+#include "Reader/FileRead.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "FileRead.h"
+#include "Reader/FileRead.h"
 #include "recorder/RecorderContent.h"
 
 namespace readertest {

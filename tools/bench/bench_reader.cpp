@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "FileRead.h"
+#include "Reader/FileRead.h"
 #include "bench/BenchFiles.h"
 #include "bench/Headlines.h"
 

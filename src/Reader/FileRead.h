@@ -7,7 +7,7 @@
 
 #include <atomic>
 
-#include "FileReadBlocks.h"
+#include "Reader/FileReadBlocks.h"
 #include "FileSourceConstants.h"
 #include "WinAPI/CriticalSection.h"
 #include "WinAPI/Wrappers.h"

@@ -1,4 +1,4 @@
-#include "FileRead.h"
+#include "Reader/FileRead.h"
 
 #include <process.h>
 

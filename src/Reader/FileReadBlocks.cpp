@@ -1,5 +1,5 @@
 // CBlockStore: slots, their marks and the index (see the header).
-#include "FileReadBlocks.h"
+#include "Reader/FileReadBlocks.h"
 
 #include <string.h>
 

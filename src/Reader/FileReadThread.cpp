@@ -17,7 +17,7 @@
 //     even while every read is served from the cache.
 #include "DShowX/DSParsers.h"
 #include "DShowX/DSTrace.h"
-#include "FileRead.h"
+#include "Reader/FileRead.h"
 
 void CCachedReadFile::ReadAheadRun(LONGLONG& llCacheReadPos, BOOL& bSequential) {
     CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE], szC[CONV_BUFFER_SIZE];
