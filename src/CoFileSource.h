@@ -10,9 +10,10 @@
 // its pin hold each other, and the graph's removal of the filter breaks the
 // cycle (Filter_Activate).
 //
-// Load and GetCurFile take neither filter lock: they rely on the pin's own
-// (a Load waits for a growing file's first bytes, and must not hold up the
-// graph's state changes meanwhile).
+// Load and GetCurFile take neither filter lock: a Load waits for a growing
+// file's first bytes and must not hold up the graph's state changes
+// meanwhile. The pin serialises Loads itself, and answers GetCurFile from
+// its current recording without waiting for one.
 #pragma once
 
 #include <windows.h>

@@ -29,11 +29,21 @@ constexpr LONGLONG ESTIMATED_TAIL_SIZE = 64LL << 20;
 constexpr LONGLONG MAX_READ_POSITION = 0x4000000000000000LL;
 // How long after a writer was last seen a "no writer" answer still does not
 // end the recording: a recorder that closes its file and opens it again to
-// append is still recording.
+// append is still recording. The grace learns from the gaps a recorder comes
+// back after (twice the longest, within the least and the most here); a first
+// close soon after the file last grew gets the first-gap grace.
 constexpr DWORD WRITER_GRACE_TIME = 1000;
+constexpr DWORD WRITER_MAX_GRACE_TIME = 30000;
+constexpr DWORD WRITER_FIRST_GAP_GRACE_TIME = 3000;
+constexpr DWORD WRITER_RECENT_GROWTH_TIME = 10000;
 // A growing file that has not grown for this long while its writer keeps it
 // open ends the admission wait with ERROR_TIMEOUT.
 constexpr DWORD ADMISSION_STALL_TIME = 30000;
+// A read while the filter is stopped (a splitter reading as it connects,
+// where no flush can end its wait) gives up after this long without growth,
+// with ERROR_TIMEOUT. While the filter runs, a paused recorder is normal and
+// a read waits as long as it takes.
+constexpr DWORD READ_STALL_TIME = 30000;
 // How often a waiting read, and the admission wait, look at the file (ms).
 constexpr DWORD GROWTH_POLL_TIME = 500;
 // Length measures the file at most this often (ms), and only while the

@@ -253,6 +253,8 @@ LONGLONG CCachedReadFile::GetFileSize() {
         }
     }
     lock.Unlock();
+    if (m_pObserver)
+        m_pObserver->OnFileMeasured(liSize.QuadPart);
     // Grown: the blocks that just came into the file can be read ahead.
     if (liSize.QuadPart > llOld)
         WakeReadAhead();

@@ -58,8 +58,26 @@
 // CachedRead and GetFileSize in between (CachedRead may be called from
 // several threads at once, but not concurrently with OpenFile or CloseFile);
 // Uninit or destruction last.
+struct ISizeObserver {
+    virtual void OnFileMeasured(LONGLONG llSize) = 0;
+
+protected:
+    ~ISizeObserver() = default;
+};
+
 class CCachedReadFile {
 public:
+    void SetSizeObserver(ISizeObserver* p) { m_pObserver = p; }
+    HRESULT MeasureFileSize(LONGLONG* pll) {
+        *pll = GetFileSize();
+        return *pll < 0 ? E_FAIL : S_OK;
+    }
+    HRESULT ReadUncached(LONGLONG llPos, BYTE* pb, DWORD cb, DWORD* pcb) {
+        *pcb = (DWORD)ReadDirect(llPos, pb, cb);
+        return S_OK;
+    }
+    ISizeObserver* m_pObserver = NULL;
+
     CCachedReadFile();
     // Stops the read-ahead thread, waiting for it as long as it takes: the
     // thread reads into the cache memory, which must outlive it.

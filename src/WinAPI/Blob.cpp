@@ -26,6 +26,7 @@ void CBlob::FreeMem() {
 }
 
 HRESULT CBlob::AllocMem(DWORD cbSize, BOOL bFill, BYTE bFillByte) {
+    bool bZeroed = false;
     if (!m_blobData.pbData || m_cbCapacity < cbSize) {
         FreeMem();
         // Rounded in 64 bits: a size near 4 GiB must not wrap to a tiny one.
@@ -38,9 +39,12 @@ HRESULT CBlob::AllocMem(DWORD cbSize, BOOL bFill, BYTE bFillByte) {
             return E_OUTOFMEMORY;
         m_blobData.pbData = pb;
         m_cbCapacity = (DWORD)cbCapacity;
+        bZeroed = true;
     }
     m_blobData.cbData = cbSize;
-    if (bFill)
+    // New memory comes zeroed from the system, untouched: filling it with
+    // zeros would only fault in every page at once (a 20 MiB cache per file).
+    if (bFill && !(bZeroed && bFillByte == 0))
         memset(m_blobData.pbData, bFillByte, cbSize);
     return S_OK;
 }

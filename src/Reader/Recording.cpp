@@ -1,0 +1,275 @@
+// CRecording: opening, the writer probe and verdict, and the figures (see
+// the header). The waits and the read are in RecordingRead.cpp.
+#include "Reader/Recording.h"
+
+#include <new>
+#include <string.h>
+
+#include "DShowX/DSParsers.h"
+#include "DShowX/DSTrace.h"
+#include "WinAPI/WriterProcess.h"
+
+namespace {
+
+// How long ago a file was last written, by its own time stamp; 0 for one in
+// the future, INFINITE when it lies further back than a DWORD of ms holds.
+DWORD SinceLastWrite(const FILETIME& ftWrite) {
+    FILETIME ftNow;
+    GetSystemTimeAsFileTime(&ftNow);
+    const ULONGLONG ullNow = ((ULONGLONG)ftNow.dwHighDateTime << 32) | ftNow.dwLowDateTime;
+    const ULONGLONG ullWrite = ((ULONGLONG)ftWrite.dwHighDateTime << 32) | ftWrite.dwLowDateTime;
+    if (ullWrite >= ullNow)
+        return 0;
+    const ULONGLONG ullMs = (ullNow - ullWrite) / 10000;
+    return ullMs >= INFINITE ? INFINITE : (DWORD)ullMs;
+}
+
+}  // namespace
+
+CRecording::CRecording()
+    : m_nRefs(1),
+      m_idFile(),
+      m_lWriting(0),
+      m_llToldTotal(0),
+      m_dwWaitSize(0),
+      m_llFinishedSize(0),
+      m_bAbandoned(false) {
+    m_szFileName[0] = 0;
+}
+
+ULONG CRecording::AddRef() {
+    return (ULONG)++m_nRefs;
+}
+
+ULONG CRecording::Release() {
+    const LONG n = --m_nRefs;
+    if (n == 0)
+        delete this;
+    return (ULONG)n;
+}
+
+HRESULT CRecording::Open(LPCSTR pszFullName, CRecording** ppRecording) {
+    *ppRecording = NULL;
+    if (strlen(pszFullName) >= FILE_NAME_SIZE)
+        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    CRecordingRef rec(new (std::nothrow) CRecording);
+    if (!rec)
+        return E_OUTOFMEMORY;
+    strcpy(rec->m_szFileName, pszFullName);
+
+    HRESULT hr = rec->m_fileRead.Init(PIN_BLOCK_SIZE, PIN_CACHE_SIZE);
+    if (FAILED(hr)) {
+        CHAR szCache[CONV_BUFFER_SIZE];
+        DSTrace(
+            TRACE_APP2, 1,
+            "###Err### CFileSourceOutput::SetFileName - m_fileRead.Init( cbBlockSize = %u , cbCacheSize = %s "
+            ") FAILED hr = 0x%08X\n",
+            (UINT)PIN_BLOCK_SIZE, LL2Str(PIN_CACHE_SIZE, szCache), hr);
+        return hr;
+    }
+    rec->m_fileRead.SetSizeObserver(rec.Get());
+    hr = rec->m_fileRead.OpenFile(pszFullName);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (SUCCEEDED(hr) && !rec->m_fileRead.GetFileInformation(&info))
+        hr = LastErrorResult(GetLastError());
+    if (FAILED(hr)) {
+        if (HRESULT_FACILITY(hr) == FACILITY_WIN32)
+            DSTrace(TRACE_APP2, 1,
+                    "###Err### CFileSourceOutput::SetFileName(%s) - CreateFile() FAILED dwRes = %d\n",
+                    pszFullName, HRESULT_CODE(hr));
+        else
+            DSTrace(TRACE_APP2, 1,
+                    "###Err### CFileSourceOutput::SetFileName(%s) - m_fileRead.OpenFile() FAILED hr = %d\n",
+                    pszFullName, hr);
+        return hr;
+    }
+    rec->m_idFile = FileIdentity::Of(info);
+
+    // Whether the file still grows is settled before any read can see it.
+    const bool bWriter = !rec->IsWriteComplete();
+    LONGLONG llSize = 0;
+    hr = rec->Measure(&llSize);
+    if (FAILED(hr))
+        return hr;
+    {
+        CCritSecLock lock(rec->m_cs);
+        rec->m_verdict.Start(GetTickCount(), bWriter, llSize, SinceLastWrite(info.ftLastWriteTime));
+        const bool bWriting = !rec->m_verdict.HasEnded(GetTickCount());
+        rec->m_lWriting.store(bWriting ? 1 : 0);
+        rec->m_llFinishedSize = bWriting ? 0 : llSize;
+    }
+    rec->AddRef();
+    *ppRecording = rec.Get();
+    return S_OK;
+}
+
+HRESULT CRecording::ReadHeader(BYTE* pb, DWORD cb, DWORD* pcbRead) {
+    return m_fileRead.ReadUncached(0, pb, cb, pcbRead);
+}
+
+HRESULT CRecording::Measure(LONGLONG* pllSize) {
+    const HRESULT hr = m_fileRead.MeasureFileSize(pllSize);
+    if (FAILED(hr))
+        *pllSize = -1;
+    return hr;
+}
+
+LONGLONG CRecording::GetFileLength(bool bMeasure) {
+    LONGLONG llSize = m_fileRead.GetLastFileSize();
+    if (bMeasure)
+        Measure(&llSize);
+    return llSize;
+}
+
+void CRecording::OnFileMeasured(LONGLONG llSize) {
+    bool bAgain = false;
+    {
+        CCritSecLock lock(m_cs);
+        const DWORD dwNow = GetTickCount();
+        if (!IsWriting() && llSize > m_llFinishedSize && !m_bAbandoned) {
+            m_verdict.Restart(dwNow, llSize);
+            m_lWriting.store(1);
+            bAgain = true;
+        } else {
+            m_verdict.OnSize(dwNow, llSize);
+        }
+    }
+    if (bAgain) {
+        CHAR szSize[CONV_BUFFER_SIZE];
+        DSTrace(TRACE_APP2, 8, "CFileSourceOutput - finished file GROWS AGAIN (size %s): being written\n",
+                LL2Str(llSize, szSize));
+    }
+}
+
+bool CRecording::IsEstimatedTailProbe(LONGLONG llPosition, LONG lLength, LONGLONG llSize) const {
+    // Only where the real end lies far below the told total: a recording that
+    // really ends in the tail must end there, not get zeros past its end.
+    const LONGLONG llTold = m_llToldTotal.load();
+    return llTold - llSize > ESTIMATED_TAIL_SIZE && llPosition >= llTold - ESTIMATED_TAIL_SIZE &&
+           llPosition + lLength <= llTold;
+}
+
+bool CRecording::IsWriteComplete() {
+    // Read access, refusing others' writes: this fails exactly while some
+    // handle has write access. Readers, whatever they share, never make it
+    // fail. The handle lives for this call only: while it exists a recorder
+    // that opens its file again to append is refused.
+    HANDLE hFile = CreateFileA(m_szFileName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, NULL,
+                               OPEN_EXISTING, 0, NULL);
+    if (hFile != INVALID_HANDLE_VALUE) {
+        CloseHandle(hFile);
+        DSTrace(TRACE_APP1, 8, "CFileSourceOutput::IsWriteComplete() - ::CreateFile() SUCCEEDED\n");
+        return true;
+    }
+    const DWORD dwErr = GetLastError();
+    if (dwErr != ERROR_SHARING_VIOLATION) {
+        // Gone (deleted), or refused for another reason: nobody can be seen
+        // writing it.
+        DSTrace(TRACE_APP1, 8, "CFileSourceOutput::IsWriteComplete() - ::CreateFile() FAILED dwErr = %d\n",
+                dwErr);
+        return true;
+    }
+    // Someone writes the file the name leads to: is it still ours? An open
+    // for attributes alone meets no share mode. When that cannot tell, the
+    // writer counts.
+    bool bSameFile = true;
+    hFile = CreateFileA(m_szFileName, FILE_READ_ATTRIBUTES,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING, 0, NULL);
+    if (hFile != INVALID_HANDLE_VALUE) {
+        BY_HANDLE_FILE_INFORMATION info = {};
+        if (GetFileInformationByHandle(hFile, &info))
+            bSameFile = FileIdentity::Of(info) == m_idFile;
+        CloseHandle(hFile);
+    }
+    if (!bSameFile) {
+        DSTrace(TRACE_APP1, 8,
+                "CFileSourceOutput::IsWriteComplete() - the name leads to ANOTHER FILE now: nobody writes "
+                "ours\n");
+        return true;
+    }
+    DSTrace(TRACE_APP1, 8,
+            "CFileSourceOutput::IsWriteComplete() - FILE OPENED FOR WRITE BY ANOTHER PROCESS\n");
+    return false;
+}
+
+bool CRecording::WriterGone(DWORD* pdwNextLook) {
+    bool bProbe;
+    {
+        CCritSecLock lock(m_cs);
+        bProbe = m_verdict.ClaimProbe(GetTickCount());
+    }
+    if (bProbe) {
+        const bool bWriter = !IsWriteComplete();
+        const bool bExited = !bWriter && HasWriterProcessExited(m_szFileName);
+        CCritSecLock lock(m_cs);
+        m_verdict.OnProbe(GetTickCount(), bWriter, bExited);
+    }
+    CCritSecLock lock(m_cs);
+    return m_verdict.HasEnded(GetTickCount(), pdwNextLook);
+}
+
+void CRecording::MarkFinished(LONGLONG llSize) {
+    CCritSecLock lock(m_cs);
+    m_llFinishedSize = llSize;
+    m_lWriting.store(0);
+}
+
+bool CRecording::IsAbandoned() {
+    CCritSecLock lock(m_cs);
+    return m_bAbandoned;
+}
+
+void CRecording::Abandon(CWaitCancel& cancel) {
+    {
+        CCritSecLock lock(m_cs);
+        m_bAbandoned = true;
+    }
+    // A wait registers with the cancellation before it looks at m_bAbandoned:
+    // it sees the flag, or it is woken here.
+    cancel.WakeAll();
+}
+
+HRESULT CRecording::WaitForAdmission(CWaitCancel& cancel, const LONG volatile* plTicket, LONG lTicket,
+                                     DWORD dwStall) {
+    CWaitCancel::CWaiter waiter(cancel);
+    LONGLONG llLast = -1;
+    DWORD dwGrown = GetTickCount();
+    HRESULT hr = S_OK;
+    for (;;) {
+        LONGLONG llSize = 0;
+        hr = Measure(&llSize);
+        if (FAILED(hr) || llSize >= GROWTH_THRESHOLD)
+            break;
+        m_dwWaitSize.store((DWORD)(GROWTH_THRESHOLD - llSize));
+        const DWORD dwNow = GetTickCount();
+        if (llSize != llLast) {
+            llLast = llSize;
+            dwGrown = dwNow;
+        }
+        // A recorder that stalls must not hold the caller (the graph
+        // manager's RenderFile, a player's user-interface thread) for ever.
+        if (dwNow - dwGrown >= dwStall) {
+            hr = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+            break;
+        }
+        if (InterlockedCompareExchange(const_cast<LONG volatile*>(plTicket), 0, 0) != lTicket ||
+            IsAbandoned()) {
+            hr = HRESULT_FROM_WIN32(ERROR_OPERATION_ABORTED);
+            break;
+        }
+        DWORD dwNextLook = 0;
+        if (WriterGone(&dwNextLook)) {
+            // The writer has closed the file early: it is finished at
+            // whatever size it has.
+            hr = Measure(&llSize);
+            if (SUCCEEDED(hr)) {
+                MarkFinished(llSize);
+                hr = llSize > 0 ? S_OK : E_INVALIDARG;
+            }
+            break;
+        }
+        waiter.Sleep(dwNextLook);
+    }
+    m_dwWaitSize.store(0);
+    return hr;
+}

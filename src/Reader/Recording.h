@@ -1,0 +1,160 @@
+// CRecording: one file the pin serves, from its opening until the last read
+// that began on it has ended. It knows the file (its full path and the open
+// file's identity), the cache it reads through, whether a writer still grows
+// it (CWriterVerdict), the size it was finished at and the total the pin told
+// for it. It answers three questions: how much may be read now, wait until a
+// range and the margin past it are there (or the recording has ended, or the
+// wait is cancelled), and read a range.
+//
+// The file is followed, not its name. The writer probe asks for read access
+// while refusing others' writes, which fails exactly while some handle has
+// write access; a name that no longer leads to the open file means nobody
+// writes it any more. A finished recording that grows past the size it was
+// finished at is being written again.
+//
+// Reference counted: the pin holds the current recording, and each read
+// holds the one it began on until it ends, so a read never touches the next
+// file. Abandon (a newer file, the pin's end) ends its waits for good.
+//
+// ---- Lock
+// m_cs guards the writer verdict, m_llFinishedSize and m_bAbandoned (the
+// writes of m_lWriting too, which is read without it). A leaf: nothing is
+// taken after it, no trace is written and no file call made while it is
+// held. The name, the identity and the cache are set by Open and not changed
+// after; the cache has its own locks (Reader/FileRead.h).
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "FileSourceConstants.h"
+#include "Reader/FileRead.h"
+#include "Reader/WaitCancel.h"
+#include "Reader/WriterVerdict.h"
+#include "WinAPI/CriticalSection.h"
+
+// What tells two open files apart: the volume and the file's index on it.
+struct FileIdentity {
+    DWORD dwVolume;
+    DWORD dwIndexHigh;
+    DWORD dwIndexLow;
+    static FileIdentity Of(const BY_HANDLE_FILE_INFORMATION& info) {
+        return {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+    }
+    bool operator==(const FileIdentity& o) const {
+        return dwVolume == o.dwVolume && dwIndexHigh == o.dwIndexHigh && dwIndexLow == o.dwIndexLow;
+    }
+};
+
+// How a read may wait: whether at all, how long without growth, and the
+// margin past its end it waits for.
+struct ReadRules {
+    bool bMayWait;
+    DWORD dwStallLimit;  // INFINITE: no limit
+    DWORD dwMargin;
+};
+
+// What the pin decides for a read that may have to wait; asked only then, so
+// that a read served at once takes no lock for it.
+class IWaitRules {
+public:
+    virtual ReadRules WaitRules() = 0;
+
+protected:
+    ~IWaitRules() = default;
+};
+
+class CRecording final : private ISizeObserver {
+public:
+    // Opens the file (its full path, in the ANSI code page) and settles
+    // whether a writer still grows it. The new recording has one reference.
+    static HRESULT Open(LPCSTR pszFullName, CRecording** ppRecording);
+    ULONG AddRef();
+    ULONG Release();
+
+    LPCSTR FileName() const { return m_szFileName; }
+    // Reads the first bytes for the pin's type check.
+    HRESULT ReadHeader(BYTE* pb, DWORD cb, DWORD* pcbRead);
+
+    // ---- what may be read now
+    bool IsWriting() const { return m_lWriting.load() != 0; }
+    // The size, measured now or as last measured; -1 when it cannot be had.
+    LONGLONG GetFileLength(bool bMeasure);
+    // The bytes a waiting read (or the admission) still misses; 0 when none.
+    DWORD GetWaitSize() const { return m_dwWaitSize.load(); }
+    // Length told a growing file's total as this.
+    void NoteToldTotal(LONGLONG llTotal) { m_llToldTotal.store(llTotal); }
+    // Whether a read past the end of the finished file lies in the tail of
+    // the total told while it grew, with the real end far below it.
+    bool IsEstimatedTailProbe(LONGLONG llPosition, LONG lLength, LONGLONG llSize) const;
+    // The writer probe alone: true unless another process writes the file
+    // the name leads to and that file is still this one.
+    bool IsWriteComplete();
+
+    // ---- waits
+    // Until the file holds GROWTH_THRESHOLD bytes, its writer has gone, it
+    // has not grown for dwStall ms (ERROR_TIMEOUT), or *plTicket has moved on
+    // from lTicket (ERROR_OPERATION_ABORTED). E_INVALIDARG when it ends
+    // empty.
+    HRESULT WaitForAdmission(CWaitCancel& cancel, const LONG volatile* plTicket, LONG lTicket, DWORD dwStall);
+
+    // ---- one read
+    // Serves [llPosition, +lLength) into pb, waiting first when the rules
+    // allow and the range comes near the end of a growing file (or starts
+    // past it by less than GROWTH_THRESHOLD). Every byte not delivered is
+    // zeroed. S_OK, S_FALSE (short, or past the end while the file grows),
+    // ERROR_HANDLE_EOF past the end of a finished file, ERROR_OPERATION_ABORTED
+    // when the recording was abandoned during the wait, ERROR_TIMEOUT when a
+    // limited wait saw no growth, or a failure of the file. *pbCancelled
+    // tells that a flush or stop ended its wait (it then read what was there).
+    HRESULT Read(LONGLONG llPosition, LONG lLength, BYTE* pb, IWaitRules& rules, CWaitCancel& cancel,
+                 LONG* pcbRead, bool* pbCancelled);
+
+    // Ends every wait on this recording, now and later.
+    void Abandon(CWaitCancel& cancel) EXCLUDES(m_cs);
+
+private:
+    CRecording();
+    ~CRecording() = default;
+
+    HRESULT Measure(LONGLONG* pllSize);
+    void OnFileMeasured(LONGLONG llSize) override EXCLUDES(m_cs);
+    // Whether the writer has gone, probing when due. *pdwNextLook: when to
+    // look again.
+    bool WriterGone(DWORD* pdwNextLook) EXCLUDES(m_cs);
+    void MarkFinished(LONGLONG llSize) EXCLUDES(m_cs);
+    bool IsAbandoned() EXCLUDES(m_cs);
+    HRESULT WaitForRange(LONGLONG llEnd, const ReadRules& rules, CWaitCancel& cancel, LONGLONG* pllSize,
+                         bool* pbCancelled);
+
+    std::atomic<LONG> m_nRefs;
+    CHAR m_szFileName[FILE_NAME_SIZE];
+    FileIdentity m_idFile;
+    CCachedReadFile m_fileRead;
+    std::atomic<LONG> m_lWriting;         // 1 while a writer grows the file; written under m_cs
+    std::atomic<LONGLONG> m_llToldTotal;  // the estimated total Length gave; 0: none
+    std::atomic<DWORD> m_dwWaitSize;
+    CCriticalSection m_cs;
+    CWriterVerdict m_verdict GUARDED_BY(m_cs);
+    LONGLONG m_llFinishedSize GUARDED_BY(m_cs);  // the size it was last judged finished at
+    bool m_bAbandoned GUARDED_BY(m_cs);
+};
+
+// A counted reference to a recording for a scope.
+class CRecordingRef {
+public:
+    explicit CRecordingRef(CRecording* p = NULL) : m_p(p) {}
+    ~CRecordingRef() {
+        if (m_p)
+            m_p->Release();
+    }
+    CRecordingRef(const CRecordingRef&) = delete;
+    CRecordingRef& operator=(const CRecordingRef&) = delete;
+    CRecording* operator->() const { return m_p; }
+    CRecording* Get() const { return m_p; }
+    explicit operator bool() const { return m_p != NULL; }
+
+private:
+    CRecording* m_p;
+};

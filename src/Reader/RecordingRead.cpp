@@ -1,0 +1,133 @@
+// CRecording: one read, and its wait for the file to grow (see the header).
+#include <string.h>
+
+#include "DShowX/DSParsers.h"
+#include "DShowX/DSTrace.h"
+#include "Reader/Recording.h"
+
+namespace {
+
+const HRESULT kAborted = HRESULT_FROM_WIN32(ERROR_OPERATION_ABORTED);
+const HRESULT kPastEnd = HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
+
+}  // namespace
+
+HRESULT CRecording::Read(LONGLONG llPosition, LONG lLength, BYTE* pb, IWaitRules& rules, CWaitCancel& cancel,
+                         LONG* pcbRead, bool* pbCancelled) {
+    *pcbRead = 0;
+    *pbCancelled = false;
+    const LONGLONG llEnd = llPosition + lLength;
+    LONGLONG llSize = m_fileRead.GetLastFileSize();
+    CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE], szC[CONV_BUFFER_SIZE], szD[CONV_BUFFER_SIZE],
+        szE[CONV_BUFFER_SIZE];
+    DSTrace(TRACE_APP1, 8,
+            ">>> InternalSyncRead[ Delta = %s ]: Size = %s Position = %s Length = %s End = %s\n",
+            LL2Str(llSize - llPosition, szA), LL2Str(llSize, szB), LL2Str(llPosition, szC),
+            LL2Str(lLength, szD), LL2Str(llEnd, szE));
+
+    HRESULT hr = S_OK;
+    // Past what is known: a growing file may have grown, a finished one may
+    // be written again (the measurement tells the verdict).
+    if (llEnd > llSize)
+        hr = Measure(&llSize);
+    // Near the end of a growing file, or starting just past it (a pull pin
+    // queues its requests ahead of the live edge), a read waits; farther out
+    // (a splitter probing the estimated tail) it does not.
+    if (SUCCEEDED(hr) && IsWriting() && llEnd + GROWTH_THRESHOLD > llSize &&
+        llPosition - llSize < GROWTH_THRESHOLD) {
+        const ReadRules now = rules.WaitRules();
+        if (now.bMayWait)
+            hr = WaitForRange(llEnd, now, cancel, &llSize, pbCancelled);
+    }
+    if (FAILED(hr)) {
+        memset(pb, 0, (size_t)lLength);
+        if (hr == kAborted)
+            DSTrace(TRACE_APP1, 1,
+                    "###Err### CFileSourceOutput::InternalSyncRead - file CHANGED, read ABORTED\n");
+        return hr;
+    }
+
+    if (llPosition > llSize) {
+        DSTrace(TRACE_APP1, 1, "###Err### CFileSourceOutput::InternalSyncRead - Read after and of file\n");
+        memset(pb, 0, (size_t)lLength);
+        // While the file grows its end is not known yet: a splitter probing
+        // the tail of the estimated total as it connects gets zeros and
+        // S_FALSE, also once the writer has closed (its answer must not
+        // change with that moment: a failure there ends its connection).
+        // Past the end of a finished file the read fails, which ends a
+        // pull-mode splitter's stream; Wine's would otherwise read zeros up
+        // to the estimated total and hang in Stop. Nothing is sent
+        // downstream: in pull mode the splitter delivers the end of stream.
+        return IsWriting() || IsEstimatedTailProbe(llPosition, lLength, llSize) ? S_FALSE : kPastEnd;
+    }
+
+    hr = m_fileRead.CachedRead(llPosition, lLength, pb, pcbRead);
+    if (*pcbRead < 0 || *pcbRead > lLength)
+        *pcbRead = 0;
+    // The caller may take any success for a full buffer: what the file could
+    // not deliver reads as zeros, never as what the buffer held before.
+    if (*pcbRead < lLength)
+        memset(pb + *pcbRead, 0, (size_t)(lLength - *pcbRead));
+    if (FAILED(hr) && hr != kPastEnd)
+        return hr;
+    return *pcbRead == lLength ? S_OK : S_FALSE;
+}
+
+HRESULT CRecording::WaitForRange(LONGLONG llEnd, const ReadRules& rules, CWaitCancel& cancel,
+                                 LONGLONG* pllSize, bool* pbCancelled) {
+    // Registered before anything is looked at: a flush, a stop or a newer
+    // file that comes from now on reaches this wait.
+    CWaitCancel::CWaiter waiter(cancel);
+    const LONGLONG llNeed = llEnd + (LONGLONG)rules.dwMargin;
+    DWORD dwGrown = GetTickCount();
+    HRESULT hr = S_OK;
+    CHAR szA[CONV_BUFFER_SIZE];
+    while (*pllSize < llNeed) {
+        const LONGLONG llMissing = llNeed - *pllSize;
+        m_dwWaitSize.store((DWORD)llMissing);
+        DSTrace(TRACE_APP1, 8, ">>> InternalSyncRead - WAITING... [rest %s bytes]\n", LL2Str(llMissing, szA));
+        if (IsAbandoned()) {
+            hr = kAborted;
+            break;
+        }
+        if (waiter.IsCancelled()) {
+            *pbCancelled = true;
+            if (cancel.IsHeld(CWaitCancel::kStop))
+                DSTrace(TRACE_APP2, 8,
+                        "CFileSourceOutput::InternalSyncRead - filter STOPPED - WAITING BREAK.\n");
+            else
+                DSTrace(
+                    TRACE_APP2, 8,
+                    "CFileSourceOutput::InternalSyncRead - CFileSourceOutput::BeginFlush() CALLED - WAITING "
+                    "BREAK.\n");
+            break;
+        }
+        DWORD dwNextLook = 0;
+        if (WriterGone(&dwNextLook)) {
+            // Finished at the size it has now.
+            hr = Measure(pllSize);
+            if (SUCCEEDED(hr))
+                MarkFinished(*pllSize);
+            DSTrace(TRACE_APP2, 8,
+                    "CFileSourceOutput::InternalSyncRead - File write COMPLETED - WAITING BREAK.\n");
+            break;
+        }
+        // A limited wait (the filter is stopped: a splitter reading while it
+        // connects, where no flush can come) gives up on a stalled recorder.
+        if (rules.dwStallLimit != INFINITE && GetTickCount() - dwGrown >= rules.dwStallLimit) {
+            DSTrace(TRACE_APP1, 1,
+                    "###Err### CFileSourceOutput::InternalSyncRead - no growth: wait TIMED OUT\n");
+            hr = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
+            break;
+        }
+        waiter.Sleep(dwNextLook);
+        const LONGLONG llBefore = *pllSize;
+        hr = Measure(pllSize);
+        if (FAILED(hr))
+            break;
+        if (*pllSize > llBefore)
+            dwGrown = GetTickCount();
+    }
+    m_dwWaitSize.store(0);
+    return hr;
+}

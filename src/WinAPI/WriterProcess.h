@@ -1,0 +1,3 @@
+#pragma once
+#include <windows.h>
+inline bool HasWriterProcessExited(LPCSTR) { return false; }
