@@ -77,7 +77,7 @@ public:
     // stopped do not wait: a graph that does not flush its source on Stop
     // (Wine's) reads on while it tears down. Reads of a filter that has not
     // streamed since the pin connected (a splitter connecting) still wait,
-    // but give up after READ_STALL_TIME without growth.
+    // but give up after the admission stall time without growth.
     void FilterStopped(bool bWasStreaming);
     // The filter leaves the stopped state, or a new file is loaded.
     void FilterStarting();
@@ -98,10 +98,10 @@ public:
     // The name in CoTaskMemAlloc memory (null without a file) and, when pmt
     // is given, a copy of the media type. Never waits for a SetFileName.
     HRESULT GetCurFile(LPOLESTR* ppszFileName, AM_MEDIA_TYPE* pmt);
-    void SetAdmissionStallTime(DWORD dwMilliseconds) EXCLUDES(m_csFile) {
-        CCritSecLock lock(m_csFile);
-        m_dwAdmissionStall = dwMilliseconds;
-    }
+    // How long a wait that no flush can end (the admission, a read while
+    // the filter is stopped) waits without growth (ADMISSION_STALL_TIME;
+    // shortened by tests).
+    void SetAdmissionStallTime(DWORD dwMilliseconds) { m_dwAdmissionStall.store(dwMilliseconds); }
 
     // ---- the read path (CoFileSourceOutputRead.cpp)
     HRESULT InternalSyncRead(LONGLONG llPosition, LONG lLength, BYTE* pBuffer);
@@ -141,7 +141,7 @@ private:
 
     CWaitCancel m_cancel;
     CCriticalSection m_csFile;
-    DWORD m_dwAdmissionStall GUARDED_BY(m_csFile);
+    std::atomic<DWORD> m_dwAdmissionStall;
     LONG volatile m_lLoadTicket;  // counts SetFileName calls; a newer one ends a waiting one
     CCriticalSection m_csRecording;
     CRecording* m_pRecording GUARDED_BY(m_csRecording);

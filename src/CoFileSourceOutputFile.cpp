@@ -87,7 +87,7 @@ HRESULT CFileSourceOutput::SetFileName(LPCOLESTR pszFileName, const AM_MEDIA_TYP
         // Reads, GetCurFile and Length see the file while it is admitted.
         SetMediaType(NULL);
         InstallRecording(rec.Get());
-        hr = rec->WaitForAdmission(m_cancel, &m_lLoadTicket, lTicket, m_dwAdmissionStall);
+        hr = rec->WaitForAdmission(m_cancel, &m_lLoadTicket, lTicket, m_dwAdmissionStall.load());
         if (FAILED(hr)) {
             CHAR szSize[CONV_BUFFER_SIZE];
             DSTrace(TRACE_APP2, 1,

@@ -203,7 +203,7 @@ ReadRules CFileSourceOutput::WaitRules() {
     const FILTER_STATE eState = GetFilter() ? GetFilter()->GetStateLocked() : State_Stopped;
     ReadRules rules;
     rules.bMayWait = eState == State_Running || !IsSeekingAllowed();
-    rules.dwStallLimit = eState == State_Stopped ? READ_STALL_TIME : INFINITE;
+    rules.dwStallLimit = eState == State_Stopped ? m_dwAdmissionStall.load() : INFINITE;
     rules.dwMargin = GetBuffSize();
     return rules;
 }

@@ -38,12 +38,10 @@ constexpr DWORD WRITER_FIRST_GAP_GRACE_TIME = 3000;
 constexpr DWORD WRITER_RECENT_GROWTH_TIME = 10000;
 // A growing file that has not grown for this long while its writer keeps it
 // open ends the admission wait with ERROR_TIMEOUT.
+// So does a read while the filter is stopped (a splitter reading as it
+// connects, where no flush can end its wait); while the filter runs or is
+// paused, a recorder that pauses is normal and a read waits for it.
 constexpr DWORD ADMISSION_STALL_TIME = 30000;
-// A read while the filter is stopped (a splitter reading as it connects,
-// where no flush can end its wait) gives up after this long without growth,
-// with ERROR_TIMEOUT. While the filter runs, a paused recorder is normal and
-// a read waits as long as it takes.
-constexpr DWORD READ_STALL_TIME = 30000;
 // How often a waiting read, and the admission wait, look at the file (ms).
 constexpr DWORD GROWTH_POLL_TIME = 500;
 // Length measures the file at most this often (ms), and only while the

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
 #include <future>
 #include <thread>
 
@@ -222,6 +223,23 @@ TEST_F(PinReadGrowing, StopEndsAWaitAndReadsWaitAgainOnceTheFilterStarts) {
     m_pin->EndFlush();
 }
 
+TEST_F(PinReadGrowing, StoppedAReadGivesUpOnAStalledRecorderRunningItWaits) {
+    // A splitter reading as it connects (the filter stopped, no flush can
+    // come) must not hang the graph's RenderFile behind a stalled recorder.
+    m_pin->SetAdmissionStallTime(1000);
+    std::vector<BYTE> buf(4096, 0xCD);
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_TIMEOUT), m_pin->SyncRead(213568, 4096, buf.data()));
+    EXPECT_TRUE(AllBytes(buf, 0, 0));
+    // While the graph runs, a recorder that pauses is normal: no limit.
+    m_pin.Filter()->SetFilterState(State_Running);
+    std::future<HRESULT> waiting;
+    ASSERT_NO_FATAL_FAILURE(StartWaitingRead(&waiting));
+    EXPECT_EQ(std::future_status::timeout, waiting.wait_for(std::chrono::milliseconds(1500)));
+    m_pin->BeginFlush();
+    EXPECT_EQ(S_OK, waiting.get());
+    m_pin->EndFlush();
+}
+
 TEST_F(PinReadGrowing, AFileChangeEndsAWaitingReadWithoutWaitingForIt) {
     m_pin.Filter()->SetFilterState(State_Running);
     // Without touching the new file.
@@ -276,6 +294,40 @@ TEST_F(PinReadGrowing, ATailProbeOfTheEstimateGetsZerosAfterTheWriterCloses) {
     EXPECT_EQ(kPastEnd, m_pin->SyncRead(llTotal - ESTIMATED_TAIL_SIZE - 128, 128, buf.data()));
     ASSERT_EQ(S_OK, m_pin.Load(m_path));
     EXPECT_EQ(kPastEnd, m_pin->SyncRead(llTotal - 128, 128, buf.data()));
+}
+
+// A long recording that really ends in the last 64 MiB below the estimated
+// total it was told with: past its end, reads end the stream (no zeros that
+// would keep a splitter from showing its last picture).
+TEST(PinReadEstimate, ARecordingEndingJustBelowTheEstimateEndsThere) {
+    TempDir dir;
+    const std::string path = dir.File("long.bin");
+    const LONGLONG llEnd = ESTIMATED_TOTAL - (10LL << 20);
+    {
+        std::ofstream out(path, std::ios::binary);
+        const std::vector<BYTE> v = Content(kSeed, (uint64_t)(llEnd - 4096), 4096);
+        out.seekp(llEnd - 4096);
+        out.write(reinterpret_cast<const char*>(v.data()), 4096);
+    }
+    ChildProcess writer;
+    ASSERT_TRUE(writer.Start({HelperPath("holdwrite"), path, "60000"}));
+    ASSERT_TRUE(
+        readertest::WaitUntil([&] { return ProbeForWriter(path) == ERROR_SHARING_VIOLATION; }, 30000));
+    PinUnderTest pin;
+    ASSERT_EQ(S_OK, pin.Load(path));
+    LONGLONG llTotal = 0, llAvailable = 0;
+    ASSERT_EQ(VFW_S_ESTIMATED, pin->Length(&llTotal, &llAvailable));
+    ASSERT_EQ(ESTIMATED_TOTAL, llTotal);
+    pin.Filter()->SetFilterState(State_Running);
+    writer.Kill();
+    ASSERT_TRUE(readertest::WaitUntil([&] { return ProbeForWriter(path) == ERROR_SUCCESS; }));
+    std::vector<BYTE> buf(4096, 0xCD);
+    EXPECT_EQ(S_OK, pin->SyncRead(llEnd - 4096, 4096, buf.data()));
+    EXPECT_EQ(Content(kSeed, (uint64_t)(llEnd - 4096), 4096), buf);
+    EXPECT_EQ(S_FALSE, pin->SyncRead(llEnd - 100, 4096, buf.data()));
+    EXPECT_FALSE(pin->IsWriting());
+    EXPECT_EQ(kPastEnd, pin->SyncRead(llEnd + 4096, 4096, buf.data()));
+    EXPECT_EQ(kPastEnd, pin->SyncRead(llTotal - 128, 128, buf.data()));
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <random>
@@ -136,6 +137,104 @@ TEST(PinStress, ReadsFlushesLengthStatisticsAndFileChanges) {
     printf(
         "[ stress   ] pin: %ld reads (%ld ended by a file change), %ld loads (longest %ld ms), %ld wrong\n",
         nReads.load(), nAborted.load(), nLoads.load(), nLongestLoadMs.load(), nWrong.load());
+}
+
+// Whether buf holds the content of the file of this seed from pos, as far
+// as the file had it, and zeros after that.
+bool OneFilesBytes(const std::vector<BYTE>& buf, LONGLONG pos, uint64_t seed) {
+    const std::vector<BYTE> want = readertest::Content(seed, (uint64_t)pos, buf.size());
+    size_t i = 0;
+    while (i < buf.size() && buf[i] == want[i])
+        ++i;
+    return std::all_of(buf.begin() + (ptrdiff_t)i, buf.end(), [](BYTE b) { return b == 0; });
+}
+
+// Loads switch between two recordings every 150 ms while readers follow the
+// live edge (at it and just past it), flushes come every 30 ms and the
+// figures, Length and GetCurFile are asked all the time: every read is
+// answered from one file only (its bytes, then zeros), or ended by the file
+// change.
+TEST(PinStress, LoadsOfGrowingFilesWhileReadersFollowTheLiveEdge) {
+    TempDir dir;
+    const std::string paths[2] = {dir.File("a.bin"), dir.File("b.bin")};
+    const uint64_t seeds[2] = {21, 22};
+    ChildProcess recorders[2];
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(recorders[i].Start({HelperPath("recorder"), paths[i], "--seed", std::to_string(seeds[i]),
+                                        "--size", "40000000", "--rate", "2000000", "--chunk", "65536"}));
+        ASSERT_TRUE(readertest::WaitUntil([&] { return ProbeForWriter(paths[i]) == ERROR_SHARING_VIOLATION; },
+                                          30000));
+    }
+    PinUnderTest pin;
+    pin->SetBuffSize(128 * 1024);
+    pin.Filter()->SetFilterState(State_Running);
+    ASSERT_EQ(S_OK, pin.Load(paths[0]));
+
+    std::atomic<bool> bStop{false};
+    std::atomic<long> nReads{0}, nWrong{0}, nOdd{0}, nLoads{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t) {
+        threads.emplace_back([&, t] {
+            std::mt19937_64 rng(70 + t);
+            std::vector<BYTE> buf;
+            while (!bStop) {
+                const LONGLONG llSize = pin->GetFileLength(FALSE);
+                const LONGLONG pos = std::max<LONGLONG>(0, llSize - 262144 + (LONGLONG)(rng() % 524288));
+                buf.assign(1 + rng() % 131072, 0xCD);
+                const HRESULT hr = pin->SyncRead(pos, (LONG)buf.size(), buf.data());
+                ++nReads;
+                const bool bZeros = std::all_of(buf.begin(), buf.end(), [](BYTE b) { return b == 0; });
+                if (hr == S_OK || hr == S_FALSE) {
+                    if (!OneFilesBytes(buf, pos, seeds[0]) && !OneFilesBytes(buf, pos, seeds[1]))
+                        ++nWrong;
+                } else if (hr == HRESULT_FROM_WIN32(ERROR_OPERATION_ABORTED)) {
+                    nWrong += bZeros ? 0 : 1;
+                } else {
+                    ++nOdd;
+                }
+            }
+        });
+    }
+    threads.emplace_back([&] {
+        while (!bStop) {
+            pin->BeginFlush();
+            pin->EndFlush();
+            Sleep(30);
+        }
+    });
+    threads.emplace_back([&] {
+        while (!bStop) {
+            LONGLONG llTotal = 0, llAvailable = 0, llPos = 0;
+            pin->Length(&llTotal, &llAvailable);
+            pin->GetReadPos(&llPos, NULL);
+            pin->GetWaitSize();
+            pin->GetBuffSize();
+            pin->UpdateStatistics();
+            LPOLESTR pszName = NULL;
+            AM_MEDIA_TYPE mt = {};
+            if (pin->GetCurFile(&pszName, &mt) != S_OK)
+                ++nOdd;
+            CoTaskMemFree(pszName);
+            Sleep(2);
+        }
+    });
+    const auto end = Clock::now() + std::chrono::milliseconds(3000);
+    for (int i = 1; Clock::now() < end; ++i) {
+        EXPECT_EQ(S_OK, pin.Load(paths[i % 2]));
+        ++nLoads;
+        Sleep(150);
+    }
+    bStop = true;
+    for (std::thread& t : threads)
+        t.join();
+    for (ChildProcess& r : recorders)
+        r.Kill();
+
+    EXPECT_EQ(0, nWrong.load());
+    EXPECT_EQ(0, nOdd.load());
+    EXPECT_GT(nReads.load(), 20);
+    printf("[ stress   ] live: %ld reads, %ld loads, %ld wrong\n", nReads.load(), nLoads.load(),
+           nWrong.load());
 }
 
 }  // namespace
