@@ -10,8 +10,8 @@ namespace {
 const char kShortBlock[] =
     "[FS] CCachedReadFile::CachedRead() - CacheBlock() - Only [%s] bytes from [%s] required cached.\n";
 
-// How often OpenFile opens a name whose two opens met two files before it
-// gives up: each try is two opens with nothing in between, so a rename that
+// How often OpenFile opens a name whose two opens met two files (or one and
+// none) before it gives up: each try is two opens with nothing in between, so a rename that
 // lands between them is rare and the next try succeeds.
 const DWORD kOpenTries = 5;
 
@@ -47,9 +47,10 @@ HRESULT SameFile(HANDLE hA, HANDLE hB, bool* pbSame) {
 }
 
 // Opens the name twice, for the manual file and the thread file, until both
-// opens meet the same file: a file renamed over the name between them would
-// leave the read-ahead thread on one file and the reader on another. Refuses
-// what is not a disk file. On failure both holders are empty.
+// opens meet the same file: a file renamed over the name between them (or
+// moved away, and another moved in) would leave the read-ahead thread on one
+// file and the reader on another. Refuses what is not a disk file. On
+// failure both holders are empty.
 HRESULT OpenPair(LPCSTR pszFileName, CSmartHandle& shManual, CSmartHandle& shThread) {
     for (DWORD dwTry = 1;; ++dwTry) {
         HRESULT hr = OpenShared(pszFileName, "Manual file", shManual);
@@ -71,7 +72,9 @@ HRESULT OpenPair(LPCSTR pszFileName, CSmartHandle& shManual, CSmartHandle& shThr
             return S_OK;
         shManual.Close();
         shThread.Close();
-        if (FAILED(hr))
+        // The file was moved away between the two opens (the name named
+        // nothing at the second), or another took the name: try again.
+        if (FAILED(hr) && hr != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))
             return hr;
         if (dwTry == kOpenTries) {
             DSTrace(TRACE_APP2, 1,
