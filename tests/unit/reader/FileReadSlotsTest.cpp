@@ -151,4 +151,39 @@ TEST_F(FileReadSlotsTest, ConcurrentReadersThroughThreeSlots) {
         EXPECT_EQ(0, m_file.Blocks().Mark(i));
 }
 
+// The same, with every other read served from the cache alone: what it
+// serves is the file's, while the slots it copies from are taken for other
+// blocks all the time.
+TEST_F(FileReadSlotsTest, ReadsFromTheCacheAloneThroughThreeSlots) {
+    const LONGLONG llSize = 16 * kBlock;
+    std::atomic<long long> nBad{0}, nServed{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            std::mt19937_64 rng(2000 + t);
+            std::vector<BYTE> buf(2 * kBlock);
+            for (int i = 0; i < 3000; ++i) {
+                const LONGLONG pos = (LONGLONG)(rng() % (llSize - buf.size()));
+                const LONG len = 1 + (LONG)(rng() % buf.size());
+                LONG cb = len;
+                HRESULT hr = m_file.ReadCachedOnly(pos, len, buf.data());
+                if (hr == S_OK)
+                    ++nServed;
+                else if (hr == E_PENDING)
+                    hr = m_file.CachedRead(pos, len, buf.data(), &cb);
+                if (hr != S_OK || cb != len ||
+                    recorder::FirstMismatch(kSeed, (uint64_t)pos, buf.data(), (size_t)len) != (size_t)len)
+                    ++nBad;
+            }
+        });
+    }
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_EQ(0, nBad.load());
+    EXPECT_GT(nServed.load(), 0);
+    m_file.CloseFile();
+    for (LONG i = 0; i < 3; ++i)
+        EXPECT_EQ(0, m_file.Blocks().Mark(i));
+}
+
 }  // namespace
