@@ -11,8 +11,8 @@ const char kShortBlock[] =
     "[FS] CCachedReadFile::CachedRead() - CacheBlock() - Only [%s] bytes from [%s] required cached.\n";
 
 // How often OpenFile opens a name whose two opens met two files (or one and
-// none) before it gives up: each try is two opens with nothing in between, so a rename that
-// lands between them is rare and the next try succeeds.
+// none) before it gives up: each try is two opens with nothing in between,
+// so a rename that lands between them is rare and the next try succeeds.
 const DWORD kOpenTries = 5;
 
 // Opens the file for reading, sharing everything: the recorder goes on
@@ -30,7 +30,7 @@ HRESULT OpenShared(LPCSTR pszFileName, LPCSTR pszWhich, CSmartHandle& shFile) {
     return LastErrorResult(dwErr);
 }
 
-// True when both handles name one file.
+// Tells whether both handles name one file.
 HRESULT SameFile(HANDLE hA, HANDLE hB, bool* pbSame) {
     BY_HANDLE_FILE_INFORMATION infoA, infoB;
     if (!GetFileInformationByHandle(hA, &infoA) || !GetFileInformationByHandle(hB, &infoB)) {
