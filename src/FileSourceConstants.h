@@ -67,9 +67,10 @@ constexpr DWORD STATISTICS_STOP_TIME = 10000;
 constexpr DWORD STOP_THREAD_TIME = 10000;
 // How often the read-ahead thread measures the file while reads go on (ms).
 constexpr DWORD READ_AHEAD_POLL_TIME = 250;
-// Bytes in front of each slot's data. The mark and the position take the
-// last 12 of them, so the data starts on a cache line: a copy out of a slot
-// then runs as fast as one out of the system's page cache.
+// Bytes in front of each slot's data: the slot's header (its mark and its
+// block's position) fills a cache line, so the data starts on the next one:
+// a copy out of a slot then runs as fast as one out of the system's page
+// cache.
 constexpr DWORD SLOT_HEADER_SIZE = 64;
 
 // ---- the property page

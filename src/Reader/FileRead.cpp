@@ -10,6 +10,11 @@ namespace {
 const char kShortBlock[] =
     "[FS] CCachedReadFile::CachedRead() - CacheBlock() - Only [%s] bytes from [%s] required cached.\n";
 
+// How often OpenFile opens a name whose two opens met two files (or one and
+// none) before it gives up: each try is two opens with nothing in between,
+// so a rename that lands between them is rare and the next try succeeds.
+const DWORD kOpenTries = 5;
+
 // Opens the file for reading, sharing everything: the recorder goes on
 // writing it, and may delete or rename its file while we read it.
 HRESULT OpenShared(LPCSTR pszFileName, LPCSTR pszWhich, CSmartHandle& shFile) {
@@ -18,9 +23,71 @@ HRESULT OpenShared(LPCSTR pszFileName, LPCSTR pszWhich, CSmartHandle& shFile) {
     if (shFile)
         return S_OK;
     const DWORD dwErr = GetLastError();
-    DSTrace(TRACE_APP2, 1, "###Err### CCachedReadFile::OpenFile(%s) - CreateFile() [%s] FAILED dwRes = %d\n",
-            pszFileName, pszWhich, dwErr);
+    CHAR szErr[FORMAT_ERROR_BUFFER_SIZE];
+    DSTrace(TRACE_APP2, 1,
+            "###Err### CCachedReadFile::OpenFile(%s) - CreateFile() [%s] FAILED dwRes = %d\n%s\n",
+            pszFileName, pszWhich, dwErr, FormatError(szErr, "CreateFileA", "dwRes", dwErr));
     return LastErrorResult(dwErr);
+}
+
+// Tells whether both handles name one file.
+HRESULT SameFile(HANDLE hA, HANDLE hB, bool* pbSame) {
+    BY_HANDLE_FILE_INFORMATION infoA, infoB;
+    if (!GetFileInformationByHandle(hA, &infoA) || !GetFileInformationByHandle(hB, &infoB)) {
+        const DWORD dwErr = GetLastError();
+        CHAR szErr[FORMAT_ERROR_BUFFER_SIZE];
+        DSTrace(TRACE_APP2, 1,
+                "###Err### CCachedReadFile::OpenFile - GetFileInformationByHandle() FAILED dwRes = %d\n%s\n",
+                dwErr, FormatError(szErr, "GetFileInformationByHandle", "dwRes", dwErr));
+        return LastErrorResult(dwErr);
+    }
+    *pbSame = infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber &&
+              infoA.nFileIndexHigh == infoB.nFileIndexHigh && infoA.nFileIndexLow == infoB.nFileIndexLow;
+    return S_OK;
+}
+
+// Opens the name twice, for the manual file and the thread file, until both
+// opens meet the same file: a file renamed over the name between them (or
+// moved away, and another moved in) would leave the read-ahead thread on one
+// file and the reader on another. Refuses what is not a disk file. On
+// failure both holders are empty.
+HRESULT OpenPair(LPCSTR pszFileName, CSmartHandle& shManual, CSmartHandle& shThread) {
+    for (DWORD dwTry = 1;; ++dwTry) {
+        HRESULT hr = OpenShared(pszFileName, "Manual file", shManual);
+        if (FAILED(hr))
+            return hr;
+        // A pipe or a device has no size to measure and no blocks to read
+        // ahead, and a read of it may block for ever.
+        if (GetFileType(shManual) != FILE_TYPE_DISK) {
+            shManual.Close();
+            DSTrace(TRACE_APP2, 1, "###Err### CCachedReadFile::OpenFile(%s) - not a disk file\n",
+                    pszFileName);
+            return HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED);
+        }
+        bool bSame = false;
+        hr = OpenShared(pszFileName, "Thread file", shThread);
+        if (SUCCEEDED(hr))
+            hr = SameFile(shManual, shThread, &bSame);
+        if (SUCCEEDED(hr) && bSame)
+            return S_OK;
+        shManual.Close();
+        shThread.Close();
+        // The file was moved away between the two opens (the name named
+        // nothing at the second), or another took the name: try again.
+        if (FAILED(hr) && hr != HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))
+            return hr;
+        if (dwTry == kOpenTries) {
+            DSTrace(TRACE_APP2, 1,
+                    "###Err### CCachedReadFile::OpenFile(%s) - the name named another file at each of %u "
+                    "tries\n",
+                    pszFileName, dwTry);
+            return HRESULT_FROM_WIN32(ERROR_CANT_RESOLVE_FILENAME);
+        }
+        DSTrace(TRACE_APP2, 1,
+                "WARNING CCachedReadFile::OpenFile(%s) - the name was given to another file while it was "
+                "opened: try %u\n",
+                pszFileName, dwTry + 1);
+    }
 }
 
 }  // namespace
@@ -34,6 +101,7 @@ CCachedReadFile::CCachedReadFile()
       m_lThreadIdle(0),
       m_lStopThread(0),
       m_lReads(0),
+      m_pSizeObserver(NULL),
       m_dwReadThreadId(0),
       m_dwStopThreadTime(STOP_THREAD_TIME) {}
 
@@ -128,14 +196,9 @@ HRESULT CCachedReadFile::OpenFile(LPCSTR pszFileName) {
         return HRESULT_FROM_WIN32(ERROR_BUSY);
 
     CSmartHandle shManual, shThread;
-    HRESULT hr = OpenShared(pszFileName, "Manual file", shManual);
+    const HRESULT hr = OpenPair(pszFileName, shManual, shThread);
     if (FAILED(hr))
         return hr;
-    hr = OpenShared(pszFileName, "Thread file", shThread);
-    if (FAILED(hr)) {
-        ASSERT(FALSE);
-        return hr;
-    }
 
     // Signals left from the previous file (a terminated thread never consumed
     // its stop signal) must not reach the new thread.
@@ -150,9 +213,10 @@ HRESULT CCachedReadFile::OpenFile(LPCSTR pszFileName) {
         (HANDLE)_beginthreadex(NULL, 0, ReadThread, this, CREATE_SUSPENDED, &uThreadId));
     if (!shReadThread) {
         const DWORD dwErr = GetLastError();
-        DSTrace(TRACE_APP2, 1, "###Err### CCachedReadFile::OpenFile(%s) - CreateThread() FAILED dwRes = %d\n",
-                pszFileName, dwErr);
-        ASSERT(FALSE);
+        CHAR szErr[FORMAT_ERROR_BUFFER_SIZE];
+        DSTrace(TRACE_APP2, 1,
+                "###Err### CCachedReadFile::OpenFile(%s) - CreateThread() FAILED dwRes = %d\n%s\n",
+                pszFileName, dwErr, FormatError(szErr, "_beginthreadex", "dwRes", dwErr));
         return LastErrorResult(dwErr);
     }
 
@@ -160,7 +224,8 @@ HRESULT CCachedReadFile::OpenFile(LPCSTR pszFileName) {
     m_shThreadFile.Attach(shThread.Detach());
     m_shReadThread.Attach(shReadThread.Detach());
     m_dwReadThreadId = uThreadId;
-    GetFileSize();
+    LONGLONG llSize;
+    MeasureFileSize(&llSize);  // a failure is traced; the reads measure again
 
     const DWORD dwPrevCount = ResumeThread(m_shReadThread);
     const BOOL bSuccess = dwPrevCount != 0 && dwPrevCount != (DWORD)-1;
@@ -185,9 +250,10 @@ void CCachedReadFile::CloseFile() {
     m_lStopThread.store(1);
     SetEvent(m_arrEvents[1]);
     DWORD dwWait = WaitForSingleObject(m_shReadThread, m_dwStopThreadTime);
-    // A thread that shows an assertion's question (an I/O error can raise one
-    // there) waits for a person: ended inside the box, it would leave its
-    // locks and the window system's state behind. Wait for the answer.
+    // A thread that shows an assertion's question (a broken invariant of the
+    // cache, never a failure of the file) waits for a person: ended inside
+    // the box, it would leave its locks and the window system's state behind.
+    // Wait for the answer.
     while (dwWait == WAIT_TIMEOUT && IsThreadInAssert(m_dwReadThreadId))
         dwWait = WaitForSingleObject(m_shReadThread, m_dwStopThreadTime);
     if (dwWait == WAIT_TIMEOUT) {
@@ -228,8 +294,27 @@ BOOL CCachedReadFile::GetFileInformation(BY_HANDLE_FILE_INFORMATION* pInfo) cons
     return GetFileInformationByHandle(m_shManualFile, pInfo);
 }
 
+HRESULT CCachedReadFile::SetSizeObserver(IFileSizeObserver* pObserver) {
+    ASSERT(!m_shReadThread);
+    if (m_shReadThread)
+        return E_UNEXPECTED;
+    m_pSizeObserver = pObserver;
+    return S_OK;
+}
+
 LONGLONG CCachedReadFile::GetFileSize() {
-    ASSERT(m_shManualFile);
+    LONGLONG llSize = -1;
+    MeasureFileSize(&llSize);
+    return llSize;
+}
+
+HRESULT CCachedReadFile::MeasureFileSize(LONGLONG* pllSize) {
+    ASSERT(pllSize);
+    if (!pllSize)
+        return E_POINTER;
+    *pllSize = -1;
+    if (!m_shManualFile)
+        return E_UNEXPECTED;
     LARGE_INTEGER liSize;
     // Under m_csPos, so that sizes are stored in the order they were measured
     // and a cut is acted on before anyone stores an older, larger size.
@@ -237,10 +322,11 @@ LONGLONG CCachedReadFile::GetFileSize() {
     if (!GetFileSizeEx(m_shManualFile, &liSize)) {
         const DWORD dwErr = GetLastError();
         lock.Unlock();
-        DSTrace(TRACE_APP2, 1, "###Err### CCachedReadFile::GetFileSize - GetFileSizeEx() FAILED dwRes = %d\n",
-                dwErr);
-        ASSERT(FALSE);
-        return -1;
+        CHAR szErr[FORMAT_ERROR_BUFFER_SIZE];
+        DSTrace(TRACE_APP2, 1,
+                "###Err### CCachedReadFile::GetFileSize - GetFileSizeEx() FAILED dwRes = %d\n%s\n", dwErr,
+                FormatError(szErr, "GetFileSizeEx", "dwRes", dwErr));
+        return LastErrorResult(dwErr);
     }
     const LONGLONG llOld = m_llFileSize.exchange(liSize.QuadPart);
     if (liSize.QuadPart < llOld) {
@@ -253,18 +339,24 @@ LONGLONG CCachedReadFile::GetFileSize() {
         }
     }
     lock.Unlock();
-    if (m_pObserver)
-        m_pObserver->OnFileMeasured(liSize.QuadPart);
     // Grown: the blocks that just came into the file can be read ahead.
     if (liSize.QuadPart > llOld)
         WakeReadAhead();
-    return liSize.QuadPart;
+    if (m_pSizeObserver)
+        m_pSizeObserver->OnFileMeasured(liSize.QuadPart);
+    *pllSize = liSize.QuadPart;
+    return S_OK;
 }
 
 bool CCachedReadFile::ReadAheadWanted(LONGLONG llCachePos, LONGLONG llAhead) const {
     // Nothing is read ahead of a file nobody has read yet.
     return m_lReads.load() != 0 && llCachePos >= 0 && llCachePos < m_llFileReadPos.load() + llAhead &&
            llCachePos + (LONGLONG)m_blocks.BlockSize() <= m_llFileSize.load();
+}
+
+void CCachedReadFile::NoteRead(LONGLONG llPosition) {
+    m_lReads.fetch_add(1);
+    m_llFileReadPos.store(llPosition);
 }
 
 void CCachedReadFile::SteerReadAhead(LONGLONG _llBlockStart, BOOL bNextIndexed, LONGLONG llLastFileSize) {
@@ -305,21 +397,39 @@ bool CCachedReadFile::WakeReadAhead() {
     return true;
 }
 
-LONG CCachedReadFile::ReadDirect(LONGLONG _llPosition, BYTE* _pbDest, DWORD _dwSize) {
+HRESULT CCachedReadFile::ReadDirect(LONGLONG llPosition, BYTE* pbDest, DWORD cb, DWORD* pcbRead) {
     OVERLAPPED ov = {};
-    ov.Offset = (DWORD)(ULONGLONG)_llPosition;
-    ov.OffsetHigh = (DWORD)((ULONGLONG)_llPosition >> 32);
-    DWORD cbRead = 0;
-    if (!ReadFile(m_shManualFile, _pbDest, _dwSize, &cbRead, &ov)) {
-        const DWORD dwErr = GetLastError();
-        // At or past the end a positioned read fails with ERROR_HANDLE_EOF on
-        // Windows: that is a read of 0 bytes, not an error.
-        if (dwErr != ERROR_HANDLE_EOF)
-            DSTrace(TRACE_APP2, 1, "###Err### CCachedReadFile::CacheBlock() - ReadFile() FAILED dwRes = %d\n",
-                    dwErr);
-        return 0;
-    }
-    return (LONG)cbRead;
+    ov.Offset = (DWORD)(ULONGLONG)llPosition;
+    ov.OffsetHigh = (DWORD)((ULONGLONG)llPosition >> 32);
+    *pcbRead = 0;
+    if (ReadFile(m_shManualFile, pbDest, cb, pcbRead, &ov))
+        return S_OK;
+    const DWORD dwErr = GetLastError();
+    *pcbRead = 0;
+    // At or past the end a positioned read fails with ERROR_HANDLE_EOF on
+    // Windows: that is a read of 0 bytes, not an error.
+    if (dwErr == ERROR_HANDLE_EOF)
+        return S_OK;
+    CHAR szErr[FORMAT_ERROR_BUFFER_SIZE];
+    DSTrace(TRACE_APP2, 1, "###Err### CCachedReadFile::CacheBlock() - ReadFile() FAILED dwRes = %d\n%s\n",
+            dwErr, FormatError(szErr, "ReadFile", "dwRes", dwErr));
+    return LastErrorResult(dwErr);
+}
+
+HRESULT CCachedReadFile::ReadUncached(LONGLONG llPosition, BYTE* pb, DWORD cb, DWORD* pcbRead) {
+    ASSERT(pb && pcbRead);
+    if (!pcbRead)
+        return E_POINTER;
+    *pcbRead = 0;
+    if (!pb)
+        return E_POINTER;
+    ASSERT(llPosition >= 0);
+    if (llPosition < 0)
+        return E_INVALIDARG;
+    ASSERT(m_shManualFile);
+    if (!m_shManualFile)
+        return E_UNEXPECTED;
+    return ReadDirect(llPosition, pb, cb, pcbRead);
 }
 
 HRESULT CCachedReadFile::CachedRead(LONGLONG _llPosition, LONG lLength, BYTE* _pbBuffer, LONG* _pcbReaded) {
@@ -346,11 +456,13 @@ HRESULT CCachedReadFile::CachedRead(LONGLONG _llPosition, LONG lLength, BYTE* _p
             "[FS] CCachedReadFile::CachedRead() - Position: %s Length: %s Block Start: %s Offset: %s\n",
             LL2Str(_llPosition, szA), LL2Str(lLength, szB), LL2Str(llBlockStart, szC), LL2Str(dwOffset, szD));
 
-    m_lReads.fetch_add(1);
-    m_llFileReadPos.store(_llPosition);
+    NoteRead(_llPosition);
     LONGLONG llLastFileSize = m_llFileSize.load();
+    HRESULT hr;
     if (_llPosition >= llLastFileSize) {
-        llLastFileSize = GetFileSize();
+        hr = MeasureFileSize(&llLastFileSize);
+        if (FAILED(hr))
+            return hr;
         if (_llPosition >= llLastFileSize) {
             DSTrace(TRACE_APP2, 1, "[FS] CCachedReadFile::CachedRead( %s, %s ) - EOF ( %s ) REACHED\n",
                     LL2Str(_llPosition, szA), LL2Str(lLength, szB), LL2Str(llLastFileSize, szC));
@@ -359,76 +471,69 @@ HRESULT CCachedReadFile::CachedRead(LONGLONG _llPosition, LONG lLength, BYTE* _p
     }
 
     while (lRest > 0) {
-        const LONG lInBlock =
-            (LONG)(m_blocks.BlockSize() - dwOffset) < lRest ? (LONG)(m_blocks.BlockSize() - dwOffset) : lRest;
-        if (llBlockStart + llBlockSize > llLastFileSize) {
-            // The block the file ends in, as far as is known: read straight
-            // into the caller's buffer. A slot would hold bytes that are not
-            // the file's once it grows, and taking one would evict a block.
-            DSTrace(TRACE_APP2, 8, kShortBlock, LL2Str(llLastFileSize - llBlockStart, szA),
-                    LL2Str(llBlockSize > lRest ? llBlockSize : lRest, szB));
-            const LONG n = ReadDirect(llBlockStart + dwOffset, _pbBuffer, (DWORD)lInBlock);
+        const LONG lInBlock = (LONG)(llBlockSize - dwOffset) < lRest ? (LONG)(llBlockSize - dwOffset) : lRest;
+        // The block the file ends in, as far as is known, is never cached: a
+        // slot would hold bytes that are not the file's once it grows, and
+        // taking one would evict a block.
+        const bool bFileEnd = llBlockStart + llBlockSize > llLastFileSize;
+        const BlockPin pin = bFileEnd ? BlockPin{BP_Absent, 0, false} : m_blocks.PinBlock(llBlockStart);
+        if (pin.eState == BP_Hit) {
+            SteerReadAhead(llBlockStart, pin.bNextIndexed, llLastFileSize);
+            m_blocks.ReadFromBlock(pin.lSlot, _pbBuffer, (DWORD)lInBlock, dwOffset);
+            _pbBuffer += lInBlock;
+            *_pcbReaded += lInBlock;
+            lRest -= lInBlock;
+        } else {
+            // Read straight into the caller's buffer: the file's last block,
+            // a block not cached, or one still being read ahead. For the
+            // latter two the read-ahead thread is sent past this block.
+            // Reading the whole block into a slot first, or waiting for the
+            // thread to finish it, would cost this reader a second copy (or
+            // the thread's copy into a cold slot) just when the thread has
+            // fallen behind.
+            if (bFileEnd) {
+                DSTrace(TRACE_APP2, 8, kShortBlock, LL2Str(llLastFileSize - llBlockStart, szA),
+                        LL2Str(llBlockSize > lRest ? llBlockSize : lRest, szB));
+            } else {
+                DSTrace(
+                    TRACE_APP2, 8,
+                    pin.eState == BP_Writing
+                        ? "[FS] CCachedReadFile::CachedRead() - Block [%s] BEING READ AHEAD - read directly\n"
+                        : "[FS] CCachedReadFile::CachedRead() - Block [%s] ABSENT IN CACHE\n",
+                    LL2Str(llBlockStart, szA));
+                SteerReadAhead(llBlockStart, pin.bNextIndexed, llLastFileSize);
+            }
+            DWORD cbRead = 0;
+            hr = ReadDirect(llBlockStart + dwOffset, _pbBuffer, (DWORD)lInBlock, &cbRead);
+            if (FAILED(hr))
+                return hr;
+            const LONG n = (LONG)cbRead;
             *_pcbReaded += n;
             lRest -= n;
             if (n < lInBlock) {
                 // Fewer bytes than the last measured size promised: the file
-                // has been cut since.
-                if (llBlockStart + dwOffset + n < llLastFileSize)
-                    GetFileSize();
-                return S_FALSE;
-            }
-            // The file has grown past what was known: measure before going on.
-            _pbBuffer += n;
-            llBlockStart += llBlockSize;
-            dwOffset = 0;
-            if (lRest > 0 && llBlockStart + llBlockSize > llLastFileSize)
-                llLastFileSize = GetFileSize();
-            continue;
-        }
-
-        LONG lIndex = 0;
-        BOOL bWaitWrite = FALSE, bNextIndexed = FALSE;
-        const BOOL bCached =
-            m_blocks.AcquireBlock(llBlockStart, &lIndex, TRUE, &bWaitWrite, &bNextIndexed, FALSE);
-        if (!bCached || bWaitWrite) {
-            // Not cached, or still being read ahead: the bytes asked for are
-            // read straight into the caller's buffer, and the read-ahead
-            // thread is sent past this block. Reading the whole block into a
-            // slot first, or waiting for the thread to finish it, would cost
-            // this reader a second copy (or the thread's copy into a cold
-            // slot) just when the thread has fallen behind.
-            DSTrace(TRACE_APP2, 8,
-                    bCached
-                        ? "[FS] CCachedReadFile::CachedRead() - Block [%s] BEING READ AHEAD - read directly\n"
-                        : "[FS] CCachedReadFile::CachedRead() - Block [%s] ABSENT IN CACHE\n",
-                    LL2Str(llBlockStart, szA));
-            SteerReadAhead(llBlockStart, bNextIndexed, llLastFileSize);
-            const LONG n = ReadDirect(llBlockStart + dwOffset, _pbBuffer, (DWORD)lInBlock);
-            *_pcbReaded += n;
-            lRest -= n;
-            if (n < lInBlock) {
-                // The size said the block was complete: the file has been cut
-                // since it was measured.
-                llLastFileSize = GetFileSize();
-                DSTrace(TRACE_APP2, 8, kShortBlock, LL2Str(dwOffset + n, szA),
-                        LL2Str(llBlockSize > lRest ? llBlockSize : lRest, szB));
+                // has been cut since it was measured.
+                if (llBlockStart + dwOffset + n < llLastFileSize) {
+                    MeasureFileSize(&llLastFileSize);
+                    if (!bFileEnd)
+                        DSTrace(TRACE_APP2, 8, kShortBlock, LL2Str(dwOffset + n, szA),
+                                LL2Str(llBlockSize > lRest ? llBlockSize : lRest, szB));
+                }
                 return S_FALSE;
             }
             _pbBuffer += n;
-        } else {
-            SteerReadAhead(llBlockStart, bNextIndexed, llLastFileSize);
-            m_blocks.ReadFromBlock(lIndex, _pbBuffer, (DWORD)lInBlock, dwOffset);
-            _pbBuffer += lInBlock;
-            *_pcbReaded += lInBlock;
-            lRest -= lInBlock;
         }
         llBlockStart += llBlockSize;
         dwOffset = 0;
         if (lRest == 0)
             break;
 
+        // Past what was known (a file-end block read whole: the file has
+        // grown): measure before going on.
         if (llBlockStart >= llLastFileSize) {
-            llLastFileSize = GetFileSize();
+            hr = MeasureFileSize(&llLastFileSize);
+            if (FAILED(hr))
+                return hr;
             if (llBlockStart >= llLastFileSize) {
                 DSTrace(TRACE_APP2, 1,
                         "[FS] CCachedReadFile::CachedRead() - Block start [%s] after EOF ( %s ) REACHED\n",
@@ -439,5 +544,51 @@ HRESULT CCachedReadFile::CachedRead(LONGLONG _llPosition, LONG lLength, BYTE* _p
         DSTrace(TRACE_APP2, 8, "[FS] Next cicle ( %s bytes LEFT)...\n", LL2Str(lRest, szA));
     }
     DSTrace(TRACE_APP2, 8, "[FS] Data read DONE...\n");
+    return S_OK;
+}
+
+HRESULT CCachedReadFile::ReadCachedOnly(LONGLONG llPosition, LONG lLength, BYTE* pb) {
+    ASSERT(pb);
+    if (!pb)
+        return E_POINTER;
+    ASSERT(llPosition >= 0);
+    ASSERT(lLength >= 0);
+    if (llPosition < 0 || lLength < 0)
+        return E_INVALIDARG;
+    ASSERT(m_shManualFile);
+    if (!m_shManualFile || !m_blocks.IsValid())
+        return E_UNEXPECTED;
+
+    CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE];
+    DSTrace(TRACE_APP2, 8, "[FS] CCachedReadFile::ReadCachedOnly() - Position: %s Length: %s\n",
+            LL2Str(llPosition, szA), LL2Str(lLength, szB));
+    // Cached blocks lie wholly inside the size as last measured: a read that
+    // reaches past it needs the file.
+    const LONGLONG llLastFileSize = m_llFileSize.load();
+    if (llPosition >= llLastFileSize || lLength > llLastFileSize - llPosition)
+        return E_PENDING;
+
+    NoteRead(llPosition);
+    const LONGLONG llBlockSize = m_blocks.BlockSize();
+    DWORD dwOffset = (DWORD)(llPosition % llBlockSize);
+    LONGLONG llBlockStart = llPosition - dwOffset;
+    for (LONG lRest = lLength; lRest > 0;) {
+        const LONG lInBlock = (LONG)(llBlockSize - dwOffset) < lRest ? (LONG)(llBlockSize - dwOffset) : lRest;
+        if (llBlockStart + llBlockSize > llLastFileSize)
+            return E_PENDING;  // the file's last block, never cached
+        const BlockPin pin = m_blocks.PinBlock(llBlockStart);
+        if (pin.eState != BP_Hit) {
+            DSTrace(TRACE_APP2, 8,
+                    "[FS] CCachedReadFile::ReadCachedOnly() - Block [%s] not cached - PENDING\n",
+                    LL2Str(llBlockStart, szA));
+            return E_PENDING;
+        }
+        SteerReadAhead(llBlockStart, pin.bNextIndexed, llLastFileSize);
+        m_blocks.ReadFromBlock(pin.lSlot, pb, (DWORD)lInBlock, dwOffset);
+        pb += lInBlock;
+        lRest -= lInBlock;
+        llBlockStart += llBlockSize;
+        dwOffset = 0;
+    }
     return S_OK;
 }

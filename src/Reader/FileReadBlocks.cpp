@@ -6,30 +6,34 @@
 #include "DShowX/DSParsers.h"
 #include "DShowX/DSTrace.h"
 
-CBlockStore::CBlockStore() : m_dwBlockSize(0), m_dwBlockNum(0), m_lNextIndex(0) {}
+CBlockStore::CBlockStore() : m_dwBlockSize(0), m_dwBlockNum(0), m_cbSlot(0), m_lNextIndex(0) {}
 
 HRESULT CBlockStore::Init(DWORD cbBlockSize, DWORD nBlocks) {
     Uninit();
     if (cbBlockSize == 0 || cbBlockSize % 4 != 0 || nBlocks == 0)
         return E_INVALIDARG;
     // Counted in 64 bits: the slots of a large cache must not wrap to a
-    // small allocation.
-    const ULONGLONG cbTotal = ((ULONGLONG)cbBlockSize + SLOT_HEADER_SIZE) * nBlocks;
+    // small allocation. Every slot starts on a header boundary, so each
+    // header is aligned and each block's data starts on a cache line.
+    const ULONGLONG cbSlot =
+        ((ULONGLONG)cbBlockSize + 2 * SLOT_HEADER_SIZE - 1) / SLOT_HEADER_SIZE * SLOT_HEADER_SIZE;
+    const ULONGLONG cbTotal = cbSlot * nBlocks;
     const HRESULT hr =
         cbTotal > 0xFFFFFFFFull ? E_OUTOFMEMORY : m_blobBuffer.AllocMem((DWORD)cbTotal, TRUE, 0);
     if (FAILED(hr))
         return hr;
     m_dwBlockSize = cbBlockSize;
     m_dwBlockNum = nBlocks;
+    m_cbSlot = (DWORD)cbSlot;
     for (DWORD i = 0; i < m_dwBlockNum; ++i)
-        SetSlotPos((LONG)i, -1);
+        Header((LONG)i)->llBlockPos = -1;
     return S_OK;
 }
 
 void CBlockStore::Uninit() {
     Clear();
     m_blobBuffer.Empty();
-    m_dwBlockSize = m_dwBlockNum = 0;
+    m_dwBlockSize = m_dwBlockNum = m_cbSlot = 0;
 }
 
 void CBlockStore::Clear() {
@@ -39,7 +43,7 @@ void CBlockStore::Clear() {
 }
 
 LONG CBlockStore::Mark(LONG _lIndex) const {
-    return InterlockedCompareExchange(BlockAccessPtr(_lIndex), 0, 0);
+    return InterlockedCompareExchange(&Header(_lIndex)->lMark, 0, 0);
 }
 
 bool CBlockStore::IsIndexed(LONGLONG llBlockPos) {
@@ -47,26 +51,14 @@ bool CBlockStore::IsIndexed(LONGLONG llBlockPos) {
     return m_mapIndex.count(llBlockPos) != 0;
 }
 
-LONG* CBlockStore::BlockAccessPtr(LONG _lIndex) const {
-    const DWORD dwSlot = SlotNumber(_lIndex);
-    return (LONG*)m_blobBuffer.Offset(dwSlot * (m_dwBlockSize + SLOT_HEADER_SIZE) + SLOT_HEADER_SIZE - 12);
+SlotHeader* CBlockStore::Header(LONG _lIndex) const {
+    return (SlotHeader*)m_blobBuffer.Offset(SlotNumber(_lIndex) * m_cbSlot);
 }
 
-// The position field is not 8-byte aligned in the slot: copied, not
-// dereferenced. Only the holder of a mark on the slot reads or writes it,
-// so the mark's interlocked operations order these accesses.
-LONGLONG CBlockStore::SlotPos(LONG _lIndex) const {
-    LONGLONG llPos;
-    memcpy(&llPos, (BYTE*)BlockAccessPtr(_lIndex) + 4, sizeof(llPos));
-    return llPos;
-}
-
-void CBlockStore::SetSlotPos(LONG _lIndex, LONGLONG llPos) {
-    memcpy((BYTE*)BlockAccessPtr(_lIndex) + 4, &llPos, sizeof(llPos));
-}
-
-BYTE* CBlockStore::SlotData(LONG _lIndex) const {
-    return (BYTE*)BlockAccessPtr(_lIndex) + 12;
+bool CBlockStore::NextIndexed(std::map<LONGLONG, LONG>::const_iterator it) const {
+    const LONGLONG llNext = it->first + (LONGLONG)m_dwBlockSize;
+    ++it;
+    return it != m_mapIndex.end() && it->first == llNext;
 }
 
 void CBlockStore::DropBlocksFrom(LONGLONG llSize) {
@@ -77,7 +69,7 @@ void CBlockStore::DropBlocksFrom(LONGLONG llSize) {
 }
 
 namespace {
-// What AcquireBlock saw under the index lock, traced after it let go.
+// What ClaimSlot saw under the index lock, traced after it let go.
 struct SkippedSlot {
     LONG lMark;
     DWORD dwNext;
@@ -94,48 +86,37 @@ void TraceSkipped(LONGLONG llBlockPos, const SkippedSlot* pSkipped, DWORD dwSkip
 }
 }  // namespace
 
-BOOL CBlockStore::AcquireBlock(LONGLONG _llBlockPos, LONG* _plIndex, BOOL _bForRead, BOOL* _pbWaitWrite,
-                               BOOL* _pbNextIndexed, BOOL _bTakeSlot) {
-    ASSERT(_plIndex);
-    if (_pbWaitWrite)
-        *_pbWaitWrite = FALSE;
-    if (_pbNextIndexed)
-        *_pbNextIndexed = FALSE;
-    if (!_plIndex)
-        return TRUE;  // nothing marked, nothing to fill
+BlockPin CBlockStore::PinBlock(LONGLONG llBlockPos) {
+    BlockPin pin = {BP_Absent, 0, false};
+    CCritSecLock lock(m_csIndex);
+    const std::map<LONGLONG, LONG>::const_iterator it = m_mapIndex.find(llBlockPos);
+    if (it == m_mapIndex.end()) {
+        pin.bNextIndexed = m_mapIndex.count(llBlockPos + (LONGLONG)m_dwBlockSize) != 0;
+        return pin;
+    }
+    pin.bNextIndexed = NextIndexed(it);
+    volatile LONG* plMark = &Header(it->second)->lMark;
+    const LONG lMark = InterlockedCompareExchange(plMark, 1, 0);
+    if (lMark == -1) {
+        pin.eState = BP_Writing;
+        return pin;
+    }
+    if (lMark > 0)
+        InterlockedIncrement(plMark);
+    pin.eState = BP_Hit;
+    pin.lSlot = it->second;
+    return pin;
+}
+
+SlotClaim CBlockStore::ClaimSlot(LONGLONG llBlockPos) {
     CHAR szA[CONV_BUFFER_SIZE];
-    const LONGLONG llNext = _llBlockPos + (LONGLONG)m_dwBlockSize;
     SkippedSlot arrSkipped[kTracedSkips];
     DWORD dwSkipped = 0;
 
     CCritSecLock lock(m_csIndex);
     for (;;) {
-        const std::map<LONGLONG, LONG>::const_iterator it = m_mapIndex.find(_llBlockPos);
-        if (it != m_mapIndex.end()) {
-            if (_bForRead) {
-                *_plIndex = it->second;
-                LONG* plMark = BlockAccessPtr(it->second);
-                const LONG lMark = InterlockedCompareExchange(plMark, 1, 0);
-                if (lMark == -1) {
-                    if (_pbWaitWrite)
-                        *_pbWaitWrite = TRUE;
-                } else if (lMark > 0) {
-                    InterlockedIncrement(plMark);
-                }
-            }
-            if (_pbNextIndexed) {
-                std::map<LONGLONG, LONG>::const_iterator itNext = it;
-                ++itNext;
-                *_pbNextIndexed = itNext != m_mapIndex.end() && itNext->first == llNext;
-            }
-            return TRUE;
-        }
-
-        if (!_bTakeSlot) {
-            if (_pbNextIndexed)
-                *_pbNextIndexed = m_mapIndex.find(llNext) != m_mapIndex.end();
-            return FALSE;
-        }
+        if (m_mapIndex.count(llBlockPos) != 0)
+            return {false, 0};
 
         // Round-robin over the slots, skipping those in use. After a whole
         // round of busy slots the lock is let go for a moment: a writer may
@@ -144,7 +125,7 @@ BOOL CBlockStore::AcquireBlock(LONGLONG _llBlockPos, LONG* _plIndex, BOOL _bForR
         LONG lIndex = InterlockedIncrement(&m_lNextIndex);
         DWORD dwTries = 0;
         LONG lMark;
-        while ((lMark = InterlockedCompareExchange(BlockAccessPtr(lIndex), -1, 0)) != 0 &&
+        while ((lMark = InterlockedCompareExchange(&Header(lIndex)->lMark, -1, 0)) != 0 &&
                ++dwTries < m_dwBlockNum) {
             const LONG lNext = InterlockedIncrement(&m_lNextIndex);
             if (dwSkipped < kTracedSkips)
@@ -153,7 +134,7 @@ BOOL CBlockStore::AcquireBlock(LONGLONG _llBlockPos, LONG* _plIndex, BOOL _bForR
         }
         if (lMark != 0) {
             lock.Unlock();
-            TraceSkipped(_llBlockPos, arrSkipped, dwSkipped);
+            TraceSkipped(llBlockPos, arrSkipped, dwSkipped);
             dwSkipped = 0;
             Sleep(1);
             lock.Lock();
@@ -161,7 +142,8 @@ BOOL CBlockStore::AcquireBlock(LONGLONG _llBlockPos, LONG* _plIndex, BOOL _bForR
         }
 
         // The WRITE mark is held: re-point the slot at the new block.
-        const LONGLONG llOldPos = SlotPos(lIndex);
+        SlotHeader* const pHeader = Header(lIndex);
+        const LONGLONG llOldPos = pHeader->llBlockPos;
         if (llOldPos >= 0) {
             // Only the slot's own entry goes: the old block may be indexed in
             // another slot by now (after CloseFile, or after it was dropped).
@@ -169,33 +151,26 @@ BOOL CBlockStore::AcquireBlock(LONGLONG _llBlockPos, LONG* _plIndex, BOOL _bForR
             if (itOld != m_mapIndex.end() && SlotNumber(itOld->second) == SlotNumber(lIndex))
                 m_mapIndex.erase(itOld);
         }
-        SetSlotPos(lIndex, _llBlockPos);
-        const std::map<LONGLONG, LONG>::iterator itNew =
-            m_mapIndex.insert_or_assign(_llBlockPos, lIndex).first;
-        if (_pbNextIndexed) {
-            std::map<LONGLONG, LONG>::iterator itNext = itNew;
-            ++itNext;
-            *_pbNextIndexed = itNext != m_mapIndex.end() && itNext->first == llNext;
-        }
-        *_plIndex = lIndex;
+        pHeader->llBlockPos = llBlockPos;
+        m_mapIndex.insert_or_assign(llBlockPos, lIndex);
         lock.Unlock();
 
-        TraceSkipped(_llBlockPos, arrSkipped, dwSkipped);
+        TraceSkipped(llBlockPos, arrSkipped, dwSkipped);
         if (llOldPos >= 0)
             DSTrace(TRACE_APP1, 8, "[FS] Remove FROM cache [ Index: %u , Pos: %s]\n", SlotNumber(lIndex),
                     LL2Str(llOldPos, szA));
-        return FALSE;
+        return {true, lIndex};
     }
 }
 
 LONG CBlockStore::CacheBlock(LONG _lIndex, HANDLE _hFile, LONGLONG _llPosition, BOOL _bKeepReadMark) {
     ASSERT(_hFile && _hFile != INVALID_HANDLE_VALUE);
-    LONG* plMark = BlockAccessPtr(_lIndex);
+    SlotHeader* const pHeader = Header(_lIndex);
     // The mark is read atomically: other threads try it at the same time.
-    if (InterlockedCompareExchange(plMark, -1, -1) != -1)
-        AssertFailed(__FILE__, __LINE__, "*BlockAccessPtr( _lIndex ) == -1");
+    if (InterlockedCompareExchange(&pHeader->lMark, -1, -1) != -1)
+        AssertFailed(__FILE__, __LINE__, "pHeader->lMark == -1");
     BYTE* pbData = SlotData(_lIndex);
-    const LONGLONG llBlockPos = SlotPos(_lIndex);
+    const LONGLONG llBlockPos = pHeader->llBlockPos;
 
     DWORD cbRead = 0;
     BOOL bRead;
@@ -224,18 +199,18 @@ LONG CBlockStore::CacheBlock(LONG _lIndex, HANDLE _hFile, LONGLONG _llPosition, 
         // An incomplete block must never be found: its tail holds no file
         // data, and the file may grow past it later. Readers that found it
         // while it was written see the emptied slot and look again.
-        SetSlotPos(_lIndex, -1);
+        pHeader->llBlockPos = -1;
         CCritSecLock lock(m_csIndex);
         const std::map<LONGLONG, LONG>::iterator it = m_mapIndex.find(llBlockPos);
         if (it != m_mapIndex.end() && SlotNumber(it->second) == SlotNumber(_lIndex))
             m_mapIndex.erase(it);
     }
-    InterlockedExchange(plMark, _bKeepReadMark ? 1 : 0);
+    InterlockedExchange(&pHeader->lMark, _bKeepReadMark ? 1 : 0);
 
+    CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE], szErr[FORMAT_ERROR_BUFFER_SIZE];
     if (!bRead)
-        DSTrace(TRACE_APP2, 1, "###Err### CCachedReadFile::CacheBlock() - ReadFile() FAILED dwRes = %d\n",
-                dwErr);
-    CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE];
+        DSTrace(TRACE_APP2, 1, "###Err### CCachedReadFile::CacheBlock() - ReadFile() FAILED dwRes = %d\n%s\n",
+                dwErr, FormatError(szErr, "ReadFile", "dwRes", dwErr));
     DSTrace(TRACE_APP1, 8, "[FS] Read INTO cache [ Index: %u , Pos: %s, Size: %s ]\n", SlotNumber(_lIndex),
             LL2Str(_llPosition > 0 ? _llPosition : llBlockPos, szA), LL2Str(cbRead, szB));
     return (LONG)cbRead;
@@ -244,11 +219,11 @@ LONG CBlockStore::CacheBlock(LONG _lIndex, HANDLE _hFile, LONGLONG _llPosition, 
 LONG CBlockStore::ReadFromBlock(LONG _lIndex, void* _pvDest, DWORD _dwSize, DWORD _dwShift) {
     ASSERT(_pvDest);
     ASSERT(_dwSize + _dwShift <= m_dwBlockSize);
-    LONG* plMark = BlockAccessPtr(_lIndex);
-    const LONGLONG llPos = SlotPos(_lIndex);
+    SlotHeader* const pHeader = Header(_lIndex);
+    const LONGLONG llPos = pHeader->llBlockPos;
     if (_pvDest && (ULONGLONG)_dwSize + _dwShift <= m_dwBlockSize)
         memcpy(_pvDest, SlotData(_lIndex) + _dwShift, _dwSize);
-    const LONG lMark = InterlockedDecrement(plMark);
+    const LONG lMark = InterlockedDecrement(&pHeader->lMark);
     CHAR szA[CONV_BUFFER_SIZE];
     DSTrace(TRACE_APP1, 8, "[FS] Read FROM cache [ Index: %u , Pos: %s]\n", SlotNumber(_lIndex),
             LL2Str(llPos, szA));

@@ -2,34 +2,23 @@
 // blocks they hold. CCachedReadFile (FileRead.h) owns one; its tests use it
 // directly.
 //
-// ---- Layout
-// The cache memory is split into BlockNum() slots of SLOT_HEADER_SIZE +
-// BlockSize() bytes, laid out by hand; from the slot's mark (at
-// SLOT_HEADER_SIZE - 12 in the slot) on:
-//   offset 0, LONG     lMark       -1 being written (WRITE mark), 0 free,
-//                                  n > 0: n readers copy out of it (READ mark)
-//   offset 4, LONGLONG llBlockPos  file position of the block held, -1 empty
-//   offset 12          data        the block's bytes
-// A slot is addressed by a slot counter value (any non-negative LONG, taken
-// modulo BlockNum()); the index maps block positions to counter values.
+// The cache memory is BlockNum() slots, each a SlotHeader and then the
+// block's bytes. A slot is named by a slot counter value (any non-negative
+// LONG, taken modulo BlockNum()); the index maps block positions to counter
+// values.
 //
-// ---- Marks
-// A slot's mark is its reader-writer lock. Writers looking for a slot never
-// wait for a mark, they move on to the next slot; a reader that finds a
-// block still being written does not wait either (it reads the file). Marks
-// only ever become -1 inside AcquireBlock, under m_csIndex, which is why a
-// READ mark can be added there by a plain increment once it was seen
-// non-negative. Only the holder of a mark reads or writes the slot's
-// position and data, so the mark's interlocked operations order them.
+// Three operations meet a slot's mark: PinBlock (a reader: a READ mark on a
+// cached block), ClaimSlot (a writer: the WRITE mark of a slot taken for a
+// block not cached yet) and IsIndexed (a question, nothing marked). Nobody
+// waits for a mark: a writer looking for a slot moves on to the next one, a
+// reader that finds its block still being written reads the file instead.
 //
-// ---- Lock
-// m_csIndex guards the index and the choice of slots (AcquireBlock); a
-// writer also takes it, while still holding the slot's WRITE mark, to drop a
-// block it could not fill (CacheBlock). It is never held while data is
-// copied or the file is read, nor while a trace is written. Order: the
-// cache's m_csPos, then m_csIndex; a WRITE mark, then m_csIndex.
-// AcquireBlock holds m_csIndex and only tries marks, never waits for one, so
-// neither order can close a cycle.
+// Lock: m_csIndex guards the index and the choice of slots; a writer also
+// takes it, while still holding the slot's WRITE mark, to drop a block it
+// could not fill (CacheBlock). It is never held while data is copied or the
+// file is read, nor while a trace is written. Order: the cache's m_csPos,
+// then m_csIndex; a WRITE mark, then m_csIndex. ClaimSlot holds m_csIndex and
+// only tries marks, never waits for one, so neither order can close a cycle.
 #pragma once
 
 #include <windows.h>
@@ -40,6 +29,42 @@
 #include "WinAPI/Blob.h"
 #include "WinAPI/CriticalSection.h"
 
+// What PinBlock found.
+enum BlockPinState {
+    BP_Hit = 0,      // cached: the caller holds a READ mark on the slot
+    BP_Writing = 1,  // indexed, still being written: no mark held
+    BP_Absent = 2    // not indexed: no mark held
+};
+
+struct BlockPin {
+    BlockPinState eState;
+    LONG lSlot;         // BP_Hit: the slot, for ReadFromBlock (which drops the mark)
+    bool bNextIndexed;  // the block after this one is indexed (same look-up)
+};
+
+struct SlotClaim {
+    // True: the caller holds the slot's WRITE mark, the slot is already
+    // indexed for the block, and CacheBlock must fill it. False: the block is
+    // indexed already; nothing is held.
+    bool bClaimed;
+    LONG lSlot;
+};
+
+// The bytes in front of each slot's data: the header fills a cache line, so
+// the data starts on the next one.
+struct alignas(SLOT_HEADER_SIZE) SlotHeader {
+    // The slot's reader-writer lock, changed only by interlocked operations:
+    // -1 being written (WRITE mark), 0 free, n > 0 n readers copy out of it
+    // (READ marks). It becomes -1 only in ClaimSlot, under m_csIndex, which
+    // is why PinBlock, under the same lock, adds a READ mark by a plain
+    // increment once it saw the mark non-negative.
+    volatile LONG lMark;
+    // The position of the block held, -1 empty. Read and written only by the
+    // holder of a mark, so the mark's interlocked operations order them.
+    LONGLONG llBlockPos;
+};
+static_assert(sizeof(SlotHeader) == SLOT_HEADER_SIZE, "a slot header fills SLOT_HEADER_SIZE bytes");
+
 class CBlockStore {
 public:
     CBlockStore();
@@ -47,8 +72,8 @@ public:
     CBlockStore& operator=(const CBlockStore&) = delete;
 
     // Lays out nBlocks empty slots of cbBlockSize bytes (a non-zero multiple
-    // of 4, so every mark is aligned for interlocked operations).
-    // E_INVALIDARG for a bad size or no slot, E_OUTOFMEMORY without memory.
+    // of 4). E_INVALIDARG for a bad size or no slot, E_OUTOFMEMORY without
+    // memory.
     HRESULT Init(DWORD cbBlockSize, DWORD nBlocks) EXCLUDES(m_csIndex);
     // Frees the slots; the store is empty (BlockSize() and BlockNum() 0).
     void Uninit() EXCLUDES(m_csIndex);
@@ -59,22 +84,16 @@ public:
     // stay, the index alone decides what is cached.
     void Clear() EXCLUDES(m_csIndex);
 
-    // Finds the block starting at _llBlockPos, or takes a slot for it.
-    // Found: returns TRUE; for reading, *_plIndex names the slot and the
-    // caller holds a READ mark on it, unless the slot is still being written
-    // (*_pbWaitWrite TRUE, no mark held: the caller reads the file instead).
-    // Not for reading, a found block is only reported.
-    // Absent: returns FALSE with the caller holding the WRITE mark of slot
-    // *_plIndex, already indexed for the block; CacheBlock must fill it.
-    // Without _bTakeSlot an absent block only returns FALSE: no slot is
-    // taken, nothing is marked.
-    // *_pbNextIndexed, when asked for, tells whether the block after this
-    // one is indexed (found in the same look-up).
-    BOOL AcquireBlock(LONGLONG _llBlockPos, LONG* _plIndex, BOOL _bForRead, BOOL* _pbWaitWrite = NULL,
-                      BOOL* _pbNextIndexed = NULL, BOOL _bTakeSlot = TRUE) EXCLUDES(m_csIndex);
-    // Fills the WRITE-marked slot from _hFile: at _llPosition, or where the
-    // handle stands when _llPosition is -1. A block read short or not at all
-    // is emptied and dropped from the index before the mark is released.
+    // A reader's look-up of the block starting at llBlockPos.
+    BlockPin PinBlock(LONGLONG llBlockPos) EXCLUDES(m_csIndex);
+    // A writer's look-up: takes a slot for the block unless it is indexed
+    // already. Goes round the slots until one is free.
+    SlotClaim ClaimSlot(LONGLONG llBlockPos) EXCLUDES(m_csIndex);
+    bool IsIndexed(LONGLONG llBlockPos) EXCLUDES(m_csIndex);
+
+    // Fills the claimed slot from _hFile: at _llPosition, or where the handle
+    // stands when _llPosition is -1. A block read short or not at all is
+    // emptied and dropped from the index before the mark is released.
     // Releases the WRITE mark, or turns it into a READ mark of the caller
     // (_bKeepReadMark) so the slot cannot be taken before the caller copies.
     // Returns the bytes read.
@@ -91,10 +110,9 @@ public:
     // ---- what can be looked at (tests, traces)
     // The slot's mark, read atomically; its block's position; its data.
     LONG Mark(LONG _lIndex) const;
-    LONGLONG SlotPos(LONG _lIndex) const;
+    LONGLONG SlotPos(LONG _lIndex) const { return Header(_lIndex)->llBlockPos; }
     const BYTE* Data(LONG _lIndex) const { return SlotData(_lIndex); }
     DWORD SlotNumber(LONG _lIndex) const { return (DWORD)_lIndex % m_dwBlockNum; }
-    bool IsIndexed(LONGLONG llBlockPos) EXCLUDES(m_csIndex);
     // The slots' memory: bytes used, and committed.
     DWORD MemorySize() const { return m_blobBuffer.Size(); }
     DWORD MemoryCapacity() const { return m_blobBuffer.Capacity(); }
@@ -102,13 +120,14 @@ public:
     CCriticalSection& IndexLock() RETURN_CAPABILITY(m_csIndex) { return m_csIndex; }
 
 private:
-    // The address of the mark of the slot that counter value _lIndex names.
-    LONG* BlockAccessPtr(LONG _lIndex) const;
-    void SetSlotPos(LONG _lIndex, LONGLONG llPos);
-    BYTE* SlotData(LONG _lIndex) const;
+    SlotHeader* Header(LONG _lIndex) const;
+    BYTE* SlotData(LONG _lIndex) const { return (BYTE*)(Header(_lIndex) + 1); }
+    // Whether the block after the one at it is indexed.
+    bool NextIndexed(std::map<LONGLONG, LONG>::const_iterator it) const REQUIRES(m_csIndex);
 
     DWORD m_dwBlockSize;  // bytes per block; 0 before Init
     DWORD m_dwBlockNum;   // number of slots; 0 before Init
+    DWORD m_cbSlot;       // header and data, rounded up to whole headers
     CBlob m_blobBuffer;   // the slots
     LONG m_lNextIndex;    // round-robin slot counter; interlocked operations only
     CCriticalSection m_csIndex;

@@ -52,23 +52,33 @@ void CCachedReadFile::ReadAheadRun(LONGLONG& llCacheReadPos, BOOL& bSequential) 
             return;
         }
 
-        LONG lIndex = 0;
-        if (m_blocks.AcquireBlock(llCacheReadPos, &lIndex, FALSE)) {
+        const SlotClaim claim = m_blocks.ClaimSlot(llCacheReadPos);
+        if (!claim.bClaimed) {
             bSequential = FALSE;  // found: the thread file stays where it was
         } else {
             const LONG lCached =
-                m_blocks.CacheBlock(lIndex, m_shThreadFile, bSequential ? -1 : llCacheReadPos, FALSE);
+                m_blocks.CacheBlock(claim.lSlot, m_shThreadFile, bSequential ? -1 : llCacheReadPos, FALSE);
             // After a failed or short read the thread file no longer stands
             // at the next block: that one is read at its own position.
             bSequential = lCached == (LONG)llBlockSize;
-            // Short because the file was cut is no fault: the measurement
-            // drops what lies past the new end and moves the thread back.
-            // Short while the file still holds the block is a read error: the
-            // block is passed over, as a failed block is.
-            if (!bSequential && llCacheReadPos + llBlockSize > GetFileSize())
-                continue;
-            const LONGLONG dwBlockSize = llBlockSize;
-            ASSERT(lCached == dwBlockSize);
+            if (!bSequential) {
+                // Short because the file was cut is no fault: the measurement
+                // drops what lies past the new end and moves the thread back.
+                // Short while the file still holds the block is a read error
+                // (traced by CacheBlock): the block is passed over, and a
+                // reader reads it from the file. A file that cannot even be
+                // measured ends the run; the next wake-up tries again.
+                LONGLONG llSize = -1;
+                if (FAILED(MeasureFileSize(&llSize)))
+                    return;
+                if (llCacheReadPos + llBlockSize > llSize)
+                    continue;
+                DSTrace(
+                    TRACE_APP2, 1,
+                    "###Err### CCachedReadFile::ReadThread() - block [%s] read short ( %s bytes ) - passed "
+                    "over\n",
+                    LL2Str(llCacheReadPos, szA), LL2Str(lCached, szB));
+            }
         }
 
         // On to the next block, unless a reader moved the thread meanwhile:

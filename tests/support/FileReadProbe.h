@@ -36,6 +36,12 @@ public:
     // Gives the read-ahead thread a handle it cannot read from (while it is
     // idle), as a failing disk would.
     void BreakThreadFile() { m_shThreadFile = CreateEvent(NULL, TRUE, FALSE, NULL); }
+    // Gives the manual file's place to a handle that cannot be read or
+    // measured (while nothing reads), as a file on a vanished share would be.
+    void BreakManualFile() { m_shManualFile = CreateEvent(NULL, TRUE, FALSE, NULL); }
+    // Closes the read-ahead thread's file (while it is idle): a broken
+    // invariant of the cache, not a failure of the file.
+    void LoseThreadFile() { m_shThreadFile.Close(); }
     DWORD ReadThreadId() const { return m_dwReadThreadId; }
 };
 
@@ -69,6 +75,22 @@ bool WaitUntil(F condition, unsigned ms = 10000) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
+}
+
+// The slot ClaimSlot took for the block (a test failure, and -1, when the
+// block was indexed already).
+inline LONG Claimed(CBlockStore& blocks, LONGLONG llBlockPos) {
+    const SlotClaim claim = blocks.ClaimSlot(llBlockPos);
+    EXPECT_TRUE(claim.bClaimed) << "block " << llBlockPos << " was indexed already";
+    return claim.bClaimed ? claim.lSlot : -1;
+}
+
+// The slot of a cached block, READ-marked for the caller (a test failure,
+// and -1, when PinBlock found it absent or being written).
+inline LONG Pinned(CBlockStore& blocks, LONGLONG llBlockPos) {
+    const BlockPin pin = blocks.PinBlock(llBlockPos);
+    EXPECT_EQ(BP_Hit, pin.eState) << "block " << llBlockPos;
+    return pin.eState == BP_Hit ? pin.lSlot : -1;
 }
 
 // Reads through the cache and checks the bytes against the seeded content.

@@ -43,9 +43,9 @@ TEST(FileReadAssert, CloseFileWaitsForTheReadAheadThreadsQuestion) {
     CSlowPerson person;
     CompatSetMessageBoxHandler(&CSlowPerson::Answer, &person);
     testsupport::ExpectAsserts asserts;
-    // The thread's read fails while the file still holds the block: a read
-    // error, which asks its question.
-    f.BreakThreadFile();
+    // The thread finds its file gone: a broken invariant of the cache, which
+    // asks its question (a failing read no longer does).
+    f.LoseThreadFile();
     f.Signal(0, 0, 8 * kBlock);
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(person.shShown, 10000));
     EXPECT_TRUE(IsThreadInAssert(f.ReadThreadId()));
@@ -63,7 +63,7 @@ TEST(FileReadAssert, CloseFileWaitsForTheReadAheadThreadsQuestion) {
     CompatSetMessageBoxHandler(NULL, NULL);
 
     EXPECT_FALSE(f.IsFileOpen());
-    EXPECT_TRUE(asserts.Saw("lCached == dwBlockSize"));
+    EXPECT_TRUE(asserts.Saw("_hFile && _hFile != INVALID_HANDLE_VALUE"));
     EXPECT_EQ(std::string::npos, testsupport::DebugText().find("Terminate Thread"));
 }
 

@@ -41,8 +41,9 @@ protected:
 // alone. Whether the writer then fills the slot or fails, later reads are
 // right.
 TEST_F(FileReadSlotsTest, ReaderOfABlockBeingWrittenReadsTheFile) {
-    LONG lIndex = 0;
-    ASSERT_FALSE(m_file.Blocks().AcquireBlock(2 * kBlock, &lIndex, FALSE));
+    const SlotClaim claim = m_file.Blocks().ClaimSlot(2 * kBlock);
+    ASSERT_TRUE(claim.bClaimed);
+    const LONG lIndex = claim.lSlot;
     ReadResult r = ReadChecked(m_file, 2 * kBlock + 5, 100);
     EXPECT_EQ(S_OK, r.hr);
     EXPECT_EQ(100, r.cb);
@@ -66,22 +67,21 @@ TEST_F(FileReadSlotsTest, ReaderOfABlockBeingWrittenReadsTheFile) {
 TEST_F(FileReadSlotsTest, MarkedSlotsArePassedByUntilFree) {
     LONG arrIndex[3];
     for (LONG i = 0; i < 3; ++i) {
-        ASSERT_FALSE(m_file.Blocks().AcquireBlock(i * kBlock, &arrIndex[i], FALSE));
+        arrIndex[i] = Claimed(m_file.Blocks(), i * kBlock);
         ASSERT_EQ((LONG)kBlock, m_file.Blocks().CacheBlock(arrIndex[i], m_file.ManualFile(), i * kBlock));
     }
-    LONG lFirst = 0, lSecond = 0;
-    ASSERT_TRUE(m_file.Blocks().AcquireBlock(0, &lFirst, TRUE));
-    ASSERT_TRUE(m_file.Blocks().AcquireBlock(0, &lSecond, TRUE));
+    const LONG lFirst = Pinned(m_file.Blocks(), 0);
+    const LONG lSecond = Pinned(m_file.Blocks(), 0);
     EXPECT_EQ(lFirst, lSecond);
     EXPECT_EQ(2, m_file.Blocks().Mark(lFirst));
     for (LONG i = 1; i < 3; ++i)
-        ASSERT_TRUE(m_file.Blocks().AcquireBlock(i * kBlock, &arrIndex[i], TRUE));
+        arrIndex[i] = Pinned(m_file.Blocks(), i * kBlock);
 
     // Every slot is READ-marked: the writer goes round until one is freed.
     LONG lNew = 0;
     std::atomic<bool> bAcquired{false};
     std::thread writer([&] {
-        EXPECT_FALSE(m_file.Blocks().AcquireBlock(9 * kBlock, &lNew, FALSE));
+        lNew = Claimed(m_file.Blocks(), 9 * kBlock);
         bAcquired = true;
     });
     ASSERT_TRUE(WaitUntil([&] { return Traced("!!! Index for WRITE already mark as [READ] - try next"); }));
@@ -104,14 +104,12 @@ TEST_F(FileReadSlotsTest, MarkedSlotsArePassedByUntilFree) {
 // A reader that filled a slot keeps it until it has copied: the write mark
 // turns into its read mark, with no moment in which the slot is free.
 TEST_F(FileReadSlotsTest, FilledSlotStaysWithItsReader) {
-    LONG lIndex = 0;
-    ASSERT_FALSE(m_file.Blocks().AcquireBlock(4 * kBlock, &lIndex, TRUE));
+    const LONG lIndex = Claimed(m_file.Blocks(), 4 * kBlock);
     EXPECT_EQ((LONG)kBlock, m_file.Blocks().CacheBlock(lIndex, m_file.ManualFile(), 4 * kBlock, TRUE));
     EXPECT_EQ(1, m_file.Blocks().Mark(lIndex));
     // Writers pass the slot by.
     for (LONG i = 0; i < 4; ++i) {
-        LONG lOther = 0;
-        ASSERT_FALSE(m_file.Blocks().AcquireBlock((8 + i) * kBlock, &lOther, FALSE));
+        const LONG lOther = Claimed(m_file.Blocks(), (8 + i) * kBlock);
         EXPECT_NE(lIndex % 3, lOther % 3);
         m_file.Blocks().CacheBlock(lOther, m_file.ManualFile(), (8 + i) * kBlock);
     }
@@ -149,6 +147,41 @@ TEST_F(FileReadSlotsTest, ConcurrentReadersThroughThreeSlots) {
         t.join();
     EXPECT_EQ(0, nBad.load()) << "of " << nReads.load() << " reads";
     m_file.CloseFile();  // the thread is gone: every mark must be back to 0
+    for (LONG i = 0; i < 3; ++i)
+        EXPECT_EQ(0, m_file.Blocks().Mark(i));
+}
+
+// The same, with every other read served from the cache alone: what it
+// serves is the file's, while the slots it copies from are taken for other
+// blocks all the time.
+TEST_F(FileReadSlotsTest, ReadsFromTheCacheAloneThroughThreeSlots) {
+    const LONGLONG llSize = 16 * kBlock;
+    std::atomic<long long> nBad{0}, nServed{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            std::mt19937_64 rng(2000 + t);
+            std::vector<BYTE> buf(2 * kBlock);
+            for (int i = 0; i < 3000; ++i) {
+                const LONGLONG pos = (LONGLONG)(rng() % (llSize - buf.size()));
+                const LONG len = 1 + (LONG)(rng() % buf.size());
+                LONG cb = len;
+                HRESULT hr = m_file.ReadCachedOnly(pos, len, buf.data());
+                if (hr == S_OK)
+                    ++nServed;
+                else if (hr == E_PENDING)
+                    hr = m_file.CachedRead(pos, len, buf.data(), &cb);
+                if (hr != S_OK || cb != len ||
+                    recorder::FirstMismatch(kSeed, (uint64_t)pos, buf.data(), (size_t)len) != (size_t)len)
+                    ++nBad;
+            }
+        });
+    }
+    for (std::thread& t : threads)
+        t.join();
+    EXPECT_EQ(0, nBad.load());
+    EXPECT_GT(nServed.load(), 0);
+    m_file.CloseFile();
     for (LONG i = 0; i < 3; ++i)
         EXPECT_EQ(0, m_file.Blocks().Mark(i));
 }

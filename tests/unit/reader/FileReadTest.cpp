@@ -213,7 +213,7 @@ TEST_F(FileReadTest, SlotsAreTakenRoundRobinFromSlotOne) {
     // Driven directly: the read-ahead thread is never signalled here.
     LONG lIndex = -1;
     for (LONG i = 0; i < 4; ++i) {
-        EXPECT_FALSE(f.Blocks().AcquireBlock(i * kBlock, &lIndex, TRUE));
+        lIndex = Claimed(f.Blocks(), i * kBlock);
         EXPECT_EQ(i + 1, lIndex);
         EXPECT_EQ(-1, f.Blocks().Mark(lIndex));
         EXPECT_EQ((LONG)kBlock, f.Blocks().CacheBlock(lIndex, hFile, i * kBlock));
@@ -221,7 +221,7 @@ TEST_F(FileReadTest, SlotsAreTakenRoundRobinFromSlotOne) {
     }
     // Slot 1 now holds block 3: block 0 was taken out of the index.
     EXPECT_FALSE(f.Blocks().IsIndexed(0));
-    EXPECT_TRUE(f.Blocks().AcquireBlock(3 * kBlock, &lIndex, TRUE));
+    lIndex = Pinned(f.Blocks(), 3 * kBlock);
     EXPECT_EQ(4, lIndex);
     EXPECT_EQ(1, f.Blocks().Mark(lIndex));
     BYTE buf[100];
@@ -234,11 +234,11 @@ TEST_F(FileReadTest, SlotsAreTakenRoundRobinFromSlotOne) {
     // Slots 1, 2, 3 still name blocks 3, 1, 2 of the first file.
     f.CloseFile();
     ASSERT_EQ(S_OK, f.OpenFile(MakeFile("b.bin", 8 * kBlock).c_str()));
-    EXPECT_FALSE(f.Blocks().AcquireBlock(kBlock, &lIndex, TRUE));
+    lIndex = Claimed(f.Blocks(), kBlock);
     EXPECT_EQ(1, lIndex);
     EXPECT_EQ((LONG)kBlock, f.Blocks().CacheBlock(lIndex, f.ManualFile(), kBlock));
     // Slot 2's stale block 1 must not take the new entry of block 1 along.
-    EXPECT_FALSE(f.Blocks().AcquireBlock(3 * kBlock, &lIndex, TRUE));
+    lIndex = Claimed(f.Blocks(), 3 * kBlock);
     EXPECT_EQ(2, lIndex);
     EXPECT_EQ((LONG)kBlock, f.Blocks().CacheBlock(lIndex, f.ManualFile(), 3 * kBlock));
     EXPECT_TRUE(f.Blocks().IsIndexed(kBlock));
@@ -267,13 +267,13 @@ TEST_F(FileReadTest, FailedBlockReadLeavesNoIndexEntry) {
     ASSERT_EQ(S_OK, f.Init(kBlock, 3 * kBlock));
     ASSERT_EQ(S_OK, f.OpenFile(MakeFile("a.bin", 8 * kBlock).c_str()));
     LONG lIndex = -1;
-    ASSERT_FALSE(f.Blocks().AcquireBlock(2 * kBlock, &lIndex, TRUE));
+    lIndex = Claimed(f.Blocks(), 2 * kBlock);
     EXPECT_EQ((LONG)kBlock, f.Blocks().CacheBlock(lIndex, f.ManualFile(), 2 * kBlock));
     for (LONGLONG llPos : {5 * kBlock, 6 * kBlock}) {  // slots 2 and 3
-        ASSERT_FALSE(f.Blocks().AcquireBlock(llPos, &lIndex, TRUE));
+        lIndex = Claimed(f.Blocks(), llPos);
         EXPECT_EQ((LONG)kBlock, f.Blocks().CacheBlock(lIndex, f.ManualFile(), llPos));
     }
-    ASSERT_FALSE(f.Blocks().AcquireBlock(7 * kBlock, &lIndex, TRUE));
+    lIndex = Claimed(f.Blocks(), 7 * kBlock);
     EXPECT_EQ(4, lIndex);  // slot 1, which held block 2
     // An event is a valid handle that cannot be read.
     CSmartHandle shEvent(CreateEvent(NULL, TRUE, FALSE, NULL));
