@@ -430,11 +430,15 @@ Snapshot Enter(ProbeState& s, const char* path, const struct stat& st, int64_t n
     }
     const FirstLook l = LookAtNewFile(inotifyFd, path, st);
     std::lock_guard<std::mutex> g(s.lock);
+    // Another probe may have added the file meanwhile: it keeps its watch,
+    // or takes this one when it has none.
     WatchedFile* f = FindFile(s, st.st_dev, st.st_ino);
+    if (f && f->wd < 0 && !l.moved)
+        f->wd = l.wd;
     if (l.wd >= 0 && (l.moved || (f && f->wd != l.wd)) && !FindByWatch(s, l.wd))
-        inotify_rm_watch(s.inotifyFd, l.wd);  // a watch of another file, or one another probe did without
+        inotify_rm_watch(s.inotifyFd, l.wd);  // a watch of another file, or one not needed
     if (!f)
-        f = &AddFile(s, l, st, now);  // another probe may have added it meanwhile
+        f = &AddFile(s, l, st, now);
     f->lastProbeNs = now;
     return Take(*f);
 }
