@@ -37,15 +37,24 @@
 // the file) every probe scans, and the file shows its changes only through
 // its size and modification time.
 //
+// A writer a scan found is remembered with its process's start time after
+// it has gone, so that the read path can tell a writer whose process has
+// ended (the recording is over) from one that closed the file and may come
+// back (WriterProcessExited).
+//
+// The state of every probed file is kept under one lock, held only to read
+// or change it: the system calls that may wait on a file system (stat,
+// statfs, inotify_add_watch) and the scan run without it (ProbeState).
+//
 // The file is never opened for writing here: that would send close-write
 // notifications to other programs. Nor is a lease taken: breaking one sends
-// SIGIO, which ends a process that does not expect it.
+// SIGIO, which ends a process that does not expect it. The scan of the
+// processes is in writers_scan.cpp.
 #include "writers.h"
 
 #include <windows.h>
 #include <compat/compat.h>
 
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -66,11 +75,8 @@ namespace compat {
 namespace {
 
 constexpr uint32_t kWatchMask = IN_MODIFY | IN_CLOSE_WRITE | IN_OPEN;
-constexpr size_t kMaxFiles = 64;                         // watched files kept at once
-constexpr int64_t kForgetNs = 600 * 1000000000LL;        // a file not probed for 10 minutes is forgotten
-constexpr unsigned long kKernelThreadFlag = 0x00200000;  // PF_KTHREAD, in /proc/<pid>/stat
-constexpr ino_t kInitialPidNamespace = 0xEFFFFFFCu;      // the first PID namespace's inode number
-constexpr int64_t kScanBudgetNs = 250 * 1000000LL;       // a scan longer than this stops, incomplete
+constexpr size_t kMaxFiles = 64;                   // watched files kept at once
+constexpr int64_t kForgetNs = 600 * 1000000000LL;  // a file not probed for 10 minutes is forgotten
 
 // The idle time a process starts with: COMPAT_WRITER_IDLE_MS from the
 // environment (a program that loads the component can set it before the
@@ -121,9 +127,17 @@ struct WatchedFile {
     pid_t writerPid = 0;  // 0: none known
     int writerFd = -1;
     bool writerHeld = false;  // its open file is open still: no close-after-write came since it was seen
+    // The writer a scan found last, kept after it has gone: its process and
+    // that process's start time (clock ticks after boot; 0: not known), so
+    // that a pid used again is not taken for it.
+    pid_t lastWriterPid = 0;
+    unsigned long long lastWriterStart = 0;
     // The last scan of the processes.
     bool scanStands = false;  // it found no writer, and nothing has opened the file since
     bool scanWhole = false;   // it inspected every process
+    // Opens, closes-after-write and lost notifications taken in so far: a
+    // scan made without the lock stands only when none came meanwhile.
+    uint64_t notes = 0;
     // The file itself, for the writers that no scan shows.
     int64_t lastChangeNs = 0;       // when it was last seen changing (monotonic clock)
     bool closedAfterWrite = false;  // a close-after-write came after that change
@@ -135,9 +149,14 @@ struct WatchedFile {
 };
 
 struct ProbeState {
-    // Guards every member. A leaf lock: nothing else is taken while it is
-    // held. It is held through a scan of /proc, so that concurrent probes
-    // wait for one scan instead of running several.
+    // Guards every member and every WatchedFile. A leaf lock: nothing else
+    // is taken while it is held, and it is held only to read or change the
+    // state, with no call that can wait on a file system: the stat, statfs
+    // and inotify_add_watch of a file, the reads of /proc and the scan all
+    // run without it, so a dead network mount under one recording holds up
+    // its own probes only. Concurrent probes of one file may then scan in
+    // parallel; what a scan found is kept only when no notification about
+    // the file came in meanwhile (WatchedFile::notes).
     std::mutex lock;
     int inotifyFd = -1;
     pid_t owner = 0;  // the process that made inotifyFd
@@ -147,261 +166,6 @@ struct ProbeState {
 ProbeState& State() {
     static ProbeState* s = new ProbeState;  // never destroyed: threads may outlive statics
     return *s;
-}
-
-// Whether /proc lists every process of the machine. It does not inside a
-// child PID namespace (a container), nor when it hides other users'
-// processes (hidepid=invisible) from anyone but root.
-bool ProcListsEveryProcess() {
-    static const bool s_every = [] {
-        struct stat st;
-        if (stat("/proc/self/ns/pid", &st) == 0 && st.st_ino != kInitialPidNamespace)
-            return false;
-        if (geteuid() == 0)
-            return true;
-        FILE* f = fopen("/proc/self/mountinfo", "re");
-        if (!f)
-            return true;
-        bool hidden = false;
-        char line[1024], mountPoint[256];
-        while (fgets(line, sizeof(line), f)) {
-            if (sscanf(line, "%*s %*s %*s %*s %255s", mountPoint) != 1 || strcmp(mountPoint, "/proc") != 0)
-                continue;
-            const char* super = strstr(line, " - proc ");
-            if (super && (strstr(super, "hidepid=2") || strstr(super, "hidepid=invisible")))
-                hidden = true;
-        }
-        fclose(f);
-        return !hidden;
-    }();
-    return s_every;
-}
-
-// Whether a process whose descriptors we may not see hides nothing: it is a
-// kernel thread (no files) or has ended.
-bool HidesNoFiles(int procFd, const char* pid) {
-    char rel[300], buf[512];
-    snprintf(rel, sizeof(rel), "%s/stat", pid);
-    const int fd = openat(procFd, rel, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT || errno == ESRCH;
-    const ssize_t n = read(fd, buf, sizeof(buf) - 1);
-    close(fd);
-    if (n <= 0)
-        return false;
-    buf[n] = 0;
-    // The command name, in parentheses, may hold blanks: the fields that
-    // follow are counted from its closing parenthesis.
-    const char* p = strrchr(buf, ')');
-    unsigned long flags = 0;
-    return p && sscanf(p + 1, " %*c %*d %*d %*d %*d %*d %lu", &flags) == 1 && (flags & kKernelThreadFlag);
-}
-
-// The file a scan looks for.
-struct Target {
-    dev_t dev;
-    ino_t ino;
-    uint64_t mntId;  // 0: not known
-};
-
-// What one descriptor's fdinfo tells.
-struct FdInfo {
-    unsigned long flags = 0;
-    uint64_t mntId = 0;  // 0: not shown (kernels before 3.15)
-    uint64_t ino = 0;
-    bool hasIno = false;  // kernels before 5.14 show no inode number
-};
-
-// Reads an fdinfo entry; false with errno set when it cannot be read.
-bool ReadFdInfo(int dirFd, const char* rel, FdInfo* info) {
-    const int fd = openat(dirFd, rel, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    char buf[512];
-    const ssize_t n = read(fd, buf, sizeof(buf) - 1);
-    const int err = errno;
-    close(fd);
-    if (n <= 0) {
-        errno = n < 0 ? err : ENOENT;
-        return false;
-    }
-    buf[n] = 0;
-    const char* flags = strstr(buf, "flags:");
-    if (!flags) {
-        errno = ENOENT;
-        return false;
-    }
-    info->flags = strtoul(flags + 6, nullptr, 8);
-    if (const char* mnt = strstr(buf, "mnt_id:"))
-        info->mntId = strtoull(mnt + 7, nullptr, 10);
-    if (const char* ino = strstr(buf, "\nino:")) {
-        info->ino = strtoull(ino + 5, nullptr, 10);
-        info->hasIno = true;
-    }
-    return true;
-}
-
-// The device of a mount of this process's mount namespace, by mount id.
-bool DeviceOfMount(uint64_t mntId, dev_t* dev) {
-    FILE* f = fopen("/proc/self/mountinfo", "re");
-    if (!f)
-        return false;
-    bool found = false;
-    char* line = nullptr;
-    size_t cb = 0;
-    unsigned long long id = 0;
-    unsigned major = 0, minor = 0;
-    while (!found && getline(&line, &cb, f) > 0)
-        found = sscanf(line, "%llu %*u %u:%u", &id, &major, &minor) == 3 && id == mntId;
-    free(line);
-    fclose(f);
-    if (found)
-        *dev = makedev(major, minor);
-    return found;
-}
-
-enum class Held {
-    kNo,      // not the file, or not opened for writing
-    kWriter,  // the file, opened for writing
-    kUnseen,  // cannot be told: the process may not be inspected
-};
-
-// What descriptor `fd` of process `pid` holds. fdDir is its /proc/<pid>/fd
-// directory; procFd is /proc.
-Held Inspect(int procFd, int fdDir, const char* pid, const char* fd, const Target& t) {
-    // The link's own mode tells how the descriptor was opened (proc gives
-    // it the owner's write bit for a descriptor open for writing), even
-    // where the link may not be read: most descriptors end here.
-    struct stat ls;
-    if (fstatat(fdDir, fd, &ls, AT_SYMLINK_NOFOLLOW) != 0)
-        return errno == ENOENT ? Held::kNo : Held::kUnseen;
-    if (!(ls.st_mode & S_IWUSR))
-        return Held::kNo;
-    // The link's text costs no visit to the file system behind it; pipes,
-    // sockets and anonymous inodes do not begin with a slash.
-    char link[8];
-    if (readlinkat(fdDir, fd, link, sizeof(link)) <= 0)
-        return errno == ENOENT ? Held::kNo : Held::kUnseen;  // closed meanwhile, or not ours to see
-    if (link[0] != '/')
-        return Held::kNo;
-    char rel[300];
-    snprintf(rel, sizeof(rel), "%s/fdinfo/%s", pid, fd);
-    FdInfo info;
-    if (!ReadFdInfo(procFd, rel, &info))
-        return errno == ENOENT ? Held::kNo : Held::kUnseen;
-    const int mode = (int)(info.flags & O_ACCMODE);
-    if (mode != O_WRONLY && mode != O_RDWR)
-        return Held::kNo;
-    if (info.hasIno) {
-        if (info.ino != t.ino)
-            return Held::kNo;
-        if (info.mntId && info.mntId == t.mntId)
-            return Held::kWriter;
-        // The same inode number through another mount: a bind mount of the
-        // same file system, or another file system, or a mount of another
-        // namespace that cannot be told apart.
-        dev_t dev = 0;
-        if (info.mntId && DeviceOfMount(info.mntId, &dev))
-            return dev == t.dev ? Held::kWriter : Held::kNo;
-        return Held::kUnseen;
-    }
-    // No inode number: the link is followed, but only into the recording's
-    // own file system, which has just answered for the recording itself.
-    if (info.mntId && info.mntId != t.mntId) {
-        dev_t dev = 0;
-        if (!DeviceOfMount(info.mntId, &dev))
-            return Held::kUnseen;
-        if (dev != t.dev)
-            return Held::kNo;
-    }
-    struct stat st;
-    if (fstatat(fdDir, fd, &st, 0) != 0)
-        return errno == ENOENT ? Held::kNo : Held::kUnseen;
-    return st.st_dev == t.dev && st.st_ino == t.ino ? Held::kWriter : Held::kNo;
-}
-
-// Whether descriptor fd of process pid still holds the file for writing.
-bool StillWrites(pid_t pid, int fd, const Target& t) {
-    const int procFd = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (procFd < 0)
-        return false;
-    char spid[24], sfd[24], rel[64];
-    snprintf(spid, sizeof(spid), "%d", (int)pid);
-    snprintf(sfd, sizeof(sfd), "%d", fd);
-    snprintf(rel, sizeof(rel), "%s/fd", spid);
-    const int fdDir = openat(procFd, rel, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const bool writes = fdDir >= 0 && Inspect(procFd, fdDir, spid, sfd, t) == Held::kWriter;
-    if (fdDir >= 0)
-        close(fdDir);
-    close(procFd);
-    return writes;
-}
-
-struct ScanResult {
-    bool found = false;  // a process holds the file open for writing
-    pid_t pid = 0;
-    int fd = -1;
-    bool whole = false;  // every process was inspected (meaningful when none was found)
-};
-
-// Looks through the descriptors of every process, this one included, for
-// one that holds the file open for writing.
-ScanResult ScanProcesses(const Target& t) {
-    ScanResult r;
-    DIR* proc = opendir("/proc");
-    if (!proc)
-        return r;
-    const int procFd = dirfd(proc);
-    r.whole = ProcListsEveryProcess();
-    const int64_t deadline = MonotonicNs() + kScanBudgetNs;
-    char rel[600];
-    while (!r.found) {
-        const struct dirent* pe = readdir(proc);
-        if (!pe)
-            break;
-        const char* pid = pe->d_name;
-        if (pid[0] < '0' || pid[0] > '9')
-            continue;
-        if (MonotonicNs() > deadline) {
-            // Whatever the machine is doing, the probe answers within its
-            // poll: the processes not seen count as unseen.
-            r.whole = false;
-            break;
-        }
-        snprintf(rel, sizeof(rel), "%s/fd", pid);
-        const int fdDir = openat(procFd, rel, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fdDir < 0) {
-            if (errno != ENOENT && r.whole && !HidesNoFiles(procFd, pid))
-                r.whole = false;
-            continue;
-        }
-        DIR* fds = fdopendir(fdDir);
-        if (!fds) {
-            close(fdDir);
-            continue;
-        }
-        while (const struct dirent* fe = readdir(fds)) {
-            if (fe->d_name[0] < '0' || fe->d_name[0] > '9')
-                continue;
-            const Held h = Inspect(procFd, fdDir, pid, fe->d_name, t);
-            if (h == Held::kWriter) {
-                r.found = true;
-                r.pid = (pid_t)atoi(pid);
-                r.fd = atoi(fe->d_name);
-                break;
-            }
-            if (h == Held::kUnseen) {
-                // Listed, but its descriptors may not be read (root without
-                // the right to trace, a process that changed its user): it
-                // may be the writer.
-                r.whole = false;
-                break;
-            }
-        }
-        closedir(fds);
-    }
-    closedir(proc);
-    return r;
 }
 
 WatchedFile* FindByWatch(ProbeState& s, int wd) {
@@ -420,6 +184,8 @@ WatchedFile* FindFile(ProbeState& s, dev_t dev, ino_t ino) {
 
 // What one notification tells of a file.
 void OnEvent(WatchedFile& f, uint32_t mask, int64_t now) {
+    if (mask & (IN_OPEN | IN_CLOSE_WRITE))
+        ++f.notes;
     if (mask & IN_OPEN) {
         // Someone opened it, perhaps to write: the last scan no longer stands.
         f.scanStands = false;
@@ -446,6 +212,7 @@ void OnEvent(WatchedFile& f, uint32_t mask, int64_t now) {
 // Notifications were lost: anything may have happened to every file.
 void OnOverflow(ProbeState& s, int64_t now) {
     for (WatchedFile& f : s.files) {
+        ++f.notes;
         f.writerHeld = false;
         f.scanStands = false;
         f.lastChangeNs = now;
@@ -544,7 +311,9 @@ uint64_t MountIdOf(const char* path, const struct stat& st) {
 
 // Whether the file lies on a file system that other machines may write
 // (their writers never show in this machine's processes) or whose writes
-// may come through a daemon (FUSE).
+// may come through a daemon (FUSE). COMPAT_TEST_REMOTE_DIR names a folder
+// whose files count as remote, for tests (nothing else makes a network file
+// system here).
 bool OnNetworkFileSystem(const char* path) {
     static const unsigned long kRemote[] = {
         0x6969,      // NFS
@@ -562,6 +331,9 @@ bool OnNetworkFileSystem(const char* path) {
         0x73757245,  // Coda
         0x564C,      // NCP
     };
+    const char* testDir = getenv("COMPAT_TEST_REMOTE_DIR");
+    if (testDir && *testDir && strncmp(path, testDir, strlen(testDir)) == 0)
+        return true;
     struct statfs sfs;
     if (statfs(path, &sfs) != 0)
         return false;
@@ -571,44 +343,170 @@ bool OnNetworkFileSystem(const char* path) {
     return false;
 }
 
-WatchedFile& AddFile(ProbeState& s, const char* path, const struct stat& st, int64_t now) {
+// What a new file's entry starts with, learnt without the lock.
+struct FirstLook {
+    uint64_t mntId = 0;
+    bool remote = false;
+    int wd = -1;
+    bool moved = false;  // the name led to another file once watched: the watch is not this file's
+};
+
+FirstLook LookAtNewFile(int inotifyFd, const char* path, const struct stat& st) {
+    FirstLook l;
+    l.mntId = MountIdOf(path, st);
+    l.remote = OnNetworkFileSystem(path);
+    // The watch comes before the first scan, so a writer that opens the file
+    // after the scan has passed its process still shows.
+    if (inotifyFd >= 0) {
+        l.wd = inotify_add_watch(inotifyFd, path, kWatchMask);
+        struct stat again;
+        l.moved =
+            l.wd >= 0 && (stat(path, &again) != 0 || again.st_dev != st.st_dev || again.st_ino != st.st_ino);
+    }
+    return l;
+}
+
+WatchedFile& AddFile(ProbeState& s, const FirstLook& l, const struct stat& st, int64_t now) {
     ForgetStale(s, now);
     WatchedFile f;
     f.dev = st.st_dev;
     f.ino = st.st_ino;
     // What happened before the first probe shows only in the modification
-    // time: a file changed within the idle time counts as being written.
-    f.lastChangeNs = now - AgeNs(st.st_mtim);
+    // time. On a local file system that time comes from this machine's
+    // clock: a file changed within the idle time counts as being written.
+    // On a network file system it comes from the server's, which may lag
+    // ours by any amount (a live recording would look finished): there the
+    // file counts as changing from its first look on, until the idle time
+    // has passed without a change seen.
+    f.remote = l.remote;
+    f.lastChangeNs = f.remote ? now : now - AgeNs(st.st_mtim);
     f.size = st.st_size;
     f.mtime = st.st_mtim;
-    f.mntId = MountIdOf(path, st);
-    f.remote = OnNetworkFileSystem(path);
-    // The watch comes before the first scan, so a writer that opens the file
-    // after the scan has passed its process still shows.
-    if (s.inotifyFd >= 0) {
-        int wd = inotify_add_watch(s.inotifyFd, path, kWatchMask);
-        struct stat again;
-        if (wd >= 0 && (stat(path, &again) != 0 || again.st_dev != st.st_dev || again.st_ino != st.st_ino)) {
-            // The name has moved to another file meanwhile: the watch would
-            // tell of that one.
-            if (!FindByWatch(s, wd))
-                inotify_rm_watch(s.inotifyFd, wd);
-            wd = -1;
-        }
-        f.wd = wd;
-    }
+    f.mntId = l.mntId;
+    f.wd = l.moved ? -1 : l.wd;
     s.files.push_back(f);
     return s.files.back();
 }
 
-// The file rule, for writers no scan shows: a change since the idle time,
-// and no close-after-write after it.
-bool StillChanging(ProbeState& s, WatchedFile& f, const char* path, const struct stat& st, int64_t now) {
-    // Taken after the notifications were read, so that a change they report
-    // is not taken for an unreported one next time.
-    struct stat cur;
-    if (stat(path, &cur) != 0 || cur.st_dev != f.dev || cur.st_ino != f.ino)
-        cur = st;
+// What a probe needs of a file's entry, copied under the lock.
+struct Snapshot {
+    ScanTarget t;
+    bool watched;
+    bool remote;
+    bool writerHeld;
+    pid_t writerPid;
+    int writerFd;
+    bool scanStands;
+    bool scanWhole;
+    uint64_t notes;
+};
+
+Snapshot Take(const WatchedFile& f) {
+    return {{f.dev, f.ino, f.mntId},
+            f.wd >= 0,
+            f.remote,
+            f.writerHeld,
+            f.writerPid,
+            f.writerFd,
+            f.scanStands,
+            f.scanWhole,
+            f.notes};
+}
+
+// Reads the notifications and takes the file's entry, adding one for a file
+// not probed before (its first look runs without the lock).
+Snapshot Enter(ProbeState& s, const char* path, const struct stat& st, int64_t now) {
+    int inotifyFd = -1;
+    {
+        std::lock_guard<std::mutex> g(s.lock);
+        EnsureInotify(s);
+        Drain(s, now);
+        DropGone(s);
+        if (WatchedFile* f = FindFile(s, st.st_dev, st.st_ino)) {
+            f->lastProbeNs = now;
+            return Take(*f);
+        }
+        inotifyFd = s.inotifyFd;
+    }
+    const FirstLook l = LookAtNewFile(inotifyFd, path, st);
+    std::lock_guard<std::mutex> g(s.lock);
+    // Another probe may have added the file meanwhile: it keeps its watch,
+    // or takes this one when it has none.
+    WatchedFile* f = FindFile(s, st.st_dev, st.st_ino);
+    if (f && f->wd < 0 && !l.moved)
+        f->wd = l.wd;
+    if (l.wd >= 0 && (l.moved || (f && f->wd != l.wd)) && !FindByWatch(s, l.wd))
+        inotify_rm_watch(s.inotifyFd, l.wd);  // a watch of another file, or one not needed
+    if (!f)
+        f = &AddFile(s, l, st, now);
+    f->lastProbeNs = now;
+    return Take(*f);
+}
+
+// Runs fn on the file's entry under the lock; false when the entry has gone
+// meanwhile (the file deleted, or forgotten for another).
+template <class Fn>
+bool WithFile(ProbeState& s, const ScanTarget& t, Fn fn) {
+    std::lock_guard<std::mutex> g(s.lock);
+    WatchedFile* f = FindFile(s, t.dev, t.ino);
+    if (!f)
+        return false;
+    fn(*f);
+    return true;
+}
+
+// Whether a process we may inspect writes the file: the writer seen last
+// (a close-after-write came, or there is no watch: it may still hold the
+// file through the same descriptor), else a scan unless the last one
+// stands. *pWhole tells whether every process was inspected.
+bool SeesWriter(ProbeState& s, const Snapshot& v, bool* pWhole) {
+    *pWhole = v.scanWhole;
+    if (v.writerHeld)
+        return true;
+    if (v.writerPid) {
+        const bool writes = StillWrites(v.writerPid, v.writerFd, v.t);
+        WithFile(s, v.t, [&](WatchedFile& f) {
+            if (f.writerPid != v.writerPid || f.writerFd != v.writerFd)
+                return;
+            if (writes)
+                f.writerHeld = v.watched && f.notes == v.notes;
+            else
+                f.writerPid = 0;
+        });
+        if (writes)
+            return true;
+    }
+    if (v.scanStands)
+        return false;
+    const ScanResult r = ScanProcesses(v.t);
+    unsigned long long start = 0;
+    bool gone = false;
+    if (r.found && !ReadProcessStart(r.pid, &start, &gone))
+        start = 0;
+    WithFile(s, v.t, [&](WatchedFile& f) {
+        // Nothing opened or closed the file while the scan ran: what it
+        // found holds until the next notification.
+        const bool quiet = f.notes == v.notes;
+        if (r.found) {
+            f.writerPid = r.pid;
+            f.writerFd = r.fd;
+            f.writerHeld = v.watched && quiet;
+            f.lastWriterPid = r.pid;
+            f.lastWriterStart = start;
+        } else {
+            f.scanStands = v.watched && quiet;
+            f.scanWhole = r.whole;
+        }
+    });
+    *pWhole = r.whole;
+    return r.found;
+}
+
+// The file rule, for writers no scan shows: a change within the idle time,
+// and no close-after-write after it. `cur` is what stat says of the file
+// now, taken after the notifications were read, so that a change they
+// report is not taken for an unreported one next time.
+bool StillChanging(ProbeState& s, WatchedFile& f, const struct stat& cur, int64_t now) {
     if (cur.st_size != f.size || !SameTime(cur.st_mtim, f.mtime)) {
         // A change the watch did not report: a network file system, a write
         // under way, no watch at all.
@@ -632,55 +530,67 @@ bool StillChanging(ProbeState& s, WatchedFile& f, const char* path, const struct
     return idleMs == INFINITE || now - f.lastChangeNs < (int64_t)idleMs * 1000000;
 }
 
-bool Decide(ProbeState& s, WatchedFile& f, const char* path, const struct stat& st, int64_t now) {
-    const bool watched = f.wd >= 0;
-    if (f.writerHeld)
+bool Decide(ProbeState& s, const Snapshot& v, const char* path, const struct stat& st, int64_t now) {
+    bool whole = false;
+    if (SeesWriter(s, v, &whole))
         return true;
-    // A close-after-write came, or there is no watch: the writer seen last
-    // may still hold the file through the same descriptor.
-    const Target t = {f.dev, f.ino, f.mntId};
-    if (f.writerPid) {
-        if (StillWrites(f.writerPid, f.writerFd, t)) {
-            f.writerHeld = watched;
-            return true;
-        }
-        f.writerPid = 0;
-    }
-    if (!f.scanStands) {
-        const ScanResult r = ScanProcesses(t);
-        if (r.found) {
-            f.writerPid = r.pid;
-            f.writerFd = r.fd;
-            f.writerHeld = watched;
-            return true;
-        }
-        f.scanStands = watched;
-        f.scanWhole = r.whole;
-    }
-    if (f.scanWhole && !f.remote)
+    if (whole && !v.remote)
         return false;  // every process that can write it was inspected, and none writes
-    return StillChanging(s, f, path, st, now);
+    struct stat cur;
+    if (stat(path, &cur) != 0 || cur.st_dev != v.t.dev || cur.st_ino != v.t.ino)
+        cur = st;
+    bool changing = true;  // the entry gone meanwhile: the file itself cannot tell
+    WithFile(s, v.t, [&](WatchedFile& f) { changing = StillChanging(s, f, cur, now); });
+    return changing;
 }
 
 }  // namespace
 
 bool WriterMayBeActive(const char* path, const struct stat& st) {
     ProbeState& s = State();
-    std::lock_guard<std::mutex> g(s.lock);
     const int64_t now = MonotonicNs();
-    EnsureInotify(s);
-    Drain(s, now);
-    DropGone(s);
-    WatchedFile* f = FindFile(s, st.st_dev, st.st_ino);
-    if (!f)
-        f = &AddFile(s, path, st, now);
-    f->lastProbeNs = now;
-    const bool active = Decide(s, *f, path, st, now);
-    f->opensSinceProbe = 0;
+    const Snapshot v = Enter(s, path, st, now);
+    const bool active = Decide(s, v, path, st, now);
+    WithFile(s, v.t, [](WatchedFile& f) { f.opensSinceProbe = 0; });
     return active;
 }
 
+bool WriterProcessExited(const char* path, const struct stat& st) {
+    ProbeState& s = State();
+    const int64_t now = MonotonicNs();
+    pid_t pid = 0;
+    unsigned long long start = 0;
+    {
+        std::lock_guard<std::mutex> g(s.lock);
+        EnsureInotify(s);
+        Drain(s, now);
+        DropGone(s);
+        const WatchedFile* f = FindFile(s, st.st_dev, st.st_ino);
+        if (!f || !f->lastWriterPid)
+            return false;
+        pid = f->lastWriterPid;
+        start = f->lastWriterStart;
+    }
+    unsigned long long startNow = 0;
+    bool gone = false;
+    const bool known = ReadProcessStart(pid, &startNow, &gone);
+    if (!gone && !(known && start && startNow != start))
+        return false;  // it runs still, or cannot be told apart from a process that has the pid now
+    // It has gone: the recording has ended unless another writer holds the
+    // file now (or the one gone passed its open file on).
+    const Snapshot v = Enter(s, path, st, now);
+    bool whole = false;
+    return !SeesWriter(s, v, &whole);
+}
+
 }  // namespace compat
+
+extern "C" BOOL CompatWriterProcessExited(LPCSTR pszPath) {
+    struct stat st;
+    if (!pszPath || stat(pszPath, &st) != 0 || !S_ISREG(st.st_mode))
+        return FALSE;
+    return compat::WriterProcessExited(pszPath, st) ? TRUE : FALSE;
+}
 
 extern "C" void CompatSetWriterIdleTime(DWORD milliseconds) {
     compat::g_idleMs.store(milliseconds, std::memory_order_relaxed);

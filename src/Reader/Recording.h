@@ -65,7 +65,7 @@ protected:
     ~IWaitRules() = default;
 };
 
-class CRecording final : private ISizeObserver {
+class CRecording final : private IFileSizeObserver {
 public:
     // Opens the file (its full path, in the ANSI code page) and settles
     // whether a writer still grows it. The new recording has one reference.

@@ -11,6 +11,12 @@
 #             not read them
 #   guessed   an unseen writer that stops writing but keeps the file open:
 #             the end comes after --idle, with one line saying so
+#   chunks    a recorder that closes its file for 1.3 s after every chunk
+#             of 256 KiB, one every 2 s, starting from an empty file: every
+#             byte, and the end soon after its last close
+#   idle      with --idle 5, a recorder that closes its file for 4 s, longer
+#             than the filter waits for a writer to come back: every byte all
+#             the same, and the end once the file has not grown for 5 s
 #   cut       the file cut below what was written out while its writer goes
 #             on (a recorder starting again): a one-line error, status 1
 #   replaced  the file deleted and a new, larger one written under its name:
@@ -26,7 +32,8 @@
 #   pipe      a player that quits ends tfs-cat at once, status 0, silently
 #   signals   SIGINT and SIGTERM end it at once while Load waits for the
 #             first bytes, while a read waits and while a write is blocked by
-#             a paused player
+#             a paused player; SIGTERM also while --stats writes to a
+#             standard error nobody reads
 #   missing   a file that cannot be opened: one line, status 1
 # Prints one line per case beginning "tfs-cat:".
 #
@@ -135,6 +142,47 @@ if [ $as_root = yes ]; then
 else
     echo "tfs-cat: guessed skipped (needs root to run the reader as another user)"
 fi
+
+# --- chunks and idle: a recorder that closes its file between chunks,
+# starting from an empty file, with the recorder's and tfs-cat's options
+# given.
+chunked_case() {
+    local name=$1 recorder_options=$2 reader_options=$3
+    rm -f chunks.bin chunks.out
+    # shellcheck disable=SC2086
+    "$bin/recorder" chunks.bin --seed 15 --truncate $recorder_options >"$name.rec" &
+    local recorder=$!
+    sleep 0.2
+    local t0 rc t_closed t_done
+    t0=$(now)
+    # shellcheck disable=SC2086
+    "$bin/tfs-cat" $reader_options chunks.bin >chunks.out 2>"$name.err" &
+    local reader=$!
+    wait $recorder
+    t_closed=$(now)
+    wait $reader
+    rc=$?
+    t_done=$(now)
+    after=$(elapsed "$t_closed" "$t_done")
+    [ $rc -eq 0 ] || fail "$name" "status $rc: $(head -c 200 "$name.err")"
+    cmp -s chunks.bin chunks.out ||
+        fail "$name" "$(stat -c %s chunks.out) of $(stat -c %s chunks.bin) bytes, or different ones"
+    grep -q '^recorder: reopens refused: 0 of [1-9]' "$name.rec" || fail "$name" "the recorder said: $(cat "$name.rec")"
+    [ -s "$name.err" ] && fail "$name" "wrote to stderr: $(head -c 200 "$name.err")"
+    echo "tfs-cat: $name bytes=$(stat -c %s chunks.out) of=$(stat -c %s chunks.bin)" \
+        "run_s=$(elapsed "$t0" "$t_done") after_close_s=$after $(cat "$name.rec" | sed 's/^recorder: //')"
+}
+# A chunk every 2 s, the file closed for 1.3 s of those, empty for its first
+# second (tfs-cat loads it empty); the filter's verdict alone decides the
+# end.
+chunked_case chunks "--pause 0:1000 --size 1048576 --rate 131072 --chunk 262144 --close-every 262144 \
+    --close-for 1300" ""
+awk -v a="$after" 'BEGIN { exit !(a <= 3.0) }' || fail chunks "ended ${after} s after the writer's last close"
+# Closed for 4 s in the middle, longer than the filter waits for a writer
+# to come back; --idle 5: the end 5 s after the last growth.
+chunked_case idle "--size 1048576 --rate 1048576 --chunk 262144 --close-every 524288 --close-for 4000" \
+    "--margin 65536 --idle 5"
+awk -v a="$after" 'BEGIN { exit !(a >= 4.8 && a <= 8.0) }' || fail idle "ended ${after} s after the writer's last close"
 
 # --- cut: the writer pauses at 2 MB, the file is cut to 100 kB, the writer
 # appends 1 MB more and closes
@@ -335,6 +383,35 @@ for state in load read write; do
         echo "tfs-cat: SIG$sig while ${state} blocks: status=$rc exit_s=$t"
     done
 done
+
+# --- stats: --stats with a standard error that a reader holds but never
+# reads, filled before tfs-cat starts: its statistics line blocks, SIGTERM
+# still ends it at once
+rm -f slow.bin errpipe
+mkfifo errpipe
+"$bin/recorder" slow.bin --seed 3 --size 100000000 --rate 500000 &
+recorder=$!
+sleep 30 <errpipe &
+stalled=$!
+exec 7>errpipe
+timeout 1 cat /dev/zero >&7 2>/dev/null
+"$bin/tfs-cat" --stats slow.bin >/dev/null 2>&7 &
+reader=$!
+exec 7>&-
+# One that does not end is ended after 5 s (status 137).
+(sleep 7.5 && kill -KILL $reader 2>/dev/null) &
+watchdog=$!
+sleep 2.5
+t0=$(now)
+kill -TERM $reader
+wait $reader
+rc=$?
+t=$(elapsed "$t0" "$(now)")
+kill $recorder $stalled $watchdog 2>/dev/null
+wait $recorder $stalled $watchdog 2>/dev/null
+[ $rc -eq 143 ] || fail stats-blocked "status $rc, not 143"
+awk -v a="$t" 'BEGIN { exit !(a <= 0.3) }' || fail stats-blocked "took ${t} s"
+echo "tfs-cat: SIGTERM while --stats writes to a full stderr: status=$rc exit_s=$t"
 
 # --- missing
 "$bin/tfs-cat" "$work/no such file.mpg" >/dev/null 2>missing.err

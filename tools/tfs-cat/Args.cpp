@@ -44,10 +44,14 @@ const char kHelp[] =
     "                     at or after the file's size minus the margin\n"
     "    --from BYTES     start at this byte instead of the first; past the end of\n"
     "                     a growing file, wait until the file gets there\n"
-    "    --idle SECONDS   when no writer can be seen (a recorder running as\n"
-    "                     another user, a network file system), the file counts as\n"
-    "                     finished once it has not grown for this long and no\n"
-    "                     close was seen; a line says so (default 10)\n"
+    "    --idle SECONDS   the end is taken only once the file has not grown for\n"
+    "                     this long, whatever the filter decides: a recorder that\n"
+    "                     closes its file between chunks or stops for a while is\n"
+    "                     followed on (counted from the start when the file never\n"
+    "                     grew). Without it the filter decides: the recorder's\n"
+    "                     close, or, when no writer can be seen (a recorder running\n"
+    "                     as another user, a network file system), 10 s without\n"
+    "                     growth. An end taken with no close seen is said in a line\n"
     "    --follow-name    when the name comes to lead to another file, go on with\n"
     "                     that file from its start (as tail -F does); when it leads\n"
     "                     to none, wait for one\n"
@@ -136,6 +140,7 @@ bool ParseArgs(int argc, char** argv, Options* o, std::string* why) {
             } else if (a == "--idle") {
                 if (!Seconds(v, 86400, &o->dIdle))
                     return *why = "bad value for --idle: " + std::string(v) + " (0 to 86400 seconds)", false;
+                o->bIdleGiven = true;
             } else if (Time(v, &o->dMarginSeconds)) {
                 o->llMarginBytes = -1;
                 if (o->dMarginSeconds > kMaxMarginSeconds)

@@ -21,6 +21,7 @@ struct Options {
     long long llMarginBytes = -1;
     double dMarginSeconds = 1;
     double dIdle = 10;
+    bool bIdleGiven = false;  // --idle: no end before dIdle seconds without growth, whatever the filter says
     bool bStats = false;
     bool bHelp = false;
 };

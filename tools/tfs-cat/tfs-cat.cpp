@@ -23,7 +23,9 @@
 // g_wake, and when the main thread is not finishing 30 ms later (a write
 // blocked on a full pipe, a Load waiting for the first bytes) it ends the
 // process itself. With --stats a statistics thread wakes once a second (a
-// timed wait on g_wake, which the main thread broadcasts when it finishes).
+// timed wait on g_wake, which the main thread broadcasts when it finishes);
+// it writes its line holding no lock, so a blocked standard error stops it
+// alone, and the process ends without it.
 #include <windows.h>
 #include <dshow.h>
 
@@ -35,7 +37,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -46,6 +47,7 @@
 #include <vector>
 
 #include "Args.h"
+#include "FollowedFile.h"
 #include "Growth.h"
 #include "IOrvexFileSource.h"
 #include "MpegPack.h"
@@ -63,6 +65,7 @@ const LONG kMaxRead = 1024 * 1024;  // the largest read near the end, and the bu
 const LONGLONG kWaitZone = 768 * 1024;
 const double kPoll = 0.5;                // the pin's poll while a read waits
 const double kWaited = 0.4;              // a read that took this long waited, and its size is fresh
+const double kIdleLook = 0.1;            // --idle looks for growth this often once the filter ended
 const LONGLONG kLiveSearch = 4 << 20;    // --live looks this far for a pack header
 const LONGLONG kLiveFallback = 2 << 20;  // --live's margin when no growth rate can be measured
 const double kLiveMeasure = 3;           // --live measures the growth rate this long at most
@@ -99,18 +102,15 @@ public:
 std::atomic<int> g_nSignal{0};
 std::atomic<IAsyncReader*> g_pReader{nullptr};  // set once the pin is there
 IOrvexFileSource* g_pControl = nullptr;         // set before the statistics thread starts
-// g_lock guards g_bFinishing; g_wake (monotonic clock) is broadcast when a
-// signal came and when the main thread finishes. Leaf lock: no call into the
-// filter is made with it held, except the signal thread's BeginFlush.
+// g_lock guards g_bFinishing and g_bStatsAsking; g_wake (monotonic clock) is
+// broadcast when a signal came, when the main thread finishes and when the
+// statistics thread is out of the filter. Leaf lock, held only to read or
+// change those two: no call into the filter is made with it held, except
+// the signal thread's BeginFlush, and no write.
 pthread_mutex_t g_lock = PTHREAD_MUTEX_INITIALIZER;
 pthread_cond_t g_wake;
-bool g_bFinishing = false;  // the main thread is out of every blocking call; the filter goes
-
-double Now() {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (double)ts.tv_sec + ts.tv_nsec / 1e9;
-}
+bool g_bFinishing = false;    // the main thread is out of every blocking call; the filter goes
+bool g_bStatsAsking = false;  // the statistics thread is in the filter's control interface
 
 struct timespec Deadline(double dSeconds) {
     const double d = Now() + dSeconds;
@@ -156,30 +156,11 @@ bool Pause(double dSeconds) {
 
 std::atomic<LONGLONG> g_llMargin{0};  // the margin in force, for the statistics
 
-// Woken once a second by its timed wait, and at the end by the main thread.
-void* StatsThread(void*) {
-    pthread_mutex_lock(&g_lock);
-    while (!g_bFinishing) {
-        const struct timespec deadline = Deadline(1);
-        while (!g_bFinishing && pthread_cond_timedwait(&g_wake, &g_lock, &deadline) != ETIMEDOUT) {
-        }
-        if (g_bFinishing)
-            break;
-        OrvexFigures f;
-        GetOrvexFigures(g_pControl, &f);
-        fprintf(stderr,
-                "tfs-cat: size %lld (+%ld B/s), read %lld (%ld B/s), waiting for %lu bytes, margin %lld\n",
-                (long long)f.llFileSize, (long)f.lWriteSpeed, (long long)f.llReadPos, (long)f.lReadSpeed,
-                (unsigned long)f.dwWaitSize, (long long)g_llMargin.load());
-    }
-    pthread_mutex_unlock(&g_lock);
-    return nullptr;
-}
-
-// Writes all n bytes; false when the reader of the pipe went away.
-bool WriteAll(const BYTE* pb, size_t n) {
+// Writes all n bytes to fd; false when the reader of the pipe went away.
+bool WriteAll(int fd, const void* pv, size_t n) {
+    const char* pb = static_cast<const char*>(pv);
     while (n > 0) {
-        const ssize_t w = write(STDOUT_FILENO, pb, n);
+        const ssize_t w = write(fd, pb, n);
         if (w < 0 && errno == EINTR)
             continue;
         if (w <= 0)
@@ -188,6 +169,40 @@ bool WriteAll(const BYTE* pb, size_t n) {
         n -= (size_t)w;
     }
     return true;
+}
+
+// Woken once a second by its timed wait, and at the end by the main thread.
+// It asks the filter with g_bStatsAsking set (the main thread lets the
+// filter go only once it is clear) and writes its line holding no lock and
+// no stdio stream: a standard error that blocks (a terminal stopped with
+// Ctrl-S, a log reader that stalls) holds up this thread alone, and the
+// main thread does not wait for it at the end.
+void* StatsThread(void*) {
+    for (;;) {
+        pthread_mutex_lock(&g_lock);
+        const struct timespec deadline = Deadline(1);
+        while (!g_bFinishing && pthread_cond_timedwait(&g_wake, &g_lock, &deadline) != ETIMEDOUT) {
+        }
+        const bool bFinishing = g_bFinishing;
+        g_bStatsAsking = !bFinishing;
+        pthread_mutex_unlock(&g_lock);
+        if (bFinishing)
+            return nullptr;
+        OrvexFigures f;
+        GetOrvexFigures(g_pControl, &f);
+        pthread_mutex_lock(&g_lock);
+        g_bStatsAsking = false;
+        pthread_cond_broadcast(&g_wake);
+        pthread_mutex_unlock(&g_lock);
+        char szLine[256];
+        const int n = snprintf(
+            szLine, sizeof(szLine),
+            "tfs-cat: size %lld (+%ld B/s), read %lld (%ld B/s), waiting for %lu bytes, margin %lld\n",
+            (long long)f.llFileSize, (long)f.lWriteSpeed, (long long)f.llReadPos, (long)f.lReadSpeed,
+            (unsigned long)f.dwWaitSize, (long long)g_llMargin.load());
+        if (n > 0)
+            WriteAll(STDERR_FILENO, szLine, std::min<size_t>((size_t)n, sizeof(szLine) - 1));
+    }
 }
 
 std::string ErrorText(HRESULT hr) {
@@ -241,108 +256,6 @@ size_t FindPack(const BYTE* pb, size_t n) {
     }
     return n;
 }
-
-// The file tfs-cat follows, as the program itself sees it: its own read-only
-// descriptor (opened just before the filter opens the name, so both hold the
-// same file) tells the file's identity and size, and an inotify watch on it
-// tells whether its writer closed it.
-class CFollowedFile {
-public:
-    ~CFollowedFile() { Close(); }
-
-    bool Open(const std::string& name) {
-        Close();
-        // Non-blocking, so that a FIFO under the name cannot hold the open;
-        // the filter refuses it.
-        m_fd = open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (m_fd < 0)
-            return false;
-        m_llMaxSize = 0;
-        m_bCloseSeen = false;
-        m_inotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        if (m_inotify >= 0) {
-            // Through the descriptor's own link: the watch is on this file,
-            // whatever the name leads to by now.
-            char szLink[64];
-            snprintf(szLink, sizeof(szLink), "/proc/self/fd/%d", m_fd);
-            if (inotify_add_watch(m_inotify, szLink, IN_MODIFY | IN_CLOSE_WRITE) < 0) {
-                close(m_inotify);
-                m_inotify = -1;
-            }
-        }
-        return true;
-    }
-
-    void Close() {
-        if (m_inotify >= 0)
-            close(m_inotify);
-        if (m_fd >= 0)
-            close(m_fd);
-        m_inotify = m_fd = -1;
-    }
-
-    bool IsOpen() const { return m_fd >= 0; }
-
-    // Its size now, -1 when it cannot be told. Also the largest seen.
-    LONGLONG Size() {
-        struct stat st;
-        if (m_fd < 0 || fstat(m_fd, &st) != 0)
-            return -1;
-        m_llMaxSize = std::max<LONGLONG>(m_llMaxSize, st.st_size);
-        return st.st_size;
-    }
-    // It held at least this much: a read through the pin delivered it.
-    void Held(LONGLONG llSize) { m_llMaxSize = std::max(m_llMaxSize, llSize); }
-    LONGLONG MaxSize() const { return m_llMaxSize; }
-
-    enum Name { kSameFile, kOtherFile, kNoFile };
-    Name WhereNameLeads(const std::string& name) const {
-        struct stat mine, named;
-        if (m_fd < 0 || fstat(m_fd, &mine) != 0)
-            return kSameFile;
-        if (stat(name.c_str(), &named) != 0)
-            return errno == ENOENT || errno == ENOTDIR ? kNoFile : kSameFile;
-        return mine.st_dev == named.st_dev && mine.st_ino == named.st_ino ? kSameFile : kOtherFile;
-    }
-
-    // Takes in what the watch reported; called after every read, so that
-    // its queue stays short.
-    void Drain() {
-        alignas(struct inotify_event) char buf[4096];
-        ssize_t n;
-        while (m_inotify >= 0 && (n = read(m_inotify, buf, sizeof(buf))) > 0) {
-            for (ssize_t at = 0; at + (ssize_t)sizeof(struct inotify_event) <= n;) {
-                struct inotify_event ev;
-                memcpy(&ev, buf + at, sizeof(ev));
-                at += (ssize_t)sizeof(ev) + ev.len;
-                if (ev.mask & (IN_MODIFY | IN_Q_OVERFLOW))
-                    m_bCloseSeen = false;
-                else if (ev.mask & IN_CLOSE_WRITE)
-                    m_bCloseSeen = true;
-            }
-        }
-    }
-
-    // Whether the end just reached was guessed: no close-after-write came
-    // after the last change, which lies at least dIdle seconds back.
-    // Without a watch only the age tells.
-    bool EndGuessed(double dIdle, double* pdAge) {
-        Drain();
-        struct stat st;
-        struct timespec now;
-        if (m_bCloseSeen || m_fd < 0 || fstat(m_fd, &st) != 0 || clock_gettime(CLOCK_REALTIME, &now) != 0)
-            return false;
-        *pdAge = (double)(now.tv_sec - st.st_mtim.tv_sec) + (now.tv_nsec - st.st_mtim.tv_nsec) / 1e9;
-        // The probe's own clock and this one's differ by a poll at most.
-        return *pdAge >= dIdle - kPoll;
-    }
-
-private:
-    int m_fd = -1;
-    int m_inotify = -1;
-    LONGLONG m_llMaxSize = 0;
-    bool m_bCloseSeen = false;  // a close-after-write came after the last change seen
-};
 
 // One run: the filter's interfaces, the file, and the read loop.
 class CFollower {
@@ -440,6 +353,8 @@ private:
             Sample(true);
             m_file.Drain();
         }
+        if (m_o.bIdleGiven)
+            m_file.Size();  // --idle counts from the last growth: seen as soon as a read returns
         return hr;
     }
 
@@ -474,7 +389,7 @@ private:
             pb += at;
             n -= at;
         }
-        return WriteAll(pb, n) ? 0 : kGone;
+        return WriteAll(STDOUT_FILENO, pb, n) ? 0 : kGone;
     }
 
     // --live: the start is the margin back from the end; a margin in time
@@ -498,7 +413,8 @@ private:
         SetMargin(llMargin);
         // Back by one poll's growth as well, so that the first read is
         // answered at the pin's first look.
-        m_llSearchFrom = std::max<LONGLONG>(0, std::max(PinSize(), m_file.Size()) - llMargin - PollGrowth());
+        m_llSearchFrom =
+            std::max<LONGLONG>(0, std::max<LONGLONG>(PinSize(), m_file.Size()) - llMargin - PollGrowth());
         m_llPos = m_llSearchFrom;
         m_bSearching = true;
         m_nCarry = 0;
@@ -518,7 +434,7 @@ private:
             m_llSize = PinSize();
         LONGLONG llSize = m_llSize;
         if (llPos > llSize)
-            llSize = std::max(llSize, m_file.Size());
+            llSize = std::max<LONGLONG>(llSize, m_file.Size());
         LONGLONG p = llPos;
         LONG cb;
         if (llPos > llSize) {
@@ -585,28 +501,51 @@ private:
             if (rc)
                 return rc;
         }
-        if (llPos > llEnd) {
-            fprintf(stderr, "tfs-cat: %s: the file ended at %lld bytes, before --from %lld\n",
-                    m_o.file.c_str(), (long long)llEnd, (long long)m_o.llFrom);
-            return 1;
-        }
         return kEnd;
+    }
+
+    // --idle: the file counts as finished only once it has not grown for
+    // that long, whatever the filter's verdict (a recorder that closes its
+    // file between chunks, or stops for a while, and goes on). The filter
+    // takes a finished file that grows past its end for growing again, so
+    // reads go on. Returns 0 when the file changed (or a signal came), kEnd
+    // once the time has passed.
+    int AwaitIdle() {
+        const LONGLONG llEnd = m_file.Size();
+        if (llEnd > m_llPos)
+            return 0;
+        while (m_file.Size() == llEnd) {
+            if (Now() - m_file.LastGrowth() >= m_o.dIdle)
+                return kEnd;
+            if (!Pause(kIdleLook))
+                return 0;
+        }
+        return 0;
     }
 
     // The file ended at m_llPos: says why when that is not plain, and with
     // --follow-name goes on with the name's new file. Returns kEnd, an exit
     // status, or 0 to go on.
     int AtEnd() {
+        if (m_o.bIdleGiven && m_file.WhereNameLeads(m_o.file) == CFollowedFile::kSameFile &&
+            AwaitIdle() != kEnd)
+            return 0;
+        const LONGLONG llEnd = m_file.Size();
         if (m_bSearching) {
             fprintf(stderr, "tfs-cat: %s: no MPEG-2 pack header from %lld to the end (%lld bytes)\n",
                     m_o.file.c_str(), (long long)m_llSearchFrom, (long long)m_llPos);
+            return 1;
+        }
+        if (llEnd >= 0 && m_llPos > llEnd) {
+            fprintf(stderr, "tfs-cat: %s: the file ended at %lld bytes, before --from %lld\n",
+                    m_o.file.c_str(), (long long)llEnd, (long long)m_o.llFrom);
             return 1;
         }
         const CFollowedFile::Name where = m_file.WhereNameLeads(m_o.file);
         const char* pszFile = m_o.file.c_str();
         if (where == CFollowedFile::kSameFile) {
             double dAge = 0;
-            if (m_bEverGrowing && m_file.EndGuessed(m_o.dIdle, &dAge))
+            if (m_bEverGrowing && m_file.EndGuessed(m_o.dIdle, kPoll, &dAge))
                 fprintf(stderr,
                         "tfs-cat: %s: no growth for %.0f s and no writer visible: taken as finished\n",
                         pszFile, dAge);
@@ -719,12 +658,16 @@ int main(int argc, char** argv) {
         rc = follower.Run();
     }
 
+    // The statistics thread may be blocked in its write for good: it is
+    // waited for only while it asks the filter, which goes next.
     pthread_mutex_lock(&g_lock);
     g_bFinishing = true;
     pthread_cond_broadcast(&g_wake);
+    while (g_bStatsAsking)
+        pthread_cond_wait(&g_wake, &g_lock);
     pthread_mutex_unlock(&g_lock);
     if (bStatsThread)
-        pthread_join(statsThread, nullptr);
+        pthread_detach(statsThread);
     g_pControl->SetSeekingSupported(bSeeking ? TRUE : FALSE);
     pReader->Release();
     pPin->Release();

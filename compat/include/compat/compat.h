@@ -41,6 +41,14 @@ unsigned CompatLastOpenFileName(struct tagOFNA* pofn);
 #define COMPAT_WRITER_IDLE_DEFAULT 10000
 void CompatSetWriterIdleTime(DWORD milliseconds);
 
+// Whether the file's writer has gone for good: TRUE only when the last
+// writer the probe's scans found for the file (a process this one may
+// inspect) has ended since, told by its start time so that a process given
+// the same pid is not taken for it, and no writer is seen now. FALSE when no
+// such writer was ever seen, or it cannot be told. Windows has no such
+// call: there a writer's process cannot be seen.
+BOOL CompatWriterProcessExited(LPCSTR pszPath);
+
 // Stands in for a process that may not write the registry (a low-integrity
 // or sandboxed host): with FALSE, every open or creation of a key that asks
 // for a right to change it fails with ERROR_ACCESS_DENIED, as Windows refuses

@@ -1,6 +1,8 @@
 // The writer probe behind the sharing rule on Linux: writers the probe may
-// inspect are seen exactly; a writer of another user is judged from the file
-// (close-after-write notifications and the modification time).
+// inspect are seen exactly; a writer of another user, or on a network file
+// system, is judged from the file (close-after-write notifications, changes
+// seen, and on a local file system the modification time); a writer whose
+// process has ended is told from one that closed the file and lives on.
 #include <windows.h>
 #include <compat/compat.h>
 
@@ -21,6 +23,7 @@
 
 #include "TempDir.h"
 #include "TestProcess.h"
+#include "WinAPI/WriterProcess.h"
 
 extern char** environ;
 
@@ -232,6 +235,91 @@ TEST(SharingRule, ThreadsProbeTogether) {
     close(fd);
     probeAll(ERROR_SUCCESS);
     EXPECT_EQ(0, wrong.load());
+}
+
+// Files of one folder taken for a network file system's, and an idle time,
+// for as long as it lives.
+class RemoteFolder {
+public:
+    RemoteFolder(const TempDir& dir, DWORD idleMs) {
+        testsupport::SetEnvVar("COMPAT_TEST_REMOTE_DIR", dir.Path());
+        CompatSetWriterIdleTime(idleMs);
+    }
+    ~RemoteFolder() {
+        testsupport::SetEnvVar("COMPAT_TEST_REMOTE_DIR", "");
+        CompatSetWriterIdleTime(COMPAT_WRITER_IDLE_DEFAULT);
+    }
+};
+
+// Another machine writes the file, stamping it with a clock an hour behind
+// ours: the file is judged by the changes seen, never by the distance of its
+// time to ours. Seen first, it counts as changing until the idle time has
+// passed without a change; a change seen later counts again, however old
+// the time it carries.
+TEST(NetworkFileSystem, FilesAreJudgedByChangesSeenNotByTheirClock) {
+    TempDir dir;
+    RemoteFolder remote(dir, 1000);
+    const std::string path = OldFile(dir, "rec.mpg", 0644);
+    const auto probe = [&] { return ProbeForWriter(path); };
+    EXPECT_EQ((unsigned long)ERROR_SHARING_VIOLATION, ProbeForWriter(path)) << "first look";
+    EXPECT_EQ((unsigned long)ERROR_SUCCESS, ProbeUntil(probe, ERROR_SUCCESS, 5000));
+
+    // Grown by the server, dated an hour back (no descriptor here).
+    ASSERT_EQ(0, truncate(path.c_str(), 5000));
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {time(nullptr) - 3600, 0}};
+    ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), times, 0));
+    EXPECT_EQ((unsigned long)ERROR_SHARING_VIOLATION, ProbeForWriter(path)) << "after a change";
+    EXPECT_EQ((unsigned long)ERROR_SUCCESS, ProbeUntil(probe, ERROR_SUCCESS, 5000));
+}
+
+// Waits until a child process has made the file, as a sign that it has come
+// that far.
+void AwaitSign(const std::string& path) {
+    for (int i = 0; i < 500 && access(path.c_str(), F_OK) != 0; ++i)
+        SleepMs(10);
+}
+
+// The last writer's process: it ended (the recording is over), or it closed
+// the file and runs on (it may open it again), or another writer holds the
+// file now. Each writer makes a sign once it holds the file, and the probe
+// looks then.
+TEST(WriterProcess, AnEndedWriterIsToldFromOneThatClosedAndLivesOn) {
+    TempDir dir;
+    const std::string path = dir.Write("rec.mpg", "x");
+    EXPECT_FALSE(HasWriterProcessExited(path.c_str())) << "no writer seen yet";
+
+    // Writes, holds the file half a second (the sleep does not inherit the
+    // descriptor), and ends.
+    testsupport::ChildProcess writer;
+    ASSERT_TRUE(writer.Start(
+        {"/bin/sh", "-c", "exec 3>>\"$0\"; printf x >&3; : >\"$1\"; sleep 0.5 3>&-", path, dir.File("w1")}));
+    AwaitSign(dir.File("w1"));
+    EXPECT_EQ((unsigned long)ERROR_SHARING_VIOLATION, ProbeForWriter(path));
+    EXPECT_FALSE(HasWriterProcessExited(path.c_str())) << "while it writes";
+    EXPECT_EQ(0, writer.Wait(5000));
+    EXPECT_TRUE(HasWriterProcessExited(path.c_str())) << "its process has ended";
+
+    // Another writer holds the file now.
+    testsupport::ChildProcess holder;
+    ASSERT_TRUE(
+        holder.Start({"/bin/sh", "-c", "exec 3>>\"$0\"; : >\"$1\"; exec sleep 30", path, dir.File("w2")}));
+    AwaitSign(dir.File("w2"));
+    EXPECT_FALSE(HasWriterProcessExited(path.c_str())) << "a new writer holds it";
+    holder.Kill();
+
+    // Closes the file and lives on, in the same process.
+    testsupport::ChildProcess closer;
+    ASSERT_TRUE(
+        closer.Start({"/bin/sh", "-c",
+                      "exec 3>>\"$0\"; printf x >&3; : >\"$1\"; sleep 0.5 3>&-; exec 3>&-; : >\"$2\"; "
+                      "exec sleep 30",
+                      path, dir.File("w3"), dir.File("w3-closed")}));
+    AwaitSign(dir.File("w3"));
+    EXPECT_EQ((unsigned long)ERROR_SHARING_VIOLATION, ProbeForWriter(path));
+    AwaitSign(dir.File("w3-closed"));
+    EXPECT_FALSE(HasWriterProcessExited(path.c_str())) << "closed, and running";
+    closer.Kill();
+    EXPECT_TRUE(HasWriterProcessExited(path.c_str())) << "closed, and ended since";
 }
 
 }  // namespace

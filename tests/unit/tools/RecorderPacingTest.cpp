@@ -1,6 +1,7 @@
-// The recorder's pacing by the stream's own clock: pack headers read in any
+// The recorder's pacing: by the stream's own clock (pack headers read in any
 // pieces, look-alikes passed over, clock jumps held, and the recorder
-// process copying a stream in the time its packs say.
+// process copying a stream in the time its packs say), and the schedule of
+// its ways of writing: closes after every N bytes, bursts, pauses.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,7 +10,10 @@
 #include "TempDir.h"
 #include "TestProcess.h"
 #include "recorder/PackClock.h"
+#include "recorder/Pacing.h"
 
+using recorder::PaceOptions;
+using recorder::Pacer;
 using recorder::PackClock;
 
 namespace {
@@ -93,6 +97,88 @@ TEST(RecorderPacingTest, CopiesAStreamInItsPlayingTime) {
     EXPECT_EQ(2, testsupport::RunProcess({testsupport::HelperPath("recorder"), dir.File("no.mpg"), "--copy",
                                           other, "--rate", "auto"}));
     EXPECT_EQ("", testsupport::ReadWholeFile(dir.File("no.mpg")));
+}
+
+// One write of a schedule: where it starts, its bytes, when it is due, and
+// what follows it.
+struct Write {
+    uint64_t at;
+    size_t n;
+    double due;
+    bool close;
+    unsigned pauseMs;
+    bool operator==(const Write& o) const {
+        return at == o.at && n == o.n && due == o.due && close == o.close && pauseMs == o.pauseMs;
+    }
+};
+
+std::ostream& operator<<(std::ostream& os, const Write& w) {
+    return os << "{" << w.at << " +" << w.n << " due " << w.due << (w.close ? " close" : "") << " pause "
+              << w.pauseMs << "}";
+}
+
+// The writes of `total` bytes in chunks, as the recorder's loop makes them
+// (a close follows a write only when more is to come).
+std::vector<Write> Schedule(const PaceOptions& o, uint64_t total, size_t chunk) {
+    Pacer pacer(o);
+    std::vector<Write> writes;
+    for (uint64_t at = 0; at < total;) {
+        const size_t n = (size_t)std::min<uint64_t>(pacer.Piece(at, chunk), total - at);
+        const double due = pacer.Due(at, -1);
+        at += n;
+        const unsigned pauseMs = pacer.PauseAfter(at);
+        writes.push_back({at - n, n, due, at < total && pacer.ClosesAfter(at), pauseMs});
+    }
+    return writes;
+}
+
+TEST(RecorderPacingTest, ClosesComeAfterEveryNBytesAndTheScheduleKeepsItsPace) {
+    PaceOptions o;
+    o.rate = 1000;
+    o.closeEvery = 500;
+    o.closeForMs = 1300;
+    const std::vector<Write> expected = {{0, 300, 0.0, false, 0},    {300, 200, 0.3, true, 0},
+                                         {500, 300, 0.5, false, 0},  {800, 200, 0.8, true, 0},
+                                         {1000, 300, 1.0, false, 0}, {1300, 200, 1.3, false, 0}};
+    EXPECT_EQ(expected, Schedule(o, 1500, 300));
+}
+
+TEST(RecorderPacingTest, BurstsWriteTheirSecondsOfStreamAtOnce) {
+    PaceOptions o;
+    o.rate = 1000;
+    o.burst = 0.5;  // 500 bytes a burst
+    const std::vector<Write> expected = {{0, 300, 0.0, false, 0},
+                                         {300, 200, 0.0, false, 0},
+                                         {500, 300, 0.5, false, 0},
+                                         {800, 200, 0.5, false, 0},
+                                         {1000, 300, 1.0, false, 0}};
+    EXPECT_EQ(expected, Schedule(o, 1300, 300));
+
+    // By the stream's own clock: a write goes with the burst its last pack
+    // falls in.
+    o.rate = 0;
+    o.streamRate = true;
+    Pacer pacer(o);
+    EXPECT_DOUBLE_EQ(1.0, pacer.Due(0, 1.3));
+    EXPECT_DOUBLE_EQ(1.5, pacer.Due(0, 1.5));
+}
+
+TEST(RecorderPacingTest, PausesComeOnceEachAtTheirByte) {
+    PaceOptions o;
+    o.rate = 0;
+    o.pauses = {{700, 200}, {200, 100}, {700, 50}};
+    const std::vector<Write> expected = {{0, 200, -1, false, 100},
+                                         {200, 400, -1, false, 0},
+                                         {600, 100, -1, false, 250},
+                                         {700, 300, -1, false, 0}};
+    EXPECT_EQ(expected, Schedule(o, 1000, 400));
+
+    // At byte 0: before the first write.
+    o.pauses = {{0, 300}};
+    Pacer pacer(o);
+    EXPECT_EQ(400u, pacer.Piece(0, 400));
+    EXPECT_EQ(300u, pacer.PauseAfter(0));
+    EXPECT_EQ(0u, pacer.PauseAfter(400));
 }
 
 }  // namespace
