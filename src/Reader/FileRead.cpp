@@ -432,33 +432,87 @@ HRESULT CCachedReadFile::ReadUncached(LONGLONG llPosition, BYTE* pb, DWORD cb, D
     return ReadDirect(llPosition, pb, cb, pcbRead);
 }
 
-HRESULT CCachedReadFile::CachedRead(LONGLONG _llPosition, LONG lLength, BYTE* _pbBuffer, LONG* _pcbReaded) {
-    ASSERT(_pbBuffer && _pcbReaded);
-    if (!_pcbReaded)
+HRESULT CCachedReadFile::CheckRead(LONGLONG llPosition, LONG lLength, const BYTE* pb) const {
+    ASSERT(pb);
+    if (!pb)
         return E_POINTER;
-    *_pcbReaded = 0;
-    if (!_pbBuffer)
-        return E_POINTER;
-    ASSERT(_llPosition >= 0);
+    ASSERT(llPosition >= 0);
     ASSERT(lLength >= 0);
-    if (_llPosition < 0 || lLength < 0)
+    if (llPosition < 0 || lLength < 0)
         return E_INVALIDARG;
     ASSERT(m_shManualFile);
     if (!m_shManualFile || !m_blocks.IsValid())
         return E_UNEXPECTED;
+    return S_OK;
+}
+
+HRESULT CCachedReadFile::ReadBlockPart(LONGLONG llBlockStart, DWORD dwOffset, LONG lInBlock, BYTE* pb,
+                                       LONGLONG* pllLastFileSize, LONG* pcbRead) {
+    CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE];
+    const LONGLONG llBlockSize = m_blocks.BlockSize();
+    // The block the file ends in, as far as is known, is never cached: a
+    // slot would hold bytes that are not the file's once it grows, and
+    // taking one would evict a block.
+    const bool bFileEnd = llBlockStart + llBlockSize > *pllLastFileSize;
+    const BlockPin pin = bFileEnd ? BlockPin{BP_Absent, 0, false} : m_blocks.PinBlock(llBlockStart);
+    if (pin.eState == BP_Hit) {
+        SteerReadAhead(llBlockStart, pin.bNextIndexed, *pllLastFileSize);
+        m_blocks.ReadFromBlock(pin.lSlot, pb, (DWORD)lInBlock, dwOffset);
+        *pcbRead = lInBlock;
+        return S_OK;
+    }
+    // Read straight into the caller's buffer: the file's last block, a block
+    // not cached, or one still being read ahead. For the latter two the
+    // read-ahead thread is sent past this block. Reading the whole block into
+    // a slot first, or waiting for the thread to finish it, would cost this
+    // reader a second copy (or the thread's copy into a cold slot) just when
+    // the thread has fallen behind.
+    if (bFileEnd) {
+        DSTrace(TRACE_APP2, 8, kShortBlock, LL2Str(*pllLastFileSize - llBlockStart, szA),
+                LL2Str(llBlockSize > lInBlock ? llBlockSize : lInBlock, szB));
+    } else {
+        DSTrace(TRACE_APP2, 8,
+                pin.eState == BP_Writing
+                    ? "[FS] CCachedReadFile::CachedRead() - Block [%s] BEING READ AHEAD - read directly\n"
+                    : "[FS] CCachedReadFile::CachedRead() - Block [%s] ABSENT IN CACHE\n",
+                LL2Str(llBlockStart, szA));
+        SteerReadAhead(llBlockStart, pin.bNextIndexed, *pllLastFileSize);
+    }
+    DWORD cbRead = 0;
+    const HRESULT hr = ReadDirect(llBlockStart + dwOffset, pb, (DWORD)lInBlock, &cbRead);
+    *pcbRead = (LONG)cbRead;
+    if (FAILED(hr) || *pcbRead == lInBlock)
+        return hr;
+    // Fewer bytes than the last measured size promised: the file has been
+    // cut since it was measured.
+    if (llBlockStart + dwOffset + cbRead < *pllLastFileSize) {
+        MeasureFileSize(pllLastFileSize);
+        if (!bFileEnd)
+            DSTrace(TRACE_APP2, 8, kShortBlock, LL2Str(dwOffset + cbRead, szA),
+                    LL2Str(llBlockSize > lInBlock ? llBlockSize : lInBlock, szB));
+    }
+    return S_FALSE;
+}
+
+HRESULT CCachedReadFile::CachedRead(LONGLONG _llPosition, LONG lLength, BYTE* _pbBuffer, LONG* _pcbReaded) {
+    ASSERT(_pcbReaded);
+    if (!_pcbReaded)
+        return E_POINTER;
+    *_pcbReaded = 0;
+    HRESULT hr = CheckRead(_llPosition, lLength, _pbBuffer);
+    if (FAILED(hr))
+        return hr;
 
     CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE], szC[CONV_BUFFER_SIZE], szD[CONV_BUFFER_SIZE];
     const LONGLONG llBlockSize = m_blocks.BlockSize();
     DWORD dwOffset = (DWORD)(_llPosition % llBlockSize);
     LONGLONG llBlockStart = _llPosition - dwOffset;
-    LONG lRest = lLength;
     DSTrace(TRACE_APP2, 8,
             "[FS] CCachedReadFile::CachedRead() - Position: %s Length: %s Block Start: %s Offset: %s\n",
             LL2Str(_llPosition, szA), LL2Str(lLength, szB), LL2Str(llBlockStart, szC), LL2Str(dwOffset, szD));
 
     NoteRead(_llPosition);
     LONGLONG llLastFileSize = m_llFileSize.load();
-    HRESULT hr;
     if (_llPosition >= llLastFileSize) {
         hr = MeasureFileSize(&llLastFileSize);
         if (FAILED(hr))
@@ -470,67 +524,20 @@ HRESULT CCachedReadFile::CachedRead(LONGLONG _llPosition, LONG lLength, BYTE* _p
         }
     }
 
-    while (lRest > 0) {
+    for (LONG lRest = lLength; lRest > 0;) {
         const LONG lInBlock = (LONG)(llBlockSize - dwOffset) < lRest ? (LONG)(llBlockSize - dwOffset) : lRest;
-        // The block the file ends in, as far as is known, is never cached: a
-        // slot would hold bytes that are not the file's once it grows, and
-        // taking one would evict a block.
-        const bool bFileEnd = llBlockStart + llBlockSize > llLastFileSize;
-        const BlockPin pin = bFileEnd ? BlockPin{BP_Absent, 0, false} : m_blocks.PinBlock(llBlockStart);
-        if (pin.eState == BP_Hit) {
-            SteerReadAhead(llBlockStart, pin.bNextIndexed, llLastFileSize);
-            m_blocks.ReadFromBlock(pin.lSlot, _pbBuffer, (DWORD)lInBlock, dwOffset);
-            _pbBuffer += lInBlock;
-            *_pcbReaded += lInBlock;
-            lRest -= lInBlock;
-        } else {
-            // Read straight into the caller's buffer: the file's last block,
-            // a block not cached, or one still being read ahead. For the
-            // latter two the read-ahead thread is sent past this block.
-            // Reading the whole block into a slot first, or waiting for the
-            // thread to finish it, would cost this reader a second copy (or
-            // the thread's copy into a cold slot) just when the thread has
-            // fallen behind.
-            if (bFileEnd) {
-                DSTrace(TRACE_APP2, 8, kShortBlock, LL2Str(llLastFileSize - llBlockStart, szA),
-                        LL2Str(llBlockSize > lRest ? llBlockSize : lRest, szB));
-            } else {
-                DSTrace(
-                    TRACE_APP2, 8,
-                    pin.eState == BP_Writing
-                        ? "[FS] CCachedReadFile::CachedRead() - Block [%s] BEING READ AHEAD - read directly\n"
-                        : "[FS] CCachedReadFile::CachedRead() - Block [%s] ABSENT IN CACHE\n",
-                    LL2Str(llBlockStart, szA));
-                SteerReadAhead(llBlockStart, pin.bNextIndexed, llLastFileSize);
-            }
-            DWORD cbRead = 0;
-            hr = ReadDirect(llBlockStart + dwOffset, _pbBuffer, (DWORD)lInBlock, &cbRead);
-            if (FAILED(hr))
-                return hr;
-            const LONG n = (LONG)cbRead;
-            *_pcbReaded += n;
-            lRest -= n;
-            if (n < lInBlock) {
-                // Fewer bytes than the last measured size promised: the file
-                // has been cut since it was measured.
-                if (llBlockStart + dwOffset + n < llLastFileSize) {
-                    MeasureFileSize(&llLastFileSize);
-                    if (!bFileEnd)
-                        DSTrace(TRACE_APP2, 8, kShortBlock, LL2Str(dwOffset + n, szA),
-                                LL2Str(llBlockSize > lRest ? llBlockSize : lRest, szB));
-                }
-                return S_FALSE;
-            }
-            _pbBuffer += n;
-        }
+        LONG n = 0;
+        hr = ReadBlockPart(llBlockStart, dwOffset, lInBlock, _pbBuffer, &llLastFileSize, &n);
+        *_pcbReaded += n;
+        if (hr != S_OK)
+            return hr;
+        _pbBuffer += n;
+        lRest -= n;
         llBlockStart += llBlockSize;
         dwOffset = 0;
-        if (lRest == 0)
-            break;
-
         // Past what was known (a file-end block read whole: the file has
         // grown): measure before going on.
-        if (llBlockStart >= llLastFileSize) {
+        if (lRest > 0 && llBlockStart >= llLastFileSize) {
             hr = MeasureFileSize(&llLastFileSize);
             if (FAILED(hr))
                 return hr;
@@ -541,23 +548,17 @@ HRESULT CCachedReadFile::CachedRead(LONGLONG _llPosition, LONG lLength, BYTE* _p
                 return S_FALSE;
             }
         }
-        DSTrace(TRACE_APP2, 8, "[FS] Next cicle ( %s bytes LEFT)...\n", LL2Str(lRest, szA));
+        if (lRest > 0)
+            DSTrace(TRACE_APP2, 8, "[FS] Next cicle ( %s bytes LEFT)...\n", LL2Str(lRest, szA));
     }
     DSTrace(TRACE_APP2, 8, "[FS] Data read DONE...\n");
     return S_OK;
 }
 
 HRESULT CCachedReadFile::ReadCachedOnly(LONGLONG llPosition, LONG lLength, BYTE* pb) {
-    ASSERT(pb);
-    if (!pb)
-        return E_POINTER;
-    ASSERT(llPosition >= 0);
-    ASSERT(lLength >= 0);
-    if (llPosition < 0 || lLength < 0)
-        return E_INVALIDARG;
-    ASSERT(m_shManualFile);
-    if (!m_shManualFile || !m_blocks.IsValid())
-        return E_UNEXPECTED;
+    const HRESULT hr = CheckRead(llPosition, lLength, pb);
+    if (FAILED(hr))
+        return hr;
 
     CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE];
     DSTrace(TRACE_APP2, 8, "[FS] CCachedReadFile::ReadCachedOnly() - Position: %s Length: %s\n",

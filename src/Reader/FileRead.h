@@ -153,6 +153,10 @@ protected:
     // until the window ahead of the reader is full, the next block is not
     // wholly in the file, or the thread is told to stop.
     void ReadAheadRun(LONGLONG& llCacheReadPos, BOOL& bSequential);
+    // Caches the block at llCachePos unless it is cached already: 1 to go
+    // on to the next block, 0 to look at this position again (the file was
+    // cut), -1 to end the run (the file cannot be measured).
+    int CacheOneBlock(LONGLONG llCachePos, BOOL& bSequential);
     // True when the thread should cache the block at llCachePos: it lies
     // less than llAhead bytes ahead of the latest request and wholly inside
     // the file as last measured.
@@ -171,6 +175,14 @@ protected:
     bool WakeReadAhead();
     // Reads up to cb bytes at llPosition from the manual file straight into
     // pbDest; S_OK with the count (0 at or past the end), or the failure.
+    // The checks every read makes of its arguments and of the cache.
+    HRESULT CheckRead(LONGLONG llPosition, LONG lLength, const BYTE* pb) const;
+    // Reads lInBlock bytes from dwOffset of the block at llBlockStart into
+    // pb, from its slot or the file; *pcbRead the bytes delivered. S_OK when
+    // all, S_FALSE when the file ended first (re-measured into
+    // *pllLastFileSize when it was cut), or the file's failure.
+    HRESULT ReadBlockPart(LONGLONG llBlockStart, DWORD dwOffset, LONG lInBlock, BYTE* pb,
+                          LONGLONG* pllLastFileSize, LONG* pcbRead);
     HRESULT ReadDirect(LONGLONG llPosition, BYTE* pbDest, DWORD cb, DWORD* pcbRead);
 
     CBlockStore m_blocks;

@@ -19,6 +19,37 @@
 #include "DShowX/DSTrace.h"
 #include "Reader/FileRead.h"
 
+int CCachedReadFile::CacheOneBlock(LONGLONG llCacheReadPos, BOOL& bSequential) {
+    const LONGLONG llBlockSize = m_blocks.BlockSize();
+    const SlotClaim claim = m_blocks.ClaimSlot(llCacheReadPos);
+    if (!claim.bClaimed) {
+        bSequential = FALSE;  // found: the thread file stays where it was
+        return 1;
+    }
+    const LONG lCached =
+        m_blocks.CacheBlock(claim.lSlot, m_shThreadFile, bSequential ? -1 : llCacheReadPos, FALSE);
+    // After a failed or short read the thread file no longer stands at the
+    // next block: that one is read at its own position.
+    bSequential = lCached == (LONG)llBlockSize;
+    if (bSequential)
+        return 1;
+    // Short because the file was cut is no fault: the measurement drops what
+    // lies past the new end and moves the thread back. Short while the file
+    // still holds the block is a read error (traced by CacheBlock): the block
+    // is passed over, and a reader reads it from the file. A file that
+    // cannot even be measured ends the run; the next wake-up tries again.
+    LONGLONG llSize = -1;
+    if (FAILED(MeasureFileSize(&llSize)))
+        return -1;
+    if (llCacheReadPos + llBlockSize > llSize)
+        return 0;
+    CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE];
+    DSTrace(TRACE_APP2, 1,
+            "###Err### CCachedReadFile::ReadThread() - block [%s] read short ( %s bytes ) - passed over\n",
+            LL2Str(llCacheReadPos, szA), LL2Str(lCached, szB));
+    return 1;
+}
+
 void CCachedReadFile::ReadAheadRun(LONGLONG& llCacheReadPos, BOOL& bSequential) {
     CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE], szC[CONV_BUFFER_SIZE];
     const LONGLONG llBlockSize = m_blocks.BlockSize();
@@ -52,34 +83,11 @@ void CCachedReadFile::ReadAheadRun(LONGLONG& llCacheReadPos, BOOL& bSequential) 
             return;
         }
 
-        const SlotClaim claim = m_blocks.ClaimSlot(llCacheReadPos);
-        if (!claim.bClaimed) {
-            bSequential = FALSE;  // found: the thread file stays where it was
-        } else {
-            const LONG lCached =
-                m_blocks.CacheBlock(claim.lSlot, m_shThreadFile, bSequential ? -1 : llCacheReadPos, FALSE);
-            // After a failed or short read the thread file no longer stands
-            // at the next block: that one is read at its own position.
-            bSequential = lCached == (LONG)llBlockSize;
-            if (!bSequential) {
-                // Short because the file was cut is no fault: the measurement
-                // drops what lies past the new end and moves the thread back.
-                // Short while the file still holds the block is a read error
-                // (traced by CacheBlock): the block is passed over, and a
-                // reader reads it from the file. A file that cannot even be
-                // measured ends the run; the next wake-up tries again.
-                LONGLONG llSize = -1;
-                if (FAILED(MeasureFileSize(&llSize)))
-                    return;
-                if (llCacheReadPos + llBlockSize > llSize)
-                    continue;
-                DSTrace(
-                    TRACE_APP2, 1,
-                    "###Err### CCachedReadFile::ReadThread() - block [%s] read short ( %s bytes ) - passed "
-                    "over\n",
-                    LL2Str(llCacheReadPos, szA), LL2Str(lCached, szB));
-            }
-        }
+        const int nStep = CacheOneBlock(llCacheReadPos, bSequential);
+        if (nStep < 0)
+            return;
+        if (nStep == 0)
+            continue;
 
         // On to the next block, unless a reader moved the thread meanwhile:
         // then its position wins and the next round reports the change.

@@ -108,7 +108,11 @@ pause_case() {
     after=$(elapsed "$t_closed" "$t_done")
     [ $rc -eq 0 ] || fail "$name" "status $rc: $(head -c 200 "$name.err")"
     cmp -s grow.bin grow.out || fail "$name" "$(stat -c %s grow.out) of $(stat -c %s grow.bin) bytes, or different ones"
-    awk -v a="$after" 'BEGIN { exit !(a <= 2.0) }' || fail "$name" "ended ${after} s after the writer closed"
+    # Seen, the writer's exit ends the recording at once; unseen, its close
+    # soon after growing is given 3 s to come back.
+    local most=2.0
+    [ "$name" = pause ] || most=3.6
+    awk -v a="$after" -v m="$most" 'BEGIN { exit !(a <= m) }' || fail "$name" "ended ${after} s after the writer closed"
     [ -s "$name.err" ] && fail "$name" "wrote to stderr: $(head -c 200 "$name.err")"
     echo "tfs-cat: $name bytes=$(stat -c %s grow.out) identical=$(cmp -s grow.bin grow.out && echo yes || echo no)" \
         "after_close_s=$after"
@@ -137,7 +141,9 @@ if [ $as_root = yes ]; then
     [ $rc -eq 0 ] && cmp -s idle.bin idle.out || fail guessed "status $rc, $(stat -c %s idle.out) bytes"
     [ "$(wc -l <idle.err)" -eq 1 ] && grep -q 'no growth for [0-9]* s and no writer visible: taken as finished' idle.err ||
         fail guessed "said: $(head -c 300 idle.err)"
-    awk -v a="$after" 'BEGIN { exit !(a >= 1.5 && a <= 3.5) }' || fail guessed "ended ${after} s after the last write"
+    # --idle 2 from the last write, then the 3 s a writer that stopped soon
+    # after growing is given to come back.
+    awk -v a="$after" 'BEGIN { exit !(a >= 1.5 && a <= 6.0) }' || fail guessed "ended ${after} s after the last write"
     echo "tfs-cat: guessed status=$rc after_last_write_s=$after message=\"$(cat idle.err)\""
 else
     echo "tfs-cat: guessed skipped (needs root to run the reader as another user)"
