@@ -25,7 +25,7 @@
 
 class CCoFileSource : public CFilterBase,
                       public IFileSourceFilter,
-                      public IOrvexFileSource,
+                      public IOrvexFileSource2,
                       public ISpecifyPropertyPagesImpl<CCoFileSource> {
 public:
     CCoFileSource() : m_apOut(NULL) {}
@@ -34,7 +34,8 @@ public:
     BEGIN_INTERFACE_TABLE(CCoFileSource)
     INTERFACE_ENTRY(IBaseFilter)
     INTERFACE_ENTRY(IFileSourceFilter)
-    INTERFACE_ENTRY(IOrvexFileSource)
+    INTERFACE_ENTRY2(IOrvexFileSource, IOrvexFileSource2)
+    INTERFACE_ENTRY(IOrvexFileSource2)
     INTERFACE_ENTRY(ISpecifyPropertyPages)
     INTERFACE_ENTRY2(IPersist, IBaseFilter)
     INTERFACE_ENTRY2(IMediaFilter, IBaseFilter)
@@ -68,6 +69,9 @@ public:
     STDMETHOD(GetWaitSize)(DWORD* _pdwWaitSize) override;
     STDMETHOD(IsSeekingSupported)() override;
     STDMETHOD(SetSeekingSupported)(BOOL bAllow) override;
+    // IOrvexFileSource2
+    STDMETHOD(GetMargin)(DWORD* pdwBytes, DWORD* pdwMilliseconds, BOOL* pbMeasured) override;
+    STDMETHOD(SetMarginTime)(DWORD dwMilliseconds) override;
 
     CComObject<CFileSourceOutput>* m_apOut;  // the output pin, one reference
 

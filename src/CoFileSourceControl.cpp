@@ -83,3 +83,25 @@ STDMETHODIMP CCoFileSource::SetSeekingSupported(BOOL bAllow) {
                 "###Err### CCoFileSource::SetSeekingSupported - ReconnectPin() FAILED hr = 0x%08X\n", hr);
     return hr;
 }
+
+STDMETHODIMP CCoFileSource::GetMargin(DWORD* pdwBytes, DWORD* pdwMilliseconds, BOOL* pbMeasured) {
+    CFileSourceOutput* pPin = Pin();
+    if (!pPin)
+        return E_UNEXPECTED;
+    if (!pdwBytes || !pdwMilliseconds || !pbMeasured)
+        return RefuseCall(E_POINTER, "CCoFileSource::GetMargin - null result pointer");
+    bool bMeasured = false;
+    pPin->GetMargin(pdwBytes, pdwMilliseconds, &bMeasured);
+    *pbMeasured = bMeasured ? TRUE : FALSE;
+    return S_OK;
+}
+
+STDMETHODIMP CCoFileSource::SetMarginTime(DWORD dwMilliseconds) {
+    CFileSourceOutput* pPin = Pin();
+    if (!pPin)
+        return E_UNEXPECTED;
+    if (dwMilliseconds > MAX_MARGIN_TIME)
+        return RefuseCall(E_INVALIDARG, "CCoFileSource::SetMarginTime - out of range");
+    pPin->SetMarginTime(dwMilliseconds);
+    return S_OK;
+}

@@ -113,19 +113,26 @@ public:
     HRESULT LoadFromRegistry();
     HRESULT SaveToRegistry();
     HRESULT GetReadPos(LONGLONG* pllReadPos, LONG* plReadSpeed);
-    // One pass of the statistics thread: the rates of the last second from
-    // the positions now and at the previous pass. Public for tests.
+    // One pass of the statistics thread: the read rate of the last second
+    // from the read position now and at the previous pass. Public for tests.
     void UpdateStatistics();
-    DWORD GetBuffSize() const;
+    // The wait margin: in effect now (in bytes), set in bytes (for good),
+    // or set as a time of measured growth (DEFAULT_MARGIN_TIME until then).
+    DWORD GetBuffSize();
     void SetBuffSize(DWORD dwBuffSize);  // capped at ORVEX_MAX_WAIT_MARGIN
+    void SetMarginTime(DWORD dwMilliseconds);
+    // The margin's bytes now, their time at the measured growth (ms; 0 before
+    // it is measured), and whether it follows the growth.
+    void GetMargin(DWORD* pdwBytes, DWORD* pdwMilliseconds, bool* pbMeasured);
     bool IsSeekingAllowed() const;
     bool SetSeekingAllowed(bool bAllow);  // true when the value changed
     DWORD GetWaitSize();
-    LONG GetWriteSpeed() const { return m_lWriteSpeed.load(); }
+    // How fast the file grows, as the recording measures it (bytes/s).
+    LONG GetWriteSpeed();
     LONG GetReadSpeed() const { return m_lReadSpeed.load(); }
     bool IsWriting();
-    void GetPositions(LONGLONG* pllReadPos, LONGLONG* pllWritePos) const;
-    void SetPositions(LONGLONG llReadPos, LONGLONG llWritePos);
+    // The read position the statistics thread samples (tests set it).
+    void SetReadPosition(LONGLONG llReadPos) { m_llReadPos.store(llReadPos); }
 
 private:
     static DWORD WINAPI StatisticsThread(LPVOID pPin);
@@ -147,16 +154,15 @@ private:
     CRecording* m_pRecording GUARDED_BY(m_csRecording);
 
     std::atomic<LONG> m_bAllowSeeking;
+    std::atomic<bool> m_bMarginSet;  // SetBuffSize was called: a margin in bytes
     std::atomic<DWORD> m_dwBuffSize;
+    std::atomic<DWORD> m_dwMarginTime;
     std::atomic<LONG> m_lAlign;  // agreed by RequestAllocator; 0: no check
     std::atomic<LONGLONG> m_llReadPos;
-    std::atomic<LONGLONG> m_llWritePos;
     std::atomic<LONG> m_lReadSpeed;
-    std::atomic<LONG> m_lWriteSpeed;
-    // The statistics thread's previous positions; only it touches them
+    // The statistics thread's previous read position; only it touches it
     // (tests call UpdateStatistics with no thread running a pass).
     LONGLONG m_llPrevReadPos;
-    LONGLONG m_llPrevWritePos;
     CSmartHandle m_shTimer;
     CSmartHandle m_shStopThread;
     CSmartHandle m_shTimerThread;

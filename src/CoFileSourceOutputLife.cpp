@@ -1,6 +1,7 @@
 // CFileSourceOutput as an object: construction, FinalConstruct and
 // FinalRelease, the run-time settings, and the statistics thread that
-// measures once a second how fast the file grows and how fast it is read.
+// measures once a second how fast the file is read (how fast it grows, the
+// recording measures with every look at its size).
 #include <windows.h>
 
 #include "CoFileSourceOutput.h"
@@ -12,14 +13,13 @@ CFileSourceOutput::CFileSourceOutput()
       m_lLoadTicket(0),
       m_pRecording(NULL),
       m_bAllowSeeking(0),
+      m_bMarginSet(false),
       m_dwBuffSize(DEFAULT_WAIT_MARGIN),
+      m_dwMarginTime(DEFAULT_MARGIN_TIME),
       m_lAlign(0),
       m_llReadPos(0),
-      m_llWritePos(0),
       m_lReadSpeed(0),
-      m_lWriteSpeed(0),
-      m_llPrevReadPos(0),
-      m_llPrevWritePos(0) {}
+      m_llPrevReadPos(0) {}
 
 CFileSourceOutput::~CFileSourceOutput() {
     // FinalRelease has let the recording go.
@@ -90,12 +90,34 @@ void CFileSourceOutput::FinalRelease() {
 
 // ---------------------------------------------------------------- settings
 
-DWORD CFileSourceOutput::GetBuffSize() const {
-    return m_dwBuffSize.load();
+DWORD CFileSourceOutput::GetBuffSize() {
+    if (m_bMarginSet.load())
+        return m_dwBuffSize.load();
+    CRecordingRef rec(AcquireRecording());
+    return rec ? rec->MarginBytes({false, false, INFINITE, true, m_dwMarginTime.load()})
+               : DEFAULT_WAIT_MARGIN;
 }
 
 void CFileSourceOutput::SetBuffSize(DWORD dwBuffSize) {
     m_dwBuffSize.store(dwBuffSize < ORVEX_MAX_WAIT_MARGIN ? dwBuffSize : ORVEX_MAX_WAIT_MARGIN);
+    m_bMarginSet.store(true);
+}
+
+void CFileSourceOutput::SetMarginTime(DWORD dwMilliseconds) {
+    m_dwMarginTime.store(dwMilliseconds);
+    m_bMarginSet.store(false);
+}
+
+void CFileSourceOutput::GetMargin(DWORD* pdwBytes, DWORD* pdwMilliseconds, bool* pbMeasured) {
+    *pbMeasured = !m_bMarginSet.load();
+    *pdwBytes = GetBuffSize();
+    CRecordingRef rec(AcquireRecording());
+    *pdwMilliseconds = rec ? rec->TimeOf(*pdwBytes) : 0;
+}
+
+LONG CFileSourceOutput::GetWriteSpeed() {
+    CRecordingRef rec(AcquireRecording());
+    return rec ? rec->WriteRate() : 0;
 }
 
 bool CFileSourceOutput::IsSeekingAllowed() const {
@@ -117,16 +139,6 @@ bool CFileSourceOutput::IsWriting() {
 }
 
 // ---------------------------------------------------------------- statistics
-
-void CFileSourceOutput::GetPositions(LONGLONG* pllReadPos, LONGLONG* pllWritePos) const {
-    *pllReadPos = m_llReadPos.load();
-    *pllWritePos = m_llWritePos.load();
-}
-
-void CFileSourceOutput::SetPositions(LONGLONG llReadPos, LONGLONG llWritePos) {
-    m_llReadPos.store(llReadPos);
-    m_llWritePos.store(llWritePos);
-}
 
 HRESULT CFileSourceOutput::GetReadPos(LONGLONG* pllReadPos, LONG* plReadSpeed) {
     if (!pllReadPos)
@@ -159,11 +171,7 @@ LONG CFileSourceOutput::NextRate(LONGLONG llPos, LONGLONG* pllPrevPos, std::atom
 }
 
 void CFileSourceOutput::UpdateStatistics() {
-    LONGLONG llReadPos = 0, llWritePos = 0;
-    GetPositions(&llReadPos, &llWritePos);
-    NextRate(llWritePos, &m_llPrevWritePos, &m_lWriteSpeed,
-             "[Speed Write] Pos ( Old: %s, New: %s ) Speed: ( Old: %s, New: %s )\n");
-    NextRate(llReadPos, &m_llPrevReadPos, &m_lReadSpeed,
+    NextRate(m_llReadPos.load(), &m_llPrevReadPos, &m_lReadSpeed,
              "[Speed Read] Pos ( Old: %s, New: %s ) Speed: ( Old: %s, New: %s )\n");
 }
 
@@ -175,9 +183,7 @@ DWORD WINAPI CFileSourceOutput::StatisticsThread(LPVOID pPin) {
     // Woken by the timer once a second, ended by the stop event (or a failed
     // wait).
     const HANDLE arrHandles[2] = {p->m_shTimer, p->m_shStopThread};
-    while (WaitForMultipleObjects(2, arrHandles, FALSE, INFINITE) == WAIT_OBJECT_0) {
-        p->GetFileLength(FALSE);  // the write position: the size as last measured
+    while (WaitForMultipleObjects(2, arrHandles, FALSE, INFINITE) == WAIT_OBJECT_0)
         p->UpdateStatistics();
-    }
     return 0;
 }

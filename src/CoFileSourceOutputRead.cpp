@@ -147,7 +147,6 @@ STDMETHODIMP CFileSourceOutput::Length(LONGLONG* pTotal, LONGLONG* pAvailable) {
         DSTrace(TRACE_APP1, 8, "CFileSourceOutput::Length - GetFileLength() FAILED\n");
         return E_FAIL;
     }
-    m_llWritePos.store(llSize);
 
     CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE];
     const LONGLONG llAvailable = llSize > GROWTH_THRESHOLD ? llSize - GROWTH_THRESHOLD : 0;
@@ -199,12 +198,15 @@ void CFileSourceOutput::FilterStarting() {
 
 ReadRules CFileSourceOutput::WaitRules() {
     // With seeking allowed, a graph that is not running reads what there is.
-    // A stopped filter is a splitter connecting: it waits, but not for ever.
+    // A stopped filter is a splitter connecting: it waits, but not for ever,
+    // and what it reads past the end is a probe (zeros at once).
     const FILTER_STATE eState = GetFilter() ? GetFilter()->GetStateLocked() : State_Stopped;
     ReadRules rules;
     rules.bMayWait = eState == State_Running || !IsSeekingAllowed();
+    rules.bPastEndWaits = eState != State_Stopped;
     rules.dwStallLimit = eState == State_Stopped ? m_dwAdmissionStall.load() : INFINITE;
-    rules.dwMargin = GetBuffSize();
+    rules.bMarginInTime = !m_bMarginSet.load();
+    rules.dwMargin = rules.bMarginInTime ? m_dwMarginTime.load() : m_dwBuffSize.load();
     return rules;
 }
 
@@ -235,10 +237,7 @@ void CFileSourceOutput::InstallRecording(CRecording* p) {
 
 LONGLONG CFileSourceOutput::GetFileLength(BOOL bMeasure) {
     CRecordingRef rec(AcquireRecording());
-    const LONGLONG llSize = rec ? rec->GetFileLength(bMeasure != FALSE) : -1;
-    if (rec)
-        m_llWritePos.store(llSize);
-    return llSize;
+    return rec ? rec->GetFileLength(bMeasure != FALSE) : -1;
 }
 
 HRESULT CFileSourceOutput::InternalSyncRead(LONGLONG llPosition, LONG lLength, BYTE* pBuffer) {

@@ -16,6 +16,16 @@ constexpr LONG GROWTH_THRESHOLD = 786432;
 // The wait margin by default: a waiting read goes on once the file holds
 // this much past the read's end (at most ORVEX_MAX_WAIT_MARGIN).
 constexpr DWORD DEFAULT_WAIT_MARGIN = 2097152;
+// The wait margin in time, by default: a read waits for this much of the
+// file's measured growth past its end (never below the largest burst seen,
+// nor MIN_TIME_MARGIN, nor above ORVEX_MAX_WAIT_MARGIN; DEFAULT_WAIT_MARGIN
+// until growth has been measured). SetBuffSize sets a margin in bytes.
+constexpr DWORD DEFAULT_MARGIN_TIME = 1000;
+constexpr DWORD MAX_MARGIN_TIME = 600000;
+constexpr LONGLONG MIN_TIME_MARGIN = 64 * 1024;
+// A growing file is also admitted once it holds this much of its measured
+// growth, and at least MIN_TIME_MARGIN (a radio's 768 KiB last a minute).
+constexpr DWORD ADMISSION_TIME = 2000;
 // The total a growing file reports while seeking is not allowed: 100 GiB.
 constexpr LONGLONG ESTIMATED_TOTAL = 0x1900000000LL;
 // A splitter told that estimate probes its tail as it connects (a type

@@ -32,6 +32,27 @@ LONGLONG KilobitsPerSecond(LONG lBytesPerSecond) {
     return (LONGLONG)((ULONG)lBytesPerSecond >> 7);
 }
 
+// The wait margin as the filter has it now: "1.0 s, 190 KB, measured" (its
+// time at the measured growth, its bytes, and whether it follows the growth
+// or was set in bytes); without a measured growth, the bytes alone.
+LPSTR MarginText(IOrvexFileSource* pSource, LPSTR pszText) {
+    pszText[0] = 0;
+    CComPtr<IOrvexFileSource2> qpMargin;
+    DWORD dwBytes = 0, dwMs = 0;
+    BOOL bMeasured = FALSE;
+    if (FAILED(pSource->QueryInterface(IID_IOrvexFileSource2, reinterpret_cast<void**>(&qpMargin))) ||
+        FAILED(qpMargin->GetMargin(&dwBytes, &dwMs, &bMeasured)))
+        return pszText;
+    CHAR szKb[CONV_BUFFER_SIZE];
+    LL2Str((dwBytes + 512) / 1024, szKb);
+    if (dwMs)
+        wsprintfA(pszText, "  %u.%u s, %s KB, %s", (UINT)(dwMs / 1000), (UINT)(dwMs % 1000 / 100), szKb,
+                  bMeasured ? "measured" : "set");
+    else
+        wsprintfA(pszText, "  %s KB, %s", szKb, bMeasured ? "until growth is measured" : "set");
+    return pszText;
+}
+
 }  // namespace
 
 FileSourcePage::FileSourcePage() : m_nTimer(0) {
@@ -166,6 +187,7 @@ void FileSourcePage::Refresh() {
     SetItemText(IDC_READ_RATE, FigureText(KilobitsPerSecond(f.lReadSpeed), " kb/sec", szText));
     SetItemText(IDC_DELTA, FigureText(f.llFileSize - f.llReadPos, " bytes", szText));
     SetItemText(IDC_WAIT_BYTES, FigureText(f.dwWaitSize, " bytes", szText));
+    SetItemText(IDC_MARGIN, MarginText(m_qpOrvexFileSource, szText));
 }
 
 LRESULT FileSourcePage::OnChange(WORD, WORD, HWND, BOOL&) {

@@ -121,11 +121,15 @@ LONGLONG CRecording::GetFileLength(bool bMeasure) {
     return llSize;
 }
 
-void CRecording::OnFileMeasured(LONGLONG llSize) {
+void CRecording::OnFileMeasured(LONGLONG /*llSize*/) {
+    // Threads that measure at once may report out of order; the size the
+    // cache stored last is the latest in the order measured.
+    const LONGLONG llSize = m_fileRead.GetLastFileSize();
     bool bAgain = false;
     {
         CCritSecLock lock(m_cs);
         const DWORD dwNow = GetTickCount();
+        m_growth.Sample(dwNow, llSize);
         if (!IsWriting() && llSize > m_llFinishedSize && !m_bAbandoned) {
             m_verdict.Restart(dwNow, llSize);
             m_lWriting.store(1);
@@ -139,6 +143,36 @@ void CRecording::OnFileMeasured(LONGLONG llSize) {
         DSTrace(TRACE_APP2, 8, "CFileSourceOutput - finished file GROWS AGAIN (size %s): being written\n",
                 LL2Str(llSize, szSize));
     }
+}
+
+DWORD CRecording::MarginBytes(const ReadRules& rules) {
+    if (!rules.bMarginInTime)
+        return rules.dwMargin;
+    CCritSecLock lock(m_cs);
+    return (DWORD)m_growth.MarginFor(rules.dwMargin, DEFAULT_WAIT_MARGIN);
+}
+
+LONG CRecording::WriteRate() {
+    CCritSecLock lock(m_cs);
+    double dRate = 0;
+    if (!m_growth.Rate(&dRate) || dRate <= 0)
+        return 0;
+    return dRate >= 0x7FFFFFFF ? 0x7FFFFFFF : (LONG)dRate;
+}
+
+DWORD CRecording::TimeOf(LONGLONG llBytes) {
+    CCritSecLock lock(m_cs);
+    return m_growth.TimeOf(llBytes);
+}
+
+bool CRecording::IsAdmitted(LONGLONG llSize) {
+    if (llSize >= GROWTH_THRESHOLD)
+        return true;
+    if (llSize < MIN_TIME_MARGIN)
+        return false;
+    CCritSecLock lock(m_cs);
+    const DWORD dwHeld = m_growth.TimeOf(llSize);
+    return dwHeld >= ADMISSION_TIME;
 }
 
 bool CRecording::IsEstimatedTailProbe(LONGLONG llPosition, LONG lLength, LONGLONG llSize) const {
@@ -238,7 +272,7 @@ HRESULT CRecording::WaitForAdmission(CWaitCancel& cancel, const LONG volatile* p
     for (;;) {
         LONGLONG llSize = 0;
         hr = Measure(&llSize);
-        if (FAILED(hr) || llSize >= GROWTH_THRESHOLD)
+        if (FAILED(hr) || IsAdmitted(llSize))
             break;
         m_dwWaitSize.store((DWORD)(GROWTH_THRESHOLD - llSize));
         const DWORD dwNow = GetTickCount();

@@ -30,6 +30,7 @@
 
 #include "FileSourceConstants.h"
 #include "Reader/FileRead.h"
+#include "Reader/GrowthMeter.h"
 #include "Reader/WaitCancel.h"
 #include "Reader/WriterVerdict.h"
 #include "WinAPI/CriticalSection.h"
@@ -47,11 +48,14 @@ struct FileIdentity {
     }
 };
 
-// How a read may wait: whether at all, how long without growth, and the
-// margin past its end it waits for.
+// How a read may wait: whether at all (near the end of a growing file, and
+// when it starts just past the end), how long without growth, and the margin
+// past its end: bytes, or milliseconds of measured growth.
 struct ReadRules {
     bool bMayWait;
+    bool bPastEndWaits;
     DWORD dwStallLimit;  // INFINITE: no limit
+    bool bMarginInTime;
     DWORD dwMargin;
 };
 
@@ -83,6 +87,12 @@ public:
     LONGLONG GetFileLength(bool bMeasure);
     // The bytes a waiting read (or the admission) still misses; 0 when none.
     DWORD GetWaitSize() const { return m_dwWaitSize.load(); }
+    // The margin the rules ask for now, in bytes.
+    DWORD MarginBytes(const ReadRules& rules) EXCLUDES(m_cs);
+    // How fast the file grows (bytes per second; 0 before it is measured),
+    // and how long llBytes of it last (ms; 0 before).
+    LONG WriteRate() EXCLUDES(m_cs);
+    DWORD TimeOf(LONGLONG llBytes) EXCLUDES(m_cs);
     // Length told a growing file's total as this.
     void NoteToldTotal(LONGLONG llTotal) { m_llToldTotal.store(llTotal); }
     // Whether a read past the end of the finished file lies in the tail of
@@ -93,7 +103,8 @@ public:
     bool IsWriteComplete();
 
     // ---- waits
-    // Until the file holds GROWTH_THRESHOLD bytes, its writer has gone, it
+    // Until the file holds GROWTH_THRESHOLD bytes (or ADMISSION_TIME of its
+    // measured growth, and MIN_TIME_MARGIN), its writer has gone, it
     // has not grown for dwStall ms (ERROR_TIMEOUT), or *plTicket has moved on
     // from lTicket (ERROR_OPERATION_ABORTED). E_INVALIDARG when it ends
     // empty.
@@ -125,8 +136,11 @@ private:
     bool WriterGone(DWORD* pdwNextLook) EXCLUDES(m_cs);
     void MarkFinished(LONGLONG llSize) EXCLUDES(m_cs);
     bool IsAbandoned() EXCLUDES(m_cs);
-    HRESULT WaitForRange(LONGLONG llEnd, const ReadRules& rules, CWaitCancel& cancel, LONGLONG* pllSize,
+    HRESULT WaitForRange(LONGLONG llEnd, IWaitRules& rules, CWaitCancel& cancel, LONGLONG* pllSize,
                          bool* pbCancelled);
+    // Whether the admission may end at llSize: GROWTH_THRESHOLD, or
+    // ADMISSION_TIME of measured growth.
+    bool IsAdmitted(LONGLONG llSize) EXCLUDES(m_cs);
 
     std::atomic<LONG> m_nRefs;
     CHAR m_szFileName[FILE_NAME_SIZE];
@@ -137,6 +151,7 @@ private:
     std::atomic<DWORD> m_dwWaitSize;
     CCriticalSection m_cs;
     CWriterVerdict m_verdict GUARDED_BY(m_cs);
+    CGrowthMeter m_growth GUARDED_BY(m_cs);
     LONGLONG m_llFinishedSize GUARDED_BY(m_cs);  // the size it was last judged finished at
     bool m_bAbandoned GUARDED_BY(m_cs);
 };

@@ -30,14 +30,15 @@ HRESULT CRecording::Read(LONGLONG llPosition, LONG lLength, BYTE* pb, IWaitRules
     // be written again (the measurement tells the verdict).
     if (llEnd > llSize)
         hr = Measure(&llSize);
-    // Near the end of a growing file, or starting just past it (a pull pin
-    // queues its requests ahead of the live edge), a read waits; farther out
-    // (a splitter probing the estimated tail) it does not.
+    // Near the end of a growing file a read waits; so does one that starts
+    // just past the end while the filter streams (a pull pin queues its
+    // requests ahead of the live edge). Farther out, or while the splitter
+    // connects (probing the stream and the estimated tail), zeros at once.
     if (SUCCEEDED(hr) && IsWriting() && llEnd + GROWTH_THRESHOLD > llSize &&
         llPosition - llSize < GROWTH_THRESHOLD) {
         const ReadRules now = rules.WaitRules();
-        if (now.bMayWait)
-            hr = WaitForRange(llEnd, now, cancel, &llSize, pbCancelled);
+        if (now.bMayWait && (llPosition <= llSize || now.bPastEndWaits))
+            hr = WaitForRange(llEnd, rules, cancel, &llSize, pbCancelled);
     }
     if (FAILED(hr)) {
         memset(pb, 0, (size_t)lLength);
@@ -73,33 +74,36 @@ HRESULT CRecording::Read(LONGLONG llPosition, LONG lLength, BYTE* pb, IWaitRules
     return *pcbRead == lLength ? S_OK : S_FALSE;
 }
 
-HRESULT CRecording::WaitForRange(LONGLONG llEnd, const ReadRules& rules, CWaitCancel& cancel,
-                                 LONGLONG* pllSize, bool* pbCancelled) {
+HRESULT CRecording::WaitForRange(LONGLONG llEnd, IWaitRules& rules, CWaitCancel& cancel, LONGLONG* pllSize,
+                                 bool* pbCancelled) {
     // Registered before anything is looked at: a flush, a stop or a newer
     // file that comes from now on reaches this wait.
     CWaitCancel::CWaiter waiter(cancel);
-    const LONGLONG llNeed = llEnd + (LONGLONG)rules.dwMargin;
     DWORD dwGrown = GetTickCount();
     HRESULT hr = S_OK;
     CHAR szA[CONV_BUFFER_SIZE];
-    while (*pllSize < llNeed) {
-        const LONGLONG llMissing = llNeed - *pllSize;
-        m_dwWaitSize.store((DWORD)llMissing);
-        DSTrace(TRACE_APP1, 8, ">>> InternalSyncRead - WAITING... [rest %s bytes]\n", LL2Str(llMissing, szA));
+    for (;;) {
+        // The rules and the margin may change while the read waits (the
+        // graph starts, growth is measured).
+        const ReadRules now = rules.WaitRules();
+        const LONGLONG llNeed = llEnd + (LONGLONG)MarginBytes(now);
+        if (*pllSize >= llNeed || !now.bMayWait)
+            break;
+        m_dwWaitSize.store((DWORD)(llNeed - *pllSize));
+        DSTrace(TRACE_APP1, 8, ">>> InternalSyncRead - WAITING... [rest %s bytes]\n",
+                LL2Str(llNeed - *pllSize, szA));
         if (IsAbandoned()) {
             hr = kAborted;
             break;
         }
         if (waiter.IsCancelled()) {
             *pbCancelled = true;
-            if (cancel.IsHeld(CWaitCancel::kStop))
-                DSTrace(TRACE_APP2, 8,
-                        "CFileSourceOutput::InternalSyncRead - filter STOPPED - WAITING BREAK.\n");
-            else
-                DSTrace(
-                    TRACE_APP2, 8,
-                    "CFileSourceOutput::InternalSyncRead - CFileSourceOutput::BeginFlush() CALLED - WAITING "
-                    "BREAK.\n");
+            DSTrace(TRACE_APP2, 8,
+                    cancel.IsHeld(CWaitCancel::kStop)
+                        ? "CFileSourceOutput::InternalSyncRead - filter STOPPED - WAITING BREAK.\n"
+                        : "CFileSourceOutput::InternalSyncRead - CFileSourceOutput::BeginFlush() CALLED - "
+                          "WAITING "
+                          "BREAK.\n");
             break;
         }
         DWORD dwNextLook = 0;
@@ -114,7 +118,7 @@ HRESULT CRecording::WaitForRange(LONGLONG llEnd, const ReadRules& rules, CWaitCa
         }
         // A limited wait (the filter is stopped: a splitter reading while it
         // connects, where no flush can come) gives up on a stalled recorder.
-        if (rules.dwStallLimit != INFINITE && GetTickCount() - dwGrown >= rules.dwStallLimit) {
+        if (now.dwStallLimit != INFINITE && GetTickCount() - dwGrown >= now.dwStallLimit) {
             DSTrace(TRACE_APP1, 1,
                     "###Err### CFileSourceOutput::InternalSyncRead - no growth: wait TIMED OUT\n");
             hr = HRESULT_FROM_WIN32(ERROR_TIMEOUT);

@@ -18,6 +18,7 @@
 #define IDC_READ_RATE 209      // static: read rate
 #define IDC_ALLOW_SEEKING 210  // check box: seeking while the file grows
 #define IDC_DELTA 211          // static: file size minus read position
+#define IDC_MARGIN 212         // static: the wait margin in effect
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)
 #endif

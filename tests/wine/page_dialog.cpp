@@ -333,7 +333,7 @@ const ControlLayout kTemplate[] = {
     {-1, "Button", "Target File Name", true, BS_GROUPBOX, 0, 0, {7, 7, 257, 33}},
     {IDC_FILE_NAME, "Edit", nullptr, true, 0, kEditStyle, 0, {14, 18, 188, 14}},
     {IDC_CHANGE, "Button", "Change", true, BS_PUSHBUTTON, kTab, 0, {207, 18, 50, 14}},
-    {-1, "Button", "File Statistics", true, BS_GROUPBOX, 0, 0, {7, 62, 257, 65}},
+    {-1, "Button", "File Statistics", true, BS_GROUPBOX, 0, 0, {7, 62, 257, 82}},
     {-1, "Button", "Wait Size", false, BS_GROUPBOX, 0, 0, {7, 141, 257, 28}},
     {IDC_WAIT_SLIDER, "msctls_trackbar32", "Slider1", false, 0, kTab, 0, {9, 152, 196, 11}},
     {IDC_WAIT_KB, "Static", "1 024", false, SS_CENTER, kFig, kEdge, {207, 152, 36, 11}},
@@ -349,6 +349,8 @@ const ControlLayout kTemplate[] = {
     {IDC_DELTA, "Static", nullptr, true, SS_LEFT, kFig, kEdge, {72, 108, 59, 12}},
     {-1, "Static", "Delta", true, SS_CENTER, kFig, kEdge, {13, 108, 53, 12}},
     {IDC_ALLOW_SEEKING, "Button", kSeekingText, true, BS_AUTOCHECKBOX, kTab, 0, {13, 46, 151, 10}},
+    {IDC_MARGIN, "Static", nullptr, true, SS_LEFT, kFig, kEdge, {99, 126, 157, 12}},
+    {-1, "Static", "Wait Margin", true, SS_CENTER, kFig, kEdge, {13, 126, 78, 12}},
 };
 const size_t kControls = sizeof(kTemplate) / sizeof(kTemplate[0]);
 

@@ -48,7 +48,6 @@
 
 #include "Args.h"
 #include "FollowedFile.h"
-#include "Growth.h"
 #include "IOrvexFileSource.h"
 #include "MpegPack.h"
 
@@ -63,12 +62,11 @@ const LONG kMaxRead = 1024 * 1024;  // the largest read near the end, and the bu
 // A read of a growing file that ends this close to its end waits for growth,
 // at least one poll of the pin.
 const LONGLONG kWaitZone = 768 * 1024;
-const double kPoll = 0.5;                // the pin's poll while a read waits
-const double kWaited = 0.4;              // a read that took this long waited, and its size is fresh
-const double kIdleLook = 0.1;            // --idle looks for growth this often once the filter ended
-const LONGLONG kLiveSearch = 4 << 20;    // --live looks this far for a pack header
-const LONGLONG kLiveFallback = 2 << 20;  // --live's margin when no growth rate can be measured
-const double kLiveMeasure = 3;           // --live measures the growth rate this long at most
+const double kPoll = 0.5;              // the pin's poll while a read waits
+const double kWaited = 0.4;            // a read that took this long waited, and its size is fresh
+const double kIdleLook = 0.1;          // --idle looks for growth this often once the filter ended
+const LONGLONG kLiveSearch = 4 << 20;  // --live looks this far for a pack header
+const double kLiveMeasure = 3;         // --live measures the growth rate this long at most
 const size_t kHead = 64;  // room before a read in the buffer, for --live's carry; keeps the read aligned
 
 // The component does not hold the graph a filter joins: this one only lets
@@ -101,7 +99,7 @@ public:
 // What the threads share.
 std::atomic<int> g_nSignal{0};
 std::atomic<IAsyncReader*> g_pReader{nullptr};  // set once the pin is there
-IOrvexFileSource* g_pControl = nullptr;         // set before the statistics thread starts
+IOrvexFileSource2* g_pControl = nullptr;        // set before the statistics thread starts
 // g_lock guards g_bFinishing and g_bStatsAsking; g_wake (monotonic clock) is
 // broadcast when a signal came, when the main thread finishes and when the
 // statistics thread is out of the filter. Leaf lock, held only to read or
@@ -260,7 +258,7 @@ size_t FindPack(const BYTE* pb, size_t n) {
 // One run: the filter's interfaces, the file, and the read loop.
 class CFollower {
 public:
-    CFollower(const Options& o, IFileSourceFilter* pLoad, IAsyncReader* pReader, IOrvexFileSource* pControl)
+    CFollower(const Options& o, IFileSourceFilter* pLoad, IAsyncReader* pReader, IOrvexFileSource2* pControl)
         : m_o(o), m_pLoad(pLoad), m_pReader(pReader), m_pControl(pControl), m_buf(kHead + kMaxRead) {}
 
     // Returns the exit status (a signal's is set by the caller).
@@ -297,10 +295,8 @@ private:
                     ErrorText(FAILED(hr) ? hr : HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)).c_str());
             return 1;
         }
-        m_meter.Reset();
         m_llSize = 0;
         m_bEverGrowing = IsGrowing();
-        Sample(true);
         return 0;
     }
 
@@ -317,40 +313,41 @@ private:
         return llSize;
     }
 
-    void Sample(bool bFresh) { m_meter.Sample(Now(), PinSize(), bFresh); }
-
-    // The margin for the next read: a margin in bytes as given, one in time
-    // kept at that many seconds of growth.
-    LONGLONG Margin(LONGLONG llUnknown = kMinTimeMargin) const {
+    // The filter's margin as this program asks for it: in bytes as given,
+    // or in time (the filter measures the growth); then the bytes in effect.
+    void SetMargin() {
         if (m_o.llMarginBytes >= 0)
-            return m_o.llMarginBytes;
-        return m_meter.MarginFor(m_o.dMarginSeconds, llUnknown);
+            m_pControl->SetBuffSize((DWORD)m_o.llMarginBytes);
+        else
+            m_pControl->SetMarginTime((DWORD)(m_o.dMarginSeconds * 1000));
+        UpdateMargin();
+    }
+    void UpdateMargin() {
+        DWORD dwMargin = 0;
+        m_pControl->GetBuffSize(&dwMargin);
+        m_llPinMargin = dwMargin;
+        g_llMargin = dwMargin;
     }
 
-    void SetMargin(LONGLONG llMargin) {
-        if (llMargin != m_llPinMargin)
-            m_pControl->SetBuffSize((DWORD)llMargin);
-        m_llPinMargin = llMargin;
-        g_llMargin = llMargin;
-    }
-
-    // What one poll of a waiting read should bring: half a second of growth.
+    // What one poll of a waiting read should bring: half a second of growth
+    // as the filter measures it.
     LONG PollGrowth() const {
-        double dRate = 0;
-        if (!m_meter.Rate(&dRate))
+        LONGLONG llSize = 0;
+        LONG lRate = 0;
+        m_pControl->GetFileSize(&llSize, &lRate);
+        if (lRate <= 0)
             return 16 * 1024;
-        return (LONG)std::min<double>(std::max<double>(dRate * kPoll, 4096), kMaxRead);
+        return (LONG)std::min<double>(std::max<double>(lRate * kPoll, 4096), kMaxRead);
     }
 
-    // Reads [p, p + cb) through the pin. A read that waited brings a fresh
-    // size for the meter, and the watch's news are taken in (a queue of
-    // changes alone stays short: the kernel merges repeated ones).
+    // Reads [p, p + cb) through the pin. After a read that waited, the
+    // watch's news are taken in (a queue of changes alone stays short: the
+    // kernel merges repeated ones).
     HRESULT Read(LONGLONG p, LONG cb) {
         const double t0 = Now();
         const HRESULT hr = m_pReader->SyncRead(p, cb, m_buf.data() + kHead);
         if (Now() - t0 >= kWaited) {
             m_bEverGrowing = true;
-            Sample(true);
             m_file.Drain();
         }
         if (m_o.bIdleGiven)
@@ -392,25 +389,25 @@ private:
         return WriteAll(STDOUT_FILENO, pb, n) ? 0 : kGone;
     }
 
-    // --live: the start is the margin back from the end; a margin in time
-    // needs the growth rate first, measured by reads that wait one poll of
-    // the pin each (with no margin, the pin measures the file and answers).
+    // --live: the start is the margin back from the end. A margin in time
+    // needs the growth measured first: reads of the next byte wait for the
+    // file to grow, and the filter measures it at each look.
     void FindLiveStart() {
-        LONGLONG llMargin = m_o.llMarginBytes;
-        if (llMargin < 0) {
-            SetMargin(0);
-            double dRate = 0;
+        if (m_o.llMarginBytes < 0) {
+            // With no margin, a read of the byte after the end returns at the
+            // first look that finds the file grown.
+            m_pControl->SetBuffSize(0);
             const double tEnd = Now() + kLiveMeasure;
-            while (!(m_meter.Rate(&dRate) && dRate > 0) && Now() < tEnd && !g_nSignal && IsGrowing()) {
-                const LONGLONG llSize = m_file.Size();
-                if (llSize > 0)
-                    Read(llSize - 1, 1);
-            }
-            // Without growth to measure (a finished file, a writer between
-            // two blocks), the component's own default margin.
-            llMargin = dRate > 0 ? Margin() : kLiveFallback;
+            LONGLONG llSize = 0;
+            LONG lRate = 0;
+            while (Now() < tEnd && !g_nSignal && IsGrowing() &&
+                   SUCCEEDED(m_pControl->GetFileSize(&llSize, &lRate)) && lRate == 0)
+                Read(std::max<LONGLONG>(llSize, m_file.Size()), 1);
         }
-        SetMargin(llMargin);
+        SetMargin();
+        // Without growth to measure (a finished file, a writer between two
+        // blocks), the filter's default margin.
+        const LONGLONG llMargin = m_llPinMargin;
         // Back by one poll's growth as well, so that the first read is
         // answered at the pin's first look.
         m_llSearchFrom =
@@ -423,10 +420,10 @@ private:
     // One read and what follows from it. Returns 0 to go on, kEnd when the
     // file ends at m_llPos, kGone, or an exit status.
     int Step() {
-        if (m_o.llMarginBytes < 0)
-            SetMargin(Margin());
-        else if (m_llPinMargin < 0)
-            SetMargin(m_o.llMarginBytes);
+        if (m_llPinMargin < 0)
+            SetMargin();
+        else
+            UpdateMargin();
         const LONGLONG llPos = m_llPos;
         // The size as the pin last measured it; while far from it, not asked
         // again.
@@ -574,9 +571,8 @@ private:
     const Options& m_o;
     IFileSourceFilter* const m_pLoad;
     IAsyncReader* const m_pReader;
-    IOrvexFileSource* const m_pControl;
+    IOrvexFileSource2* const m_pControl;
     CFollowedFile m_file;
-    CGrowthMeter m_meter;
     std::vector<BYTE> m_buf;  // kHead bytes of room for the carry, then a read
     LONGLONG m_llPos = 0;     // the next byte for the player
     LONGLONG m_llSize = 0;    // the file's size as the pin measured it last asked
@@ -636,7 +632,7 @@ int main(int argc, char** argv) {
     IAsyncReader* pReader = nullptr;
     pFilter->JoinFilterGraph(&graph, L"tfs-cat");
     pFilter->QueryInterface(IID_IFileSourceFilter, reinterpret_cast<void**>(&pLoad));
-    pFilter->QueryInterface(IID_IOrvexFileSource, reinterpret_cast<void**>(&g_pControl));
+    pFilter->QueryInterface(IID_IOrvexFileSource2, reinterpret_cast<void**>(&g_pControl));
     pFilter->FindPin(L"Output", &pPin);
     if (!pLoad || !g_pControl || !pPin ||
         FAILED(pPin->QueryInterface(IID_IAsyncReader, reinterpret_cast<void**>(&pReader)))) {

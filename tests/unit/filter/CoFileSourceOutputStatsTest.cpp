@@ -1,5 +1,6 @@
-// The pin's statistics: growth and read rates from the positions of each
-// pin alone, once a second.
+// The pin's statistics: the read rate from the read positions of each pin
+// alone, once a second (how fast the file grows, the recording measures:
+// GrowthMeterTest).
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -11,45 +12,42 @@ using namespace testsupport;
 
 namespace {
 
-TEST(PinStatistics, EachPinsRatesComeFromItsOwnPositions) {
+TEST(PinStatistics, EachPinsReadRateComesFromItsOwnPositions) {
     PinUnderTest a, b;
-    // The first pass only records where the file stands.
-    a->SetPositions(1000, 10000000);
+    // The first pass only records where the reads stand.
+    a->SetReadPosition(1000);
     a->UpdateStatistics();
-    EXPECT_EQ(0, a->GetWriteSpeed());
+    EXPECT_EQ(0, a->GetReadSpeed());
     for (LONGLONG k = 1; k <= 3; ++k) {
-        a->SetPositions(1000, 10000000 + k * 1048576);
+        a->SetReadPosition(1000 + k * 1048576);
         a->UpdateStatistics();
-        EXPECT_EQ(1048576, a->GetWriteSpeed());
+        EXPECT_EQ(1048576, a->GetReadSpeed());
     }
-    // A second without growth gives 0 at once; the next one starts afresh.
+    // A second without progress gives 0 at once; the next one starts afresh.
     a->UpdateStatistics();
-    EXPECT_EQ(0, a->GetWriteSpeed());
-    a->SetPositions(5000, 10000000 + 3 * 1048576 + 300000);
+    EXPECT_EQ(0, a->GetReadSpeed());
+    a->SetReadPosition(1000 + 3 * 1048576 + 4000);
     a->UpdateStatistics();
-    EXPECT_EQ(300000, a->GetWriteSpeed());
     EXPECT_EQ(4000, a->GetReadSpeed());
     // Halving the past: (4000 + 2000) / 2.
-    a->SetPositions(7000, 10000000 + 3 * 1048576 + 900000);
+    a->SetReadPosition(1000 + 3 * 1048576 + 6000);
     a->UpdateStatistics();
     EXPECT_EQ(3000, a->GetReadSpeed());
-    EXPECT_EQ(450000, a->GetWriteSpeed());
-    // A smaller file (position back) gives 0; a jump past 2 GiB the largest
-    // rate, not a negative one.
-    a->SetPositions(7000, 500);
+    // A position back (a new, smaller file) gives 0; a jump past 2 GiB the
+    // largest rate, not a negative one.
+    a->SetReadPosition(500);
     a->UpdateStatistics();
-    EXPECT_EQ(0, a->GetWriteSpeed());
-    a->SetPositions(7000, 500 + 3000000000LL);
+    EXPECT_EQ(0, a->GetReadSpeed());
+    a->SetReadPosition(500 + 3000000000LL);
     a->UpdateStatistics();
-    EXPECT_EQ(0x7FFFFFFF, a->GetWriteSpeed());
+    EXPECT_EQ(0x7FFFFFFF, a->GetReadSpeed());
 
     // The other pin has its own past: its first pass only records, whatever
     // the first pin saw.
-    b->SetPositions(10, 20000000);
+    b->SetReadPosition(10);
     b->UpdateStatistics();
-    EXPECT_EQ(0, b->GetWriteSpeed());
     EXPECT_EQ(0, b->GetReadSpeed());
-    b->SetPositions(110, 20000000);
+    b->SetReadPosition(110);
     b->UpdateStatistics();
     LONGLONG llPos = 0;
     LONG lSpeed = -1;
@@ -57,6 +55,8 @@ TEST(PinStatistics, EachPinsRatesComeFromItsOwnPositions) {
     EXPECT_EQ(110, llPos);
     EXPECT_EQ(100, lSpeed);
     EXPECT_EQ(E_POINTER, b->GetReadPos(NULL, NULL));
+    // Without a file nothing grows.
+    EXPECT_EQ(0, b->GetWriteSpeed());
 }
 
 }  // namespace

@@ -151,23 +151,28 @@ TEST_F(PageTest, ShowsTheFiguresAsGroupedTexts) {
     EXPECT_EQ("  0 bytes", Text(IDC_WAIT_BYTES));
     EXPECT_EQ((UINT_PTR)FILESOURCEPAGE_TIMER_ID, m_pPage->m_nTimer);
 
-    // 1,234,567 bytes, growing and read at 131,072 bytes per second as the
+    // 1,234,567 bytes, finished, read at 131,072 bytes per second as the
     // statistics thread measures it, the last read 1,500 bytes past the end.
     const std::string path = MpegFile(m_dir, "a.mpg", 1234567);
     ASSERT_EQ(S_OK, m_pSource->Load(Widen(path).c_str(), NULL));
     CFileSourceOutput* pPin = m_pSource->m_apOut;
-    pPin->SetPositions(1000, 1000);
+    pPin->SetReadPosition(1000);
     pPin->UpdateStatistics();
-    pPin->SetPositions(1000 + 131072, 1000 + 131072);
+    pPin->SetReadPosition(1000 + 131072);
     pPin->UpdateStatistics();
-    pPin->SetPositions(1234567 + 1500, 1234567);
+    pPin->SetReadPosition(1234567 + 1500);
     Tick();
     EXPECT_EQ("  1 234 567 bytes", Text(IDC_FILE_SIZE));
-    EXPECT_EQ("  1 024 kb/sec", Text(IDC_WRITE_RATE));
+    EXPECT_EQ("  0 kb/sec", Text(IDC_WRITE_RATE));
     EXPECT_EQ("  1 236 067  ", Text(IDC_READ_POS));
     EXPECT_EQ("  1 024 kb/sec", Text(IDC_READ_RATE));
     EXPECT_EQ("   -1 500 bytes", Text(IDC_DELTA));
     EXPECT_EQ("  0 bytes", Text(IDC_WAIT_BYTES));
+    // The margin: the default until growth is measured, then as set.
+    EXPECT_EQ("  2 048 KB, until growth is measured", Text(IDC_MARGIN));
+    ASSERT_EQ(S_OK, m_pSource->SetBuffSize(1000000));
+    Tick();
+    EXPECT_EQ("  977 KB, set", Text(IDC_MARGIN));
 
     // The name shows when the dialog opens.
     ASSERT_EQ(S_OK, pPage->Deactivate());
