@@ -139,7 +139,10 @@ chunk=$(( bytes_per_s / 8 / 2048 * 2048 ))
 sh scripts/wine-run.sh "$bin/recorder.exe" "$recording" --copy "$media" --rate auto --chunk "$chunk" \
     ${DEMO_PAUSE:+--pause "$DEMO_PAUSE"} >"$work/recorder.log" 2>&1 &
 recorder=$!
-while [ ! -e "$recording" ] && kill -0 $recorder 2>/dev/null; do sleep 0.1; done
+# The recorder's first byte: the times to Load's return and to the first
+# picture or sound count from it.
+while [ ! -s "$recording" ] && kill -0 $recorder 2>/dev/null; do sleep 0.02; done
+t_first_byte=$(date +%s.%N)
 
 say "=== playing the recording while it grows"
 if [ "$frames" -gt 0 ]; then
@@ -281,15 +284,26 @@ check "$([ "${source_stalls:-1}" = 0 ] && echo yes || echo no)" \
 [ "${downstream_stalls:-0}" = 0 ] ||
     echo "                     downstream: decoding and rendering fell behind on this machine, while no read waited for the recorder"
 echo "  largest lag:       ${lag_bytes:-?} bytes behind the live edge (${lag_s:-?} s of the stream)"
-# At a low bit rate the wait margin (a read near the end of a growing file
-# waits until the file holds that much past it) is most of the lag.
-if [ -n "$margin" ] && [ "$margin" -gt 0 ] && [ "${lag_bytes:-0}" -gt 0 ] && [ $((margin * 2)) -ge "$lag_bytes" ]; then
-    margin_text=$(awk -v m="$margin" 'BEGIN { if (m % 1048576 == 0) printf "%d MiB", m / 1048576; else if (m % 1024 == 0) printf "%d KiB", m / 1024; else printf "%d bytes", m }')
-    echo "  the wait margin of $margin_text is $(awk -v m="$margin" -v b="$bytes_per_s" 'BEGIN { printf "%.1f", m / b }') s of this stream; lower it on the property page or through SetBuffSize"
-    # The component opens a growing file once it holds 768 KiB (fixed).
-    [ "$source_size" -le 786432 ] &&
-        echo "  (and it opens a growing recording once it holds 768 KiB, $(awk -v b="$bytes_per_s" 'BEGIN { printf "%.1f", 786432 / b }') s of this stream: this one played once the recorder had closed it)"
+# The wait margin in effect at the end: a second of the recording's measured
+# growth unless set in bytes (the player's --wait-margin, the control
+# interface's SetBuffSize).
+margin_ms=$(field margin_ms)
+margin_kb=$(awk -v m="${margin:-0}" 'BEGIN { printf "%.0f", m / 1024 }')
+margin_s=$(awk -v ms="${margin_ms:-0}" -v m="${margin:-0}" -v b="$bytes_per_s" \
+    'BEGIN { printf "%.1f", (ms > 0 ? ms / 1000 : m / b) }')
+if [ "$(field margin_measured)" = yes ]; then
+    echo "  wait margin:       $margin_s s of this stream, $margin_kb KB (measured growth)"
+elif [ -n "$margin" ]; then
+    echo "  wait margin:       $margin_kb KB, set in bytes ($margin_s s of this stream)"
+    # At a low bit rate a margin in bytes (a read near the end of a growing
+    # file waits until the file holds that much past it) is most of the lag.
+    [ "$margin" -gt 0 ] && [ "${lag_bytes:-0}" -gt 0 ] && [ $((margin * 2)) -ge "$lag_bytes" ] &&
+        echo "  the wait margin of $margin_kb KB is $margin_s s of this stream; lower it on the property page or through SetBuffSize"
 fi
+# From the recorder's first byte to Load's return and to the first picture
+# (or sound) at the sink.
+since_first() { awk -v t="$1" -v t0="$t_first_byte" 'BEGIN { if (t > 0) printf "%.1f s", t - t0; else printf "?" }'; }
+echo "  after the first byte: Load returned in $(since_first "$(field load_unix)"), the first $([ "$frames" -gt 0 ] && echo picture || echo sound) came in $(since_first "$(field first_unix)")"
 check "$([ $unreg_rc -eq 0 ] && echo yes || echo no)" "unregistered:      the platform's own reader is back for MPEG-2 program streams"
 if [ "$frames" -gt 0 ]; then
     [ -n "$video_shot" ] && echo "  screenshot:        $video_shot (the video, $video_when)" ||

@@ -20,16 +20,20 @@ public:
     void Reset();
 
     // Bytes per second over the last kWindow ms, once the samples span
-    // kMinSpan ms and the file has grown at all; false before.
-    bool Rate(double* pdBytesPerSecond) const;
+    // kMinSpan ms and the file has grown at all; false before. Rate counts
+    // up to now (a pause brings it down: the page's growth figure);
+    // StreamRate up to the last growth (the stream's own rate, which the
+    // margin and the admission take, and which a pause leaves as it was).
+    bool Rate(double* pdBytesPerSecond) const { return RateTo(m_last, pdBytesPerSecond); }
+    bool StreamRate(double* pdBytesPerSecond) const { return RateTo(m_lastGrowth, pdBytesPerSecond); }
     // The largest growth between two samples at most kBurstGap ms apart: a
     // recorder writes in blocks, and a margin below one block stalls.
     LONGLONG Burst() const { return m_llBurst; }
-    // The margin that holds dwMilliseconds of the rate, never below the
+    // The margin that holds dwMilliseconds of the stream rate, never below the
     // largest burst, within MIN_TIME_MARGIN and ORVEX_MAX_WAIT_MARGIN. Before
     // the rate is known: llUnknown (bounded the same way).
     LONGLONG MarginFor(DWORD dwMilliseconds, LONGLONG llUnknown) const;
-    // How long llBytes last at the rate (ms); 0 while the rate is not known.
+    // How long llBytes last at the stream rate (ms); 0 while it is not known.
     DWORD TimeOf(LONGLONG llBytes) const;
 
     static constexpr DWORD kWindow = 10000;
@@ -44,8 +48,10 @@ private:
         DWORD dwTick;
         LONGLONG llSize;
     };
-    std::deque<Point> m_points;  // kept samples of the last kWindow, oldest first
-    Point m_last = {0, 0};       // the latest sample (valid with a point kept)
+    bool RateTo(const Point& to, double* pdBytesPerSecond) const;
+    std::deque<Point> m_points;   // kept samples of the last kWindow, oldest first
+    Point m_last = {0, 0};        // the latest sample (valid with a point kept)
+    Point m_lastGrowth = {0, 0};  // the latest sample that grew (valid with m_bGrew)
     LONGLONG m_llBurst = 0;
     bool m_bGrew = false;  // a sample was larger than the one before
 };

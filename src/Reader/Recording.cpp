@@ -226,7 +226,7 @@ bool CRecording::IsWriteComplete() {
     return false;
 }
 
-bool CRecording::WriterGone(DWORD* pdwNextLook) {
+bool CRecording::WriterGone(DWORD* pdwNextLook, bool* pbAway) {
     bool bProbe;
     {
         CCritSecLock lock(m_cs);
@@ -239,6 +239,8 @@ bool CRecording::WriterGone(DWORD* pdwNextLook) {
         m_verdict.OnProbe(GetTickCount(), bWriter, bExited);
     }
     CCritSecLock lock(m_cs);
+    if (pbAway)
+        *pbAway = m_verdict.IsAway();
     return m_verdict.HasEnded(GetTickCount(), pdwNextLook);
 }
 

@@ -131,9 +131,10 @@ private:
 
     HRESULT Measure(LONGLONG* pllSize);
     void OnFileMeasured(LONGLONG llSize) override EXCLUDES(m_cs);
-    // Whether the writer has gone, probing when due. *pdwNextLook: when to
+    // Whether the writer has gone, probing when due; *pbAway whether it is
+    // away (no writer seen since a probe met none). *pdwNextLook: when to
     // look again.
-    bool WriterGone(DWORD* pdwNextLook) EXCLUDES(m_cs);
+    bool WriterGone(DWORD* pdwNextLook, bool* pbAway = NULL) EXCLUDES(m_cs);
     void MarkFinished(LONGLONG llSize) EXCLUDES(m_cs);
     bool IsAbandoned() EXCLUDES(m_cs);
     HRESULT WaitForRange(LONGLONG llEnd, IWaitRules& rules, CWaitCancel& cancel, LONGLONG* pllSize,

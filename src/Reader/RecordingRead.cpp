@@ -107,7 +107,8 @@ HRESULT CRecording::WaitForRange(LONGLONG llEnd, IWaitRules& rules, CWaitCancel&
             break;
         }
         DWORD dwNextLook = 0;
-        if (WriterGone(&dwNextLook)) {
+        bool bAway = false;
+        if (WriterGone(&dwNextLook, &bAway)) {
             // Finished at the size it has now.
             hr = Measure(pllSize);
             if (SUCCEEDED(hr))
@@ -116,6 +117,12 @@ HRESULT CRecording::WaitForRange(LONGLONG llEnd, IWaitRules& rules, CWaitCancel&
                     "CFileSourceOutput::InternalSyncRead - File write COMPLETED - WAITING BREAK.\n");
             break;
         }
+        // With no writer at the file, nothing is being written that the
+        // margin would keep the read clear of: bytes that are there are
+        // served, so that playback goes on through a recorder's pause between
+        // chunks or its last close; only bytes not written yet wait.
+        if (bAway && *pllSize >= llEnd)
+            break;
         // A limited wait (the filter is stopped: a splitter reading while it
         // connects, where no flush can come) gives up on a stalled recorder.
         if (now.dwStallLimit != INFINITE && GetTickCount() - dwGrown >= now.dwStallLimit) {

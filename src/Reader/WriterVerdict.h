@@ -46,6 +46,9 @@ public:
     // process has exited. *pdwNextLook (optional) gets when to look again:
     // GROWTH_POLL_TIME, or the grace left when that is shorter.
     bool HasEnded(DWORD dwNow, DWORD* pdwNextLook = NULL) const;
+    // No writer has been seen since the last probe that met none: the
+    // recorder is between two chunks, or has finished.
+    bool IsAway() const { return m_bGap; }
     // The grace a close is given now (ms).
     DWORD Grace() const;
     // A finished recording that grows again is being written again.

@@ -50,6 +50,8 @@ public:
     // One arrival at `seconds` (any monotonic clock).
     void Add(double seconds) { m_times.push_back(seconds); }
     size_t Count() const { return m_times.size(); }
+    // The first arrival (seconds of Now()), -1 before any.
+    double First() const { return m_times.empty() ? -1 : m_times.front(); }
 
     // The longest a gap may last before it counts as a stall.
     static double StallLimit(double interval) { return 2 * interval + kPollAllowance; }

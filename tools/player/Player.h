@@ -135,6 +135,8 @@ private:
         LONG writeRate = 0, readRate = 0;                   // bytes per second, as the source measures them
         unsigned waitingBeforeRun = 0, waitingRunning = 0;  // samples that saw a read waiting
         DWORD margin = 0;                                   // the source's wait margin
+        DWORD marginMs = 0;                                 // ... as time of the measured growth
+        bool marginMeasured = false;                        // ... following the growth, or set in bytes
     };
     void StartSampling();
     void StopSampling();
@@ -159,6 +161,8 @@ private:
     player::SinkClock m_clock;
     player::PageFrame m_pageFrame;
     const double m_t0 = Now();            // the player's start, where progress times count from
+    const double m_unixAtT0 = UnixNow();  // the same moment as seconds since 1970
+    double m_loadDone = -1;               // when Load returned (Now())
     GUID m_timedMajor = MEDIATYPE_Video;  // what the grabber times
     bool m_timedEnded = false;            // the grabber and the sink behind it are connected
     bool m_growing = false;               // a writer held the file when the graph was built

@@ -315,6 +315,7 @@ HRESULT Player::Build() {
                 return m_orvex ? hr : E_NOINTERFACE;
             if (FAILED(hr = load->Load(m_o.file.c_str(), nullptr)))
                 return hr;
+            m_loadDone = Now();
         }
         // The source's pin straight to the grabber: the graph manager puts
         // the splitter (and any decoder) between. Rendering the pin instead

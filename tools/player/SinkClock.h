@@ -18,6 +18,9 @@
 namespace player {
 
 double Now();
+// The system's clock as seconds since 1970, for times other programs compare
+// with their own (a recorder's first byte).
+double UnixNow();
 
 class SinkClock : public ISampleGrabberCB {
 public:
@@ -75,6 +78,12 @@ public:
         const FrameSummary s = m_times.Summarize(interval, running, waits);
         LeaveCriticalSection(&m_cs);
         return s;
+    }
+    double FirstArrival() {
+        EnterCriticalSection(&m_cs);
+        const double t = m_times.First();
+        LeaveCriticalSection(&m_cs);
+        return t;
     }
     size_t Count() {
         EnterCriticalSection(&m_cs);

@@ -88,6 +88,13 @@ double Now() {
     return (double)t.QuadPart / (double)freq.QuadPart;
 }
 
+double UnixNow() {
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    const ULONGLONG t = ((ULONGLONG)ft.dwHighDateTime << 32) | ft.dwLowDateTime;
+    return (double)(t - 116444736000000000ULL) / 1e7;
+}
+
 namespace {
 
 // How far before the end of a finished file the source's last read may begin.
@@ -155,12 +162,21 @@ void Player::Sample() {
         SUCCEEDED(m_orvex->GetFileSize(&size, &writeRate)) && SUCCEEDED(m_orvex->GetReadPos(&pos, &readRate));
     const bool waited = SUCCEEDED(m_orvex->GetWaitSize(&wait));
     const bool margined = SUCCEEDED(m_orvex->GetBuffSize(&margin));
+    DWORD marginMs = 0;
+    BOOL marginMeasured = FALSE;
+    Ptr<IOrvexFileSource2> margin2;
+    const bool timed = SUCCEEDED(margin2.QueryFrom(m_orvex.Get(), IID_IOrvexFileSource2)) &&
+                       SUCCEEDED(margin2->GetMargin(&margin, &marginMs, &marginMeasured));
     const double now = Now();
     bool print = false;
     EnterCriticalSection(&m_figuresLock);
     Figures& f = m_figures;
     if (margined)
         f.margin = margin;
+    if (timed) {
+        f.marginMs = marginMs;
+        f.marginMeasured = marginMeasured != FALSE;
+    }
     if (sized) {
         f.fileSize = size;
         f.readPos = pos;
@@ -453,8 +469,14 @@ int Player::Play() {
         if (m_growing)
             printf(" max_lag_bytes=%lld max_lag_s=%.2f", (long long)f.maxLagBytes,
                    (double)f.maxLagBytes * mediaSeconds / (double)finalSize);
-        printf(" waiting_s=%.1f/%.1f margin=%lu", f.waitingBeforeRun * 0.1, f.waitingRunning * 0.1,
-               (unsigned long)f.margin);
+        printf(" waiting_s=%.1f/%.1f margin=%lu margin_ms=%lu margin_measured=%s", f.waitingBeforeRun * 0.1,
+               f.waitingRunning * 0.1, (unsigned long)f.margin, (unsigned long)f.marginMs,
+               f.marginMeasured ? "yes" : "no");
+        // When Load returned and the first picture (or sound) came, on the
+        // system's clock, for the time from the recorder's first byte.
+        const double first = m_clock.FirstArrival();
+        printf(" load_unix=%.3f first_unix=%.3f", m_loadDone >= 0 ? m_unixAtT0 + m_loadDone - m_t0 : -1.0,
+               first >= 0 ? m_unixAtT0 + first - m_t0 : -1.0);
     }
     printf(" source=%s video=%s\n", GuidText(sourceClsid).c_str(), m_videoWindow ? "window" : "null");
     long switchFrames = -1;

@@ -32,6 +32,14 @@ TEST(GrowthMeter, RateBurstMarginAndCut) {
     EXPECT_NEAR(16000, dRate, 1000);
     EXPECT_EQ(65536, m.MarginFor(1000, 2097152));
     EXPECT_NEAR(2000, (double)m.TimeOf(32000), 150);
+    // A pause of 2 s brings the growth figure down; the stream's rate, which
+    // the margin takes, stays.
+    for (int i = 0; i < 40; ++i, t += 50)
+        m.Sample(t, llSize);
+    ASSERT_TRUE(m.Rate(&dRate));
+    EXPECT_LT(dRate, 8000);
+    ASSERT_TRUE(m.StreamRate(&dRate));
+    EXPECT_NEAR(16000, dRate, 1000);
     // A burst of 4 MB between two looks: the margin covers it from then on.
     m.Sample(t, llSize += 4000000);
     EXPECT_EQ(4000000, m.Burst());
