@@ -249,11 +249,16 @@ check "$([ "$final_size" -eq "$source_size" ] && [ "$recorder_rc" -eq 0 ] && ech
 # player ends at the end of the stream (the read past the end fails once the
 # writer is gone) or, when that comes later, once every frame is out, the
 # writer gone and the stream silent for a second ("idle").
+# A splitter that reads ahead may also try the read after the end, which
+# fails once the recording has ended and ends its stream: that last read
+# begins up to one read past the end.
 end=$(field end)
 delivered=no
-[ -n "$read_pos" ] && [ "$read_pos" -le "$final_size" ] && [ $((final_size - read_pos)) -le 65536 ] &&
+[ -n "$read_pos" ] && [ $((read_pos - final_size)) -le 65536 ] && [ $((final_size - read_pos)) -le 65536 ] &&
     { [ "$end" = complete ] || [ "$end" = idle ]; } && delivered=yes
-check $delivered "bytes delivered:   $([ $delivered = yes ] && echo "$final_size" || echo "not all") of $final_size (the last read began at ${read_pos:-?}, $((final_size - ${read_pos:-0})) bytes before the end; playback ended: ${end:-?})"
+where=$([ "${read_pos:-0}" -le "$final_size" ] && echo "$((final_size - ${read_pos:-0})) bytes before the end" ||
+    echo "$((${read_pos:-0} - final_size)) bytes past the end, the read after the end that ends the stream")
+check $delivered "bytes delivered:   $([ $delivered = yes ] && echo "$final_size" || echo "not all") of $final_size (the last read began at ${read_pos:-?}, $where; playback ended: ${end:-?})"
 # The player counts what the sink gets against what the recording holds, in
 # the sink's unit; when the recording was complete before the graph
 # connected, Wine's splitter ends the streams at the file's duration, which

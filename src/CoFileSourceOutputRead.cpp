@@ -205,8 +205,13 @@ ReadRules CFileSourceOutput::WaitRules() {
     rules.bMayWait = eState == State_Running || !IsSeekingAllowed();
     rules.bPastEndWaits = eState != State_Stopped;
     rules.dwStallLimit = eState == State_Stopped ? m_dwAdmissionStall.load() : INFINITE;
-    rules.bMarginInTime = !m_bMarginSet.load();
-    rules.dwMargin = rules.bMarginInTime ? m_dwMarginTime.load() : m_dwBuffSize.load();
+    // The margin keeps playback clear of the recorder; a splitter's look at
+    // the stream as it connects needs only the bytes it asks for (playback
+    // then starts at the stream's beginning, far behind the live edge).
+    rules.bMarginInTime = !m_bMarginSet.load() && eState != State_Stopped;
+    rules.dwMargin = eState == State_Stopped ? 0
+                     : rules.bMarginInTime   ? m_dwMarginTime.load()
+                                             : m_dwBuffSize.load();
     return rules;
 }
 

@@ -10,13 +10,18 @@ void CGrowthMeter::Sample(DWORD dwTick, LONGLONG llSize) {
     if (bGrew && dwTick - m_last.dwTick <= kBurstGap && llSize - m_last.llSize > m_llBurst)
         m_llBurst = llSize - m_last.llSize;
     m_last = {dwTick, llSize};
-    if (bGrew) {
-        m_bGrew = true;
-        m_lastGrowth = m_last;
-    }
-    if (m_points.empty() || dwTick - m_points.back().dwTick >= kSpacing)
+    if (m_points.empty()) {
         m_points.push_back(m_last);
-    // Two points stay, however old, so that a rate remains to be had.
+        return;
+    }
+    if (!bGrew)
+        return;
+    m_bGrew = true;
+    m_lastGrowth = m_last;
+    // Only growth is kept, over the last kWindow of it: a pause neither
+    // fills the window nor pushes the stream's rate out of it.
+    if (dwTick - m_points.back().dwTick >= kSpacing)
+        m_points.push_back(m_last);
     while (m_points.size() > 2 && dwTick - m_points[1].dwTick >= kWindow)
         m_points.pop_front();
 }

@@ -228,7 +228,7 @@ TEST_F(PinReadGrowing, StoppedAReadGivesUpOnAStalledRecorderRunningItWaits) {
     // come) must not hang the graph's RenderFile behind a stalled recorder.
     m_pin->SetAdmissionStallTime(1000);
     std::vector<BYTE> buf(4096, 0xCD);
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_TIMEOUT), m_pin->SyncRead(213568, 4096, buf.data()));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_TIMEOUT), m_pin->SyncRead(999000, 4096, buf.data()));
     EXPECT_TRUE(AllBytes(buf, 0, 0));
     // While the graph runs, a recorder that pauses is normal: no limit.
     m_pin.Filter()->SetFilterState(State_Running);
