@@ -288,6 +288,9 @@ check "$([ "${source_stalls:-1}" = 0 ] && echo yes || echo no)" \
     "stalls:            ${stalls:-?} (source ${source_stalls:-?}, downstream ${downstream_stalls:-?})"
 [ "${downstream_stalls:-0}" = 0 ] ||
     echo "                     downstream: decoding and rendering fell behind on this machine, while no read waited for the recorder"
+end_wait=$(field end_wait_ms)
+[ -z "$end_wait" ] ||
+    echo "  the end:           the last $([ "$frames" -gt 0 ] && echo pictures || echo sound) came $(awk -v m="$end_wait" 'BEGIN { printf "%.1f", m / 1000 }') s late: the filter held the recording's last bytes until it took the recorder's close for the end (a recorder may open its file again)"
 echo "  largest lag:       ${lag_bytes:-?} bytes behind the live edge (${lag_s:-?} s of the stream)"
 # The wait margin in effect at the end: a second of the recording's measured
 # growth unless set in bytes (the player's --wait-margin, the control

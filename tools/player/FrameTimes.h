@@ -17,8 +17,13 @@
 // recorder to write more while the sink went without (the player samples the
 // source's waiting read every 100 ms and hands those times in). Or the rest
 // of the graph's: nothing waited for the recorder, so decoding and rendering
-// fell behind, which a busy machine does. Not thread-safe; the sink's
-// callers serialize Add.
+// fell behind, which a busy machine does.
+//
+// A gap that begins after the recording grew for the last time is no stall
+// but the end's wait: the recorder has closed its file, and the source holds
+// the last bytes until it takes the close for the end (a recorder may open
+// its file again after a pause). It is counted and timed apart. Not
+// thread-safe; the sink's callers serialize Add.
 #pragma once
 
 #include <math.h>
@@ -37,6 +42,8 @@ struct FrameSummary {
     double firstSeconds = -1;     // the first arrival once running; -1 without
     double lastSeconds = -1;      // the last arrival
     double largestGap = 0;        // seconds, between consecutive arrivals
+    size_t endWaits = 0;          // gaps over the limit after the recording's last growth
+    double endWaitSeconds = 0;    // the longest of them
 };
 
 class FrameTimes {
@@ -58,9 +65,10 @@ public:
 
     // `running` is the time the graph began to run; `waits`, in ascending
     // order and on the same clock, the times the source was seen waiting for
-    // the recorder (null: none were looked for).
-    FrameSummary Summarize(double interval, double running,
-                           const std::vector<double>* waits = nullptr) const {
+    // the recorder (null: none were looked for); `lastGrowth` when the
+    // recording last grew (negative: not known).
+    FrameSummary Summarize(double interval, double running, const std::vector<double>* waits = nullptr,
+                           double lastGrowth = -1) const {
         FrameSummary s;
         s.frames = m_times.size();
         while (s.cued < m_times.size() && m_times[s.cued] < running + interval)
@@ -78,6 +86,12 @@ public:
                 s.largestGap = gap;
             if (gap <= limit)
                 continue;
+            if (lastGrowth >= 0 && from > lastGrowth) {
+                ++s.endWaits;
+                if (gap > s.endWaitSeconds)
+                    s.endWaitSeconds = gap;
+                continue;
+            }
             // The first wait that can still fall in this gap or a later one.
             while (waits && w < waits->size() && (*waits)[w] < from - 2 * kWaitSampling)
                 ++w;

@@ -163,6 +163,7 @@ private:
     const double m_t0 = Now();            // the player's start, where progress times count from
     const double m_unixAtT0 = UnixNow();  // the same moment as seconds since 1970
     double m_loadDone = -1;               // when Load returned (Now())
+    double m_lastGrowth = -1;             // when the source last saw the file grow (under m_figuresLock)
     GUID m_timedMajor = MEDIATYPE_Video;  // what the grabber times
     bool m_timedEnded = false;            // the grabber and the sink behind it are connected
     bool m_growing = false;               // a writer held the file when the graph was built

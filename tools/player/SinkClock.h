@@ -73,9 +73,9 @@ public:
         return audio;
     }
 
-    FrameSummary Summary(double interval, double running, const std::vector<double>* waits) {
+    FrameSummary Summary(double interval, double running, const std::vector<double>* waits, double lastGrowth) {
         EnterCriticalSection(&m_cs);
-        const FrameSummary s = m_times.Summarize(interval, running, waits);
+        const FrameSummary s = m_times.Summarize(interval, running, waits, lastGrowth);
         LeaveCriticalSection(&m_cs);
         return s;
     }

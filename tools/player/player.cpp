@@ -178,6 +178,8 @@ void Player::Sample() {
         f.marginMeasured = marginMeasured != FALSE;
     }
     if (sized) {
+        if (size != f.fileSize)
+            m_lastGrowth = now;
         f.fileSize = size;
         f.readPos = pos;
         f.writeRate = writeRate;
@@ -300,8 +302,9 @@ double Player::Interval(double videoInterval) {
 player::FrameSummary Player::Summarize(double interval, double running) {
     EnterCriticalSection(&m_figuresLock);
     const std::vector<double> waits = m_waits;
+    const double lastGrowth = m_growing ? m_lastGrowth : -1;
     LeaveCriticalSection(&m_figuresLock);
-    return m_clock.Summary(interval, running, &waits);
+    return m_clock.Summary(interval, running, &waits, lastGrowth);
 }
 
 int Player::Play() {
@@ -447,6 +450,8 @@ int Player::Play() {
     m_source->GetClassID(&sourceClsid);
     printf("player: frames=%zu stalls=%zu source_stalls=%zu downstream_stalls=%zu end=%s", s.frames, s.stalls,
            s.sourceStalls, s.downstreamStalls, end);
+    if (s.endWaits)
+        printf(" end_wait_ms=%.0f", s.endWaitSeconds * 1000);
     if (!audio && wantFrames >= 0)
         printf(" expected_frames=%ld", wantFrames);
     if (wantSeconds >= 0)

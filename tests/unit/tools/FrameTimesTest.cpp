@@ -69,6 +69,11 @@ TEST(FrameTimesTest, StallsNameTheirCause) {
     // A wait long before a gap, or after the last, names none.
     const std::vector<double> far = {5.0, 19.0};
     EXPECT_EQ(0u, t.Summarize(0.25, 10.0, &far).sourceStalls);
+    // Gaps that begin after the recording last grew are the end's wait.
+    const player::FrameSummary e = t.Summarize(0.25, 10.0, &waits, 14.1);
+    EXPECT_EQ(2u, e.stalls);
+    EXPECT_EQ(2u, e.endWaits);
+    EXPECT_DOUBLE_EQ(1.75, e.endWaitSeconds);
 }
 
 // The pictures a stream brings to the sink, in the sink's unit: a decoder
