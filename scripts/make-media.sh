@@ -4,14 +4,15 @@
 # counter and clock, and a tone. Beside it, OUT.frames holds the video frame
 # count ffprobe decodes.
 #
-#   make-media.sh OUT SECONDS [WIDTHxHEIGHT] [VIDEO_BITRATE] [cbr] [video-only|audio-only] [interlaced]
+#   make-media.sh OUT SECONDS [WIDTHxHEIGHT] [VIDEO_BITRATE] [cbr] [video-only|audio-only] [audio=RATE] [interlaced]
 #
 # With cbr the video holds its bit rate exactly (the encoder pads what the
 # picture does not need): the file grows by the same number of bytes every
 # second, as a broadcast recording does. Without it the rate is an upper
 # bound, and a test picture needs a small part of it. video-only leaves the
 # tone out. audio-only makes a radio recording instead: the tone alone, MP2
-# at 192 kbit/s, SECONDS long (OUT.frames holds 0). interlaced codes the
+# at 192 kbit/s (audio=RATE: another rate, 128k say), SECONDS long
+# (OUT.frames holds 0). interlaced codes the
 # picture as interlaced frames, top field first, as SD broadcasts are.
 #
 # The tone runs one second longer than the picture. Wine's GStreamer splitter
@@ -29,12 +30,14 @@ minrate=
 tone=yes
 picture=yes
 interlace=
+arate=192k
 for flag in "$@"; do
     case "$flag" in
         cbr) minrate="-minrate $vrate" ;;
         video-only) tone= ;;
         audio-only) picture= ;;
         interlaced) interlace="-flags +ilme+ildct -top 1" ;;
+        audio=*) arate=${flag#audio=} ;;
         *) echo "make-media.sh: unknown option $flag" >&2; exit 2 ;;
     esac
 done
@@ -47,7 +50,7 @@ trap 'rm -f "$tmp" "$tmp.frames"' EXIT
 if [ -z "$picture" ]; then
     ffmpeg -nostdin -hide_banner -loglevel error -y \
         -f lavfi -i "sine=frequency=440:beep_factor=4:sample_rate=48000:duration=$seconds" \
-        -c:a mp2 -b:a 192k -ac 2 -f vob "$tmp"
+        -c:a mp2 -b:a "$arate" -ac 2 -f vob "$tmp"
     echo 0 >"$tmp.frames"
     mv "$tmp.frames" "$out.frames"
     mv "$tmp" "$out"

@@ -26,7 +26,7 @@ run_tier() {
     (cd "build/$tree" && ctest -V --timeout 1800) >"$log" 2>&1
     local rc=$?
     # The runners' summaries: GoogleTest's totals and CTest's line.
-    grep -E '^[0-9]+: \[(==========|  PASSED  |  FAILED  |  SKIPPED )\]|^[0-9]+: (dll image|Done [0-9]+ runs|\[ growing  \]|wine playback|wine registry|wine page dialog|wine prefix|tfs-cat|demo: |  (recording|recorded|bytes delivered|frames shown|audio played|stalls|largest lag): |  the wait margin )|tests passed, ' "$log" |
+    grep -E '^[0-9]+: \[(==========|  PASSED  |  FAILED  |  SKIPPED )\]|^[0-9]+: (dll image|Done [0-9]+ runs|\[ growing  \]|wine playback|wine registry|wine page dialog|wine prefix|tfs-cat|demo: |  (recording|recorded|bytes delivered|frames shown|audio played|stalls|the end|largest lag|wait margin|after the first byte): |  the wait margin )|tests passed, ' "$log" |
         sed 's/^[0-9]*: /  /'
     summary+=("$title: $(grep -E 'tests passed, ' "$log" | tail -n 1)")
     if [ $rc -ne 0 ]; then

@@ -8,54 +8,8 @@
 #include "CoFileSourceOutput.h"
 #include "DShowX/DSParsers.h"
 #include "MpegPack.h"
+#include "WinAPI/Functions.h"
 
-namespace {
-
-// Converts a wide name to the ANSI code page, refusing every name that does
-// not come back unchanged: a best-fit or default-character substitution
-// could name, and open, another file. The result must fit cbAnsi bytes with
-// its terminator.
-HRESULT ToAnsiExact(LPCWSTR pszWide, LPSTR pszAnsi, int cbAnsi) {
-    BOOL bUsedDefault = FALSE;
-    int n =
-        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, pszWide, -1, pszAnsi, cbAnsi, NULL, &bUsedDefault);
-    DWORD dwErr = n ? 0 : GetLastError();
-    if (dwErr == ERROR_INVALID_FLAGS || dwErr == ERROR_INVALID_PARAMETER) {
-        // A UTF-8 code page takes neither the flag nor the default-character
-        // report; the way back below still tells an exact conversion.
-        bUsedDefault = FALSE;
-        n = WideCharToMultiByte(CP_ACP, 0, pszWide, -1, pszAnsi, cbAnsi, NULL, NULL);
-        dwErr = n ? 0 : GetLastError();
-    }
-    if (!n) {
-        if (dwErr == ERROR_INSUFFICIENT_BUFFER)
-            return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
-        return dwErr ? HRESULT_FROM_WIN32(dwErr) : HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
-    }
-    if (bUsedDefault)
-        return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
-    WCHAR szBack[FILE_NAME_SIZE];
-    if (!MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, pszAnsi, -1, szBack, FILE_NAME_SIZE) ||
-        wcscmp(szBack, pszWide) != 0)
-        return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
-    return S_OK;
-}
-
-// The full path of a name (the current directory may change later, and the
-// page's file dialog changes it) in the ANSI code page, exactly.
-HRESULT FullAnsiName(LPCWSTR pszName, LPSTR pszAnsi, int cbAnsi) {
-    WCHAR szFull[FILE_NAME_SIZE];
-    const DWORD cch = GetFullPathNameW(pszName, FILE_NAME_SIZE, szFull, NULL);
-    if (cch == 0) {
-        const DWORD dwErr = GetLastError();
-        return dwErr ? HRESULT_FROM_WIN32(dwErr) : HRESULT_FROM_WIN32(ERROR_INVALID_NAME);
-    }
-    if (cch >= FILE_NAME_SIZE)
-        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
-    return ToAnsiExact(szFull, pszAnsi, cbAnsi);
-}
-
-}  // namespace
 
 HRESULT CFileSourceOutput::SetFileName(LPCOLESTR pszFileName, const AM_MEDIA_TYPE* /*pmt*/) {
     if (!pszFileName)
@@ -65,7 +19,7 @@ HRESULT CFileSourceOutput::SetFileName(LPCOLESTR pszFileName, const AM_MEDIA_TYP
     const LONG lTicket = InterlockedIncrement(&m_lLoadTicket);
     m_cancel.WakeAll();
     CHAR szName[FILE_NAME_SIZE - 1];
-    HRESULT hr = FullAnsiName(pszFileName, szName, sizeof(szName));
+    HRESULT hr = FullAnsiName(pszFileName, szName, sizeof(szName), FILE_NAME_SIZE);
     if (FAILED(hr)) {
         DSTrace(
             TRACE_APP2, 1,

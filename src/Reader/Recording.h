@@ -32,21 +32,9 @@
 #include "Reader/FileRead.h"
 #include "Reader/GrowthMeter.h"
 #include "Reader/WaitCancel.h"
+#include "Reader/WriterProbe.h"
 #include "Reader/WriterVerdict.h"
 #include "WinAPI/CriticalSection.h"
-
-// What tells two open files apart: the volume and the file's index on it.
-struct FileIdentity {
-    DWORD dwVolume;
-    DWORD dwIndexHigh;
-    DWORD dwIndexLow;
-    static FileIdentity Of(const BY_HANDLE_FILE_INFORMATION& info) {
-        return {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
-    }
-    bool operator==(const FileIdentity& o) const {
-        return dwVolume == o.dwVolume && dwIndexHigh == o.dwIndexHigh && dwIndexLow == o.dwIndexLow;
-    }
-};
 
 // How a read may wait: whether at all (near the end of a growing file, and
 // when it starts just past the end), how long without growth, and the margin

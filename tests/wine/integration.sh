@@ -13,12 +13,25 @@
 #              a screenshot that must show the picture
 #   growing    the Wine recorder copies that recording at its own bit rate
 #              while an explicit graph plays it at normal speed behind the
-#              live edge: the same frame count, no stall, the lag
+#              live edge: the same frame count, no stall, at most 3 s behind
 #   stop       the graph is stopped while a read waits for a file that stops
 #              growing (its writer still holds it): Stop and the read end
 #              within 600 ms, and the graph tears down at once
 #   switch     Load of another file while the graph is paused: the second
 #              file plays from its start, every frame of it
+#   chunks     a recorder that closes its file for 2 s after every 2 MB,
+#              from its first chunk on (its writes then come in bursts)
+#   bursts     a recorder that writes 4 s of the stream at once every 4 s
+#              (both: every frame, no source stall, the end within the
+#              grace the recorder's gaps earn after its last close)
+#   reopens    a recorder that closes its file for 300 ms after every
+#              512 KiB, for a minute: none of its reopens meets the filter's
+#              writer probe (a recorder that does not retry would lose its
+#              recording)
+#   sd         a 2 Mbit/s recording: every frame, at most 3 s behind the
+#              live edge
+#   radio      a radio recording (MP2 at 128 kbit/s, 40 s): all of its
+#              sound, the first within 10 s of the recorder's first byte
 # Prints one line per step beginning "wine registry:" or "wine playback:".
 #
 # Usage: integration.sh BIN_DIR WORK_DIR MEDIA_DIR
@@ -46,13 +59,11 @@ fail() {
 }
 
 # The recordings: 10 s of 640x360 MPEG-2 at a constant 8 Mbit/s (about
-# 1 MB/s) with a tone, so that a growing copy is far larger than the
-# filter's admission (786,432 bytes) and wait margin (2 MiB): the first read
-# waits until the copy holds 2 MiB past it, about 2 s of stream, and the
-# other 8 s are played while the recorder is still writing. At a test
-# picture's own rate (100 KB/s) the 2 MiB margin would hold back 20 s, and
-# the first read would wait for the whole file. Two video-only ones for the
-# file switch, whose splitter then has a single stream.
+# 1 MB/s) with a tone, far larger than the filter's admission (768 KiB) and
+# its wait margin (a second of the measured growth), so that most of it
+# plays while the recorder still writes. Two video-only ones for the file
+# switch, whose splitter then has a single stream. The recorders' other ways
+# and the other rates make theirs below.
 m="$mediadir"
 sh "$src/scripts/make-media.sh" "$m/live.mpg" 10 640x360 8000k cbr || exit 1
 sh "$src/scripts/make-media.sh" "$m/short.mpg" 4 || exit 1
@@ -172,7 +183,7 @@ play() {
         env -u DISPLAY timeout 90 sh "$src/scripts/play-window.sh" "$bin" "$work/window.png" 25 "$@" \
             --timeout 40 --graph >"$log" 2>"$work/$name.stderr"
     else
-        timeout 90 sh "$wr" "$bin/player.exe" "$@" --timeout 40 --graph \
+        timeout $((${play_timeout:-40} + 50)) sh "$wr" "$bin/player.exe" "$@" --timeout "${play_timeout:-40}" --graph \
             >"$log" 2>"$work/$name.stderr"
     fi
     rc=$?
@@ -218,15 +229,9 @@ await_file() {
     done
 }
 
-# Growing: the graph must be built explicitly (Wine's file typing opens
-# without share-write, which a file being written refuses).
-grow="$work/growing.mpg"
-rm -f "$grow"
-sh "$wr" "$bin/recorder.exe" "$grow" --copy "$m/live.mpg" --rate auto >"$work/recorder.log" 2>&1 &
-recorder=$!
-await_file "$grow" 0
-play growing "$grow" --source "$clsid" --expect-frames "$frames"
-wait $recorder || fail playback "the recorder failed"
+# Growing (below, with the recorders' other ways): the graph must be built
+# explicitly (Wine's file typing opens without share-write, which a file
+# being written refuses).
 
 # Stop while a read waits: the writer copies the first 3 MiB at once and
 # holds the file; playing it, a read near its end waits for growth.
@@ -242,6 +247,65 @@ wait $recorder 2>/dev/null
 
 play switch "$m/first-v.mpg" --source "$clsid" --switch "$m/second-v.mpg" --switch-after 50 \
     --expect-switch-frames "$(cat "$m/second-v.mpg.frames")"
+
+# ---------------------------------------------------------------- recorders and rates
+
+# live NAME MEDIA "RECORDER_ARGS" PLAYER_ARGS...: the Wine recorder copies
+# MEDIA at its own rate (and in its own way) while an explicit graph plays
+# the copy. Sets, from the recorder's first byte: load_s and first_s (to
+# Load's return and to the first picture or sound), lag_s (the largest lag
+# once playing), end_s (from the recording's last write to the player's end).
+live() {
+    name=$1 media=$2 recargs=$3
+    shift 3
+    rec="$work/$name.mpg"
+    rm -f "$rec"
+    # shellcheck disable=SC2086
+    sh "$wr" "$bin/recorder.exe" "$rec" --copy "$media" --rate auto $recargs >"$work/$name.rec" 2>&1 &
+    recorder=$!
+    while [ ! -s "$rec" ] && kill -0 $recorder 2>/dev/null; do sleep 0.02; done
+    t_first=$(date +%s.%N)
+    play "$name" "$rec" --source "$clsid" "$@"
+    t_end=$(date +%s.%N)
+    wait $recorder || fail playback "$name: the recorder failed: $(cat "$work/$name.rec")"
+    figure() { sed -n "s/^player: frames=.* $1=\([-0-9.]*\).*/\1/p" "$work/$name.log"; }
+    load_s=$(awk -v t="$(figure load_unix)" -v t0="$t_first" 'BEGIN { printf "%.1f", (t > 0 ? t - t0 : 99) }')
+    first_s=$(awk -v t="$(figure first_unix)" -v t0="$t_first" 'BEGIN { printf "%.1f", (t > 0 ? t - t0 : 99) }')
+    lag_s=$(figure max_lag_s)
+    end_s=$(awk -v t="$t_end" -v w="$(stat -c %.9Y "$rec")" 'BEGIN { printf "%.1f", t - w }')
+    echo "wine playback: $name from the first byte: Load ${load_s} s, first ${first_s} s; largest lag ${lag_s:-?} s; ended ${end_s} s after the last write$(sed -n 's/^recorder: / /p' "$work/$name.rec")"
+}
+at_most() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a != "" && a <= b) }'; }
+
+# Chunks of 2 MB (2 s of stream) with the file closed for 2 s after each:
+# the recorder is late after every close and writes what it missed at once.
+# A gap learnt is given twice its length: the end comes within 4 s of the
+# last close (and the player's own second of silence).
+live chunks "$m/live.mpg" "--close-every 2000000 --close-for 2000" --expect-frames "$frames"
+at_most "$end_s" 7 || fail playback "chunks: ended $end_s s after the last write"
+# Until the source has seen the first burst its margin is smaller than one:
+# playback may stall in the first burst's time, not after.
+live bursts "$m/live.mpg" "--burst 4" --expect-frames "$frames" --settle 4
+at_most "$end_s" 6 || fail playback "bursts: ended $end_s s after the last write"
+
+# A minute of a recorder that reopens its file every 512 KiB: the filter
+# probes for a writer only when the file has not grown, and holds the probe
+# for that call alone.
+sh "$src/scripts/make-media.sh" "$m/minute.mpg" 60 640x360 4000k cbr >/dev/null || exit 1
+play_timeout=90 live reopens "$m/minute.mpg" "--close-every 524288 --close-for 300" \
+    --expect-frames "$(cat "$m/minute.mpg.frames")"
+grep -q '^recorder: reopens refused: 0 of [1-9]' "$work/reopens.rec" ||
+    fail playback "reopens: the filter's probe met the recorder's reopens: $(cat "$work/reopens.rec")"
+
+sh "$src/scripts/make-media.sh" "$m/sd.mpg" 20 640x360 2000k cbr >/dev/null || exit 1
+live sd "$m/sd.mpg" "" --expect-frames "$(cat "$m/sd.mpg.frames")"
+at_most "$lag_s" 3 || fail playback "sd: $lag_s s behind the live edge"
+live growing "$m/live.mpg" "" --expect-frames "$frames"
+at_most "$lag_s" 3 || fail playback "growing: $lag_s s behind the live edge"
+
+sh "$src/scripts/make-media.sh" "$m/radio.mpg" 40 320x240 1500k audio-only audio=128k >/dev/null || exit 1
+play_timeout=70 live radio "$m/radio.mpg" "" --timed audio --expect-seconds 40
+at_most "$first_s" 10 || fail playback "radio: the first sound came $first_s s after the first byte"
 
 # ---------------------------------------------------------------- unregistration
 

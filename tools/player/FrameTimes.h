@@ -22,8 +22,11 @@
 // A gap that begins after the recording grew for the last time is no stall
 // but the end's wait: the recorder has closed its file, and the source holds
 // the last bytes until it takes the close for the end (a recorder may open
-// its file again after a pause). It is counted and timed apart. Not
-// thread-safe; the sink's callers serialize Add.
+// its file again after a pause). It is counted and timed apart. So are, when
+// asked for, the source's stalls of a settling time after the start (a
+// recorder in bursts stalls playback until the source has seen its first
+// burst and keeps one behind). Not thread-safe; the sink's callers serialize
+// Add.
 #pragma once
 
 #include <math.h>
@@ -44,6 +47,7 @@ struct FrameSummary {
     double largestGap = 0;        // seconds, between consecutive arrivals
     size_t endWaits = 0;          // gaps over the limit after the recording's last growth
     double endWaitSeconds = 0;    // the longest of them
+    size_t settlingStalls = 0;    // source stalls in the settling time (not in sourceStalls)
 };
 
 class FrameTimes {
@@ -68,7 +72,7 @@ public:
     // the recorder (null: none were looked for); `lastGrowth` when the
     // recording last grew (negative: not known).
     FrameSummary Summarize(double interval, double running, const std::vector<double>* waits = nullptr,
-                           double lastGrowth = -1) const {
+                           double lastGrowth = -1, double settling = 0) const {
         FrameSummary s;
         s.frames = m_times.size();
         while (s.cued < m_times.size() && m_times[s.cued] < running + interval)
@@ -96,7 +100,7 @@ public:
             while (waits && w < waits->size() && (*waits)[w] < from - 2 * kWaitSampling)
                 ++w;
             if (waits && w < waits->size() && (*waits)[w] <= to)
-                ++s.sourceStalls;
+                ++(from < s.firstSeconds + settling ? s.settlingStalls : s.sourceStalls);
             else
                 ++s.downstreamStalls;
         }

@@ -39,6 +39,7 @@ struct Options {
     bool videoAuto = true;  // a window where one can be made, else none
     double timeoutSeconds = 120;
     double idleSeconds = 1.0;
+    double settleSeconds = 0;  // --settle: source stalls this long after the start are reported only
     long expectFrames = -1;
     double frameRate = 0;         // --frame-rate: the coded frames' rate; 0 without
     double expectSeconds = -1;    // --expect-seconds: the stream time the sink must get

@@ -73,9 +73,10 @@ public:
         return audio;
     }
 
-    FrameSummary Summary(double interval, double running, const std::vector<double>* waits, double lastGrowth) {
+    FrameSummary Summary(double interval, double running, const std::vector<double>* waits, double lastGrowth,
+                         double settling) {
         EnterCriticalSection(&m_cs);
-        const FrameSummary s = m_times.Summarize(interval, running, waits, lastGrowth);
+        const FrameSummary s = m_times.Summarize(interval, running, waits, lastGrowth, settling);
         LeaveCriticalSection(&m_cs);
         return s;
     }

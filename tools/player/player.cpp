@@ -10,7 +10,7 @@
 //               [--downstream-stalls fail|report] [--expect-source CLSID]
 //               [--progress] [--graph] [--log-frames] [--page [--page-hold MS]]
 //               [--stop-when-waiting MS] [--switch FILE --switch-after N [--expect-switch-frames N]]
-//               [--wait-margin BYTES]
+//               [--wait-margin BYTES] [--settle S]
 //
 // The graph is built explicitly by default: the source filter (CLSID, by
 // default this project's filter, else, where that is not registered, the
@@ -44,9 +44,12 @@
 // (the audio's, or the pictures'), both less what begins after the end the
 // splitter gives the stream (Wine's cuts a file complete when it connected at
 // its duration, before the last time stamps). And no stall: a gap during
-// which a read of the source waited for the recorder (a source stall) fails;
-// one while no read waited (decoding or rendering fell behind) fails unless
-// --downstream-stalls report.
+// which a read of the source waited for the recorder (a source stall) fails,
+// unless it began in the first --settle seconds of playback; one while no
+// read waited (decoding or rendering fell behind) fails unless
+// --downstream-stalls report. A gap after the recording grew for the last
+// time is the end's wait (the source holds the last bytes until it takes the
+// recorder's close for the end), reported as end_wait_ms.
 //
 // Two checks of the source's control interface ride on a playback:
 // --stop-when-waiting stops the graph as soon as a read of the source waits
@@ -304,7 +307,7 @@ player::FrameSummary Player::Summarize(double interval, double running) {
     const std::vector<double> waits = m_waits;
     const double lastGrowth = m_growing ? m_lastGrowth : -1;
     LeaveCriticalSection(&m_figuresLock);
-    return m_clock.Summary(interval, running, &waits, lastGrowth);
+    return m_clock.Summary(interval, running, &waits, lastGrowth, m_o.settleSeconds);
 }
 
 int Player::Play() {
@@ -386,9 +389,11 @@ int Player::Play() {
                 done = true;
             }
         }
-        if (!done && s.lastSeconds >= 0 && now - s.lastSeconds >= m_o.idleSeconds && !WriterActive(m_file)) {
+        if (!done && s.lastSeconds >= 0 && now - s.lastSeconds >= m_o.idleSeconds && f.waitSize == 0 &&
+            !WriterActive(m_file)) {
             // A growing file's end: the writer is gone, the source has read
-            // all of it, and nothing more arrives. The source tells where its
+            // all of it (no read of it waits: it may still be deciding
+            // whether the recorder comes back), and nothing more arrives. The source tells where its
             // last read began; the splitter reads in blocks (Wine's are at
             // most 131,077 bytes), so the last one begins within a block of
             // the end.
@@ -452,6 +457,8 @@ int Player::Play() {
            s.sourceStalls, s.downstreamStalls, end);
     if (s.endWaits)
         printf(" end_wait_ms=%.0f", s.endWaitSeconds * 1000);
+    if (s.settlingStalls)
+        printf(" settling_stalls=%zu", s.settlingStalls);
     if (!audio && wantFrames >= 0)
         printf(" expected_frames=%ld", wantFrames);
     if (wantSeconds >= 0)
@@ -563,7 +570,7 @@ int Usage() {
     fprintf(
         stderr,
         "usage: player FILE [--source CLSID|auto] [--renderfile] [--video auto|null|window] [--timeout S]\n"
-        "              [--idle MS] [--timed video|audio] [--expect-frames N [--frame-rate R]]\n"
+        "              [--idle MS] [--settle S] [--timed video|audio] [--expect-frames N [--frame-rate R]]\n"
         "              [--expect-seconds S] [--downstream-stalls fail|report] [--expect-source CLSID]\n"
         "              [--progress] [--graph] [--log-frames] [--page [--page-hold MS]]\n"
         "              [--stop-when-waiting MS] [--wait-margin BYTES]\n"
@@ -616,6 +623,8 @@ bool Parse(int argc, char** argv, Options& o) {
                 o.videoWindow = !strcmp(v, "window");
             } else if (a == "--timeout") {
                 o.timeoutSeconds = strtod(v, nullptr);
+            } else if (a == "--settle") {
+                o.settleSeconds = strtod(v, nullptr);
             } else if (a == "--idle") {
                 o.idleSeconds = strtod(v, nullptr) / 1000;
             } else if (a == "--expect-frames") {
