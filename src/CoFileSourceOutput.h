@@ -26,7 +26,7 @@
 //
 // ---- Threads and who wakes them
 //   Reads waiting for growth: their waiter in m_cancel (BeginFlush, the
-//     filter's stop, a new file), else their poll (GROWTH_POLL_TIME).
+//     filter's stop, a new file), else their look (GROWTH_LOOK_TIME).
 //   The statistics thread: m_shTimer (every second, first after 10 s) and
 //     m_shStopThread (FinalRelease).
 #pragma once

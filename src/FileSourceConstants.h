@@ -52,8 +52,12 @@ constexpr DWORD WRITER_RECENT_GROWTH_TIME = 10000;
 // connects, where no flush can end its wait); while the filter runs or is
 // paused, a recorder that pauses is normal and a read waits for it.
 constexpr DWORD ADMISSION_STALL_TIME = 30000;
-// How often a waiting read, and the admission wait, look at the file (ms).
+// How often a waiting read, and the admission wait, ask whether the writer is
+// still there (ms): the writer probe is made at most this often.
 constexpr DWORD GROWTH_POLL_TIME = 500;
+// How often they measure the file (ms): a read goes on soon after the bytes
+// it waits for have come (a recorder's burst), not up to a poll later.
+constexpr DWORD GROWTH_LOOK_TIME = 100;
 // Length measures the file at most this often (ms), and only while the
 // graph runs.
 constexpr DWORD LENGTH_MEASURE_INTERVAL = 2000;

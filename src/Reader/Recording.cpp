@@ -265,7 +265,7 @@ HRESULT CRecording::WaitForAdmission(CWaitCancel& cancel, const LONG volatile* p
             }
             break;
         }
-        waiter.Sleep(dwNextLook);
+        waiter.Sleep(dwNextLook < GROWTH_LOOK_TIME ? dwNextLook : GROWTH_LOOK_TIME);
     }
     m_dwWaitSize.store(0);
     return hr;

@@ -1,27 +1,23 @@
 // CRecording: one file the pin serves, from its opening until the last read
 // that began on it has ended. It knows the file (its full path and the open
 // file's identity), the cache it reads through, whether a writer still grows
-// it (CWriterVerdict), the size it was finished at and the total the pin told
-// for it. It answers three questions: how much may be read now, wait until a
-// range and the margin past it are there (or the recording has ended, or the
-// wait is cancelled), and read a range.
-//
-// The file is followed, not its name. The writer probe asks for read access
-// while refusing others' writes, which fails exactly while some handle has
-// write access; a name that no longer leads to the open file means nobody
-// writes it any more. A finished recording that grows past the size it was
-// finished at is being written again.
+// it (CWriterVerdict, from the writer probe of WriterProbe.h and the growth
+// measured), how fast it grows (CGrowthMeter), the size it was finished at
+// and the total the pin told for it. It answers three questions: how much
+// may be read now, wait until a range and the margin past it are there (or
+// the recording has ended, or the wait is cancelled), and read a range. A
+// finished recording that grows past its finished size is written again.
 //
 // Reference counted: the pin holds the current recording, and each read
 // holds the one it began on until it ends, so a read never touches the next
 // file. Abandon (a newer file, the pin's end) ends its waits for good.
 //
 // ---- Lock
-// m_cs guards the writer verdict, m_llFinishedSize and m_bAbandoned (the
-// writes of m_lWriting too, which is read without it). A leaf: nothing is
-// taken after it, no trace is written and no file call made while it is
-// held. The name, the identity and the cache are set by Open and not changed
-// after; the cache has its own locks (Reader/FileRead.h).
+// m_cs guards the verdict, the meter, m_llFinishedSize and m_bAbandoned (and
+// the writes of m_lWriting, read without it). A leaf: no trace is written,
+// no file call made and no other lock taken while it is held. The name, the
+// identity and the cache are set by Open and not changed after; the cache
+// has its own locks (Reader/FileRead.h).
 #pragma once
 
 #include <windows.h>

@@ -131,7 +131,7 @@ HRESULT CRecording::WaitForRange(LONGLONG llEnd, IWaitRules& rules, CWaitCancel&
             hr = HRESULT_FROM_WIN32(ERROR_TIMEOUT);
             break;
         }
-        waiter.Sleep(dwNextLook);
+        waiter.Sleep(dwNextLook < GROWTH_LOOK_TIME ? dwNextLook : GROWTH_LOOK_TIME);
         const LONGLONG llBefore = *pllSize;
         hr = Measure(pllSize);
         if (FAILED(hr))
