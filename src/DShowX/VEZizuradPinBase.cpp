@@ -4,7 +4,12 @@
 #include <string.h>
 
 _PinBase::_PinBase(PIN_DIRECTION eDir, LPCSTR pszDebugPrefix)
-    : m_ePinDir(eDir), m_nIndex(0), m_pQualitySink(NULL), m_pFilter(NULL), m_bReaderRequested(false) {
+    : m_ePinDir(eDir),
+      m_nIndex(0),
+      m_pQualitySink(NULL),
+      m_pFilter(NULL),
+      m_pOwner(NULL),
+      m_bReaderRequested(false) {
     m_szName[0] = 0;
     m_szDebugPrefix[0] = 0;
     if (pszDebugPrefix)
@@ -35,6 +40,25 @@ void _PinBase::SetFilter(_FilterStateBase* pFilter, IBaseFilter* pIBaseFilter) {
     CCritSecLock lock(m_csConn);
     spOld.Attach(m_spFilter.Detach());
     m_spFilter = pIBaseFilter;
+}
+
+void _PinBase::SetOwner(_FilterStateBase* pOwner) {
+    CCritSecLock lock(m_csConn);
+    m_pOwner = pOwner;
+}
+
+HRESULT _PinBase::GetOwnerFilter(IBaseFilter** ppFilter) {
+    *ppFilter = NULL;
+    CCritSecLock lock(m_csConn);
+    if (m_spFilter) {
+        m_spFilter.CopyTo(ppFilter);
+        return S_OK;
+    }
+    // Under m_csConn: the owner clears m_pOwner under it before it is torn
+    // down, so the filter asked here is whole.
+    if (m_pOwner)
+        *ppFilter = m_pOwner->ReferenceFilter();
+    return *ppFilter ? S_OK : VFW_E_NEED_OWNER;
 }
 
 bool _PinBase::IsConnected() {
