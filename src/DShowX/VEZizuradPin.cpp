@@ -48,7 +48,7 @@ STDMETHODIMP IPinImpl::ConnectionMediaType(AM_MEDIA_TYPE* pmt) {
     if (!pmt)
         return RefuseCall(E_POINTER, "IPinImpl::ConnectionMediaType - null pmt");
     CCritSecLock lock(m_csConn);
-    return m_spConnected ? MTCopy(pmt, &m_mt) : VFW_E_NOT_CONNECTED;
+    return m_spConnected ? MTCopy(pmt, &m_mtConn) : VFW_E_NOT_CONNECTED;
 }
 
 STDMETHODIMP IPinImpl::QueryPinInfo(PIN_INFO* pInfo) {

@@ -86,6 +86,16 @@ HRESULT _PinBase::SetMediaType(const AM_MEDIA_TYPE* pmt) {
     return m_mt.Set(pmt);
 }
 
+HRESULT _PinBase::CopyConnectionTypeTo(CMType& mt) {
+    CCritSecLock lock(m_csConn);
+    return mt.Set(&m_mtConn);
+}
+
+HRESULT _PinBase::SetConnectionType(const AM_MEDIA_TYPE* pmt) {
+    CCritSecLock lock(m_csConn);
+    return m_mtConn.Set(pmt);
+}
+
 void _PinBase::SetQualitySink(IQualityControl* piqc) {
     CCritSecLock lock(m_cs);
     m_pQualitySink = piqc;

@@ -60,7 +60,7 @@ protected:
 #define PIN_PREFIX_SIZE 128
 
 // What every pin holds: index, direction, name, connection, owning filter,
-// media type and trace prefix.
+// media types and trace prefix.
 //
 // Locks:
 //   the pin lock (the object root's m_cs, recursive) serialises connecting
@@ -68,8 +68,8 @@ protected:
 //     to the peer, and by SetSink for m_pQualitySink. The read path of a
 //     pull pin never takes it: a peer may read from its own thread while
 //     Connect waits in ReceiveConnection.
-//   m_csConn guards the values of m_spConnected, m_spFilter, m_pOwner and
-//     m_mt. It is held only to copy or assign them (the copies add
+//   m_csConn guards the values of m_spConnected, m_spFilter, m_pOwner, m_mt
+//     and m_mtConn. It is held only to copy or assign them (the copies add
 //     references) and while the owner hands out a reference to itself (an
 //     interlocked operation, no lock), never while calling a peer, and
 //     nothing is taken after it. Whoever assigns m_spConnected also holds
@@ -108,12 +108,16 @@ public:
     // *ppPin = the connected pin, add-referenced, or null.
     void GetConnected(IPin** ppPin) EXCLUDES(m_csConn);
 
-    // Copies the pin's media type into mt, or assigns a new one (null
+    // The pin's own media type (m_mt: what it offers, the file's), never a
+    // connecting caller's: copies it into mt, or assigns a new one (null
     // empties it). On failure the target keeps its value.
     HRESULT CopyMediaTypeTo(CMType& mt) EXCLUDES(m_csConn);
     // MTCopy of the pin's media type into fresh storage (*pmt is not freed).
     HRESULT CopyMediaTypeRecord(AM_MEDIA_TYPE* pmt) EXCLUDES(m_csConn);
     HRESULT SetMediaType(const AM_MEDIA_TYPE* pmt) EXCLUDES(m_csConn);
+    // The type of the connection (m_mtConn), set while connecting.
+    HRESULT CopyConnectionTypeTo(CMType& mt) EXCLUDES(m_csConn);
+    HRESULT SetConnectionType(const AM_MEDIA_TYPE* pmt) EXCLUDES(m_csConn);
 
     void SetQualitySink(IQualityControl* piqc) EXCLUDES(m_cs);
 
@@ -133,7 +137,8 @@ protected:
     std::atomic<_FilterStateBase*> m_pFilter;
     CComPtr<IBaseFilter> m_spFilter GUARDED_BY(m_csConn);
     _FilterStateBase* m_pOwner GUARDED_BY(m_csConn);  // not counted
-    CMType m_mt GUARDED_BY(m_csConn);
+    CMType m_mt GUARDED_BY(m_csConn);                 // the pin's own type, offered by EnumMediaTypes
+    CMType m_mtConn GUARDED_BY(m_csConn);             // the connection's type
     CHAR m_szDebugPrefix[PIN_PREFIX_SIZE];
     // Set when a caller obtains the pull interface; cleared by Disconnect
     // and by a Connect whose peer never asked for it.
