@@ -259,6 +259,10 @@ HRESULT CAsyncRequests::WaitForNext(DWORD dwTimeout, IMediaSample** ppSample, DW
                 Wake(m_done, wakes);
                 break;
             }
+            // Nothing asked for: nothing can come (a caller that waited
+            // for ever here would hang).
+            if (!m_pServing && m_queued.IsEmpty())
+                break;
             DWORD dwLeft = INFINITE;
             if (dwTimeout != INFINITE) {
                 const DWORD dwGone = GetTickCount() - dwStart;
@@ -306,6 +310,11 @@ void CAsyncRequests::WaitUntilIdle() {
 void CAsyncRequests::EndFlush() {
     CCritSecLock lock(m_cs);
     m_bFlushing = false;
+}
+
+bool CAsyncRequests::HasPending() {
+    CCritSecLock lock(m_cs);
+    return m_pServing || !m_queued.IsEmpty() || !m_completed.IsEmpty();
 }
 
 CAsyncRequests::CRequest* CAsyncRequests::TakePending() {

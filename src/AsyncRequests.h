@@ -97,7 +97,8 @@ public:
     // actual data length the bytes delivered), its user value and its result
     // (S_OK, S_FALSE for a short read at the end of a finished file, or the
     // failure). Waits up to dwTimeout ms for one: VFW_E_TIMEOUT when none
-    // completes in time (at once for 0). During a flush see above. The out
+    // completes in time, at once for 0 and when nothing is asked for at all.
+    // During a flush see above. The out
     // values are cleared first; E_POINTER for a null ppSample.
     HRESULT WaitForNext(DWORD dwTimeout, IMediaSample** ppSample, DWORD_PTR* pdwUser) EXCLUDES(m_cs);
 
@@ -105,6 +106,9 @@ public:
     // Waits until no request is being served (the pin has ended its wait).
     void WaitUntilIdle() EXCLUDES(m_cs);
     void EndFlush() EXCLUDES(m_cs);
+    // True while a request is queued, being served or completed and not
+    // handed back yet.
+    bool HasPending() EXCLUDES(m_cs);
     // Lets go of every request not handed back yet, queued or completed
     // (the pin disconnects): their samples lose the queue's reference. For a
     // queue with nothing being served (after a flush).

@@ -199,7 +199,8 @@ TEST_F(AsyncRequests, ServesInOrderWithResultsAndLengths) {
         EXPECT_EQ(i < 5 ? S_OK : i == 5 ? S_FALSE : HRESULT_FROM_WIN32(ERROR_HANDLE_EOF), n.hr);
         Verify(n, i < 5 ? kPiece : i == 5 ? kPiece / 2 : 0);
     }
-    const Next none = WaitNext(0);
+    // Nothing asked for: no wait, whatever the time-out.
+    const Next none = WaitNext(INFINITE);
     EXPECT_EQ(VFW_E_TIMEOUT, none.hr);
     EXPECT_EQ(nullptr, none.pSample);
     EXPECT_EQ(0u, none.dwUser);
@@ -275,7 +276,9 @@ TEST_F(AsyncRequests, PendingRequestsGiveTheirSamplesBack) {
     m_queue.BeginFlush();
     m_reader.Cancel();
     m_queue.WaitUntilIdle();
+    EXPECT_TRUE(m_queue.HasPending());
     m_queue.DropPending();
+    EXPECT_FALSE(m_queue.HasPending());
     m_queue.EndFlush();
     EXPECT_EQ(VFW_E_TIMEOUT, WaitNext(0).hr);
     for (IMediaSample* p : mine)
@@ -348,8 +351,10 @@ TEST(AsyncRequestsStress, ThreadsRequestAndWaitWhileFlushesCome) {
                 if (i % 3 == 2)
                     take(i % 2 ? 0 : 5);
             }
-            while (nOutstanding > 0 || !bDone)
+            while (nOutstanding > 0 || !bDone) {
                 take(5);
+                std::this_thread::yield();
+            }
         });
     }
     // Half the pieces cached, the rest served by the worker; a flush every
