@@ -103,6 +103,9 @@ void CPullerPin::Start(LONGLONG llFrom) {
     m_bStop = false;
     m_bEnded = false;
     m_llNext = llFrom;
+    // The end is found again from here.
+    m_llEnd = -1;
+    m_hrPastEnd = S_OK;
     m_thread = std::thread([this, llFrom] {
         m_dwPaceStart = GetTickCount();
         m_llPaceFrom = llFrom;
@@ -253,7 +256,7 @@ void CPullerPin::PullSync(LONGLONG llPos) {
 
 void CPullerPin::PullAsync(LONGLONG llFrom) {
     LONGLONG llAsk = llFrom;  // the next piece to ask for
-    bool bEndKnown = false;
+    bool bEndKnown = false;   // nothing more to ask for
     while (!m_bStop) {
         while (!bEndKnown && (int)m_pending.size() < m_options.nAhead) {
             IMediaSample* pSample = SampleFor(llAsk);
@@ -305,7 +308,7 @@ void CPullerPin::PullAsync(LONGLONG llFrom) {
         const LONG cb = pSample->GetActualDataLength();
         BYTE* pb = NULL;
         pSample->GetPointer(&pb);
-        if (hr == S_OK && cb == m_options.cbPiece && !bEndKnown) {
+        if (hr == S_OK && cb == m_options.cbPiece && m_llEnd < 0) {
             Deliver(llPos, pb, cb);
         } else if (hr == S_FALSE && cb > 0 && cb < m_options.cbPiece && m_llEnd < 0) {
             Deliver(llPos, pb, cb);

@@ -54,7 +54,8 @@ public:
         LONGLONG llBytesPerSecond = 0;  // 0: as fast as the pin delivers
         DWORD dwStallMs = 400;          // a growth wait polls every 500 ms
     };
-    // What the sink has seen, since the connection.
+    // What the sink has seen since the connection (the end and the answer
+    // past it since the last Start or Seek).
     struct Figures {
         LONGLONG llDelivered;  // bytes
         LONGLONG llBad;        // bytes that differ from the content, or out of order
