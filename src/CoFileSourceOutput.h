@@ -22,6 +22,15 @@
 // and a finished file that grows past the size it was finished at is
 // growing again (m_lWriting back to 1).
 //
+// ---- Queued reads
+// Request and WaitForNext go to m_requests (AsyncRequests.h), which keeps
+// their order and samples: a request whose bytes are cached is served at
+// once on the caller's thread (TryServeAtOnce), any other by the queue's
+// worker thread through the read path, as SyncRead (ServeRequest). A flush
+// ends the queued requests and the wait of the one being served, and
+// returns once it has ended; a disconnect and the pin's release drop what
+// the splitter never collected.
+//
 // Sources: CoFileSourceOutputAdmission.cpp (file name, admission, the writer
 // probe), CoFileSourceOutputRead.cpp (IAsyncReader and the read path),
 // CoFileSourceOutputLife.cpp (creation and the statistics thread),
@@ -77,6 +86,9 @@
 // SetFileName waits for a growing file; a newer SetFileName ends that wait.
 //
 // ---- Threads and who wakes them
+//   The request queue's worker and the callers of WaitForNext: see
+//     AsyncRequests.h. The queue's lock is a leaf, never held while the
+//     read path runs.
 //   Reads wait for growth on m_shFlash (auto-reset), set by BeginFlush and
 //     by the filter's stop (FilterStopped), with a GROWTH_POLL_TIME poll; a
 //     flush also advances m_lFlushCount and a stop sets m_lStopped, so that
@@ -92,6 +104,7 @@
 
 #include <atomic>
 
+#include "AsyncRequests.h"
 #include "DShowX/VEZizurad.h"
 #include "Reader/FileRead.h"
 #include "FileSourceConstants.h"
@@ -112,7 +125,7 @@ struct FileIdentity {
     }
 };
 
-class CFileSourceOutput : public COutputPin, public IAsyncReader {
+class CFileSourceOutput : public COutputPin, public IAsyncReader, private IRequestReader {
 public:
     CFileSourceOutput();
     ~CFileSourceOutput();
@@ -139,6 +152,8 @@ public:
 
     // IPin: a new connection reads as a connecting splitter does (below).
     STDMETHOD(Connect)(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt) override;
+    // Requests the splitter never collected end with the connection.
+    STDMETHOD(Disconnect)() override;
 
     // ---- the filter's state changes (the filter calls them under its state
     // lock; they take no lock)
@@ -186,7 +201,8 @@ public:
     }
 
     // ---- the read path (CoFileSourceOutputRead.cpp)
-    HRESULT InternalSyncRead(LONGLONG llPosition, LONG lLength, BYTE* pBuffer);
+    // *pcbRead, when given, gets the bytes delivered from the file.
+    HRESULT InternalSyncRead(LONGLONG llPosition, LONG lLength, BYTE* pBuffer, LONG* pcbRead = NULL);
     // The file size, measured now or as last measured; -1 without a file or
     // when the measurement fails. Also recorded as the write position.
     // plGeneration, when given, receives the generation of the file measured.
@@ -219,6 +235,20 @@ public:
     void SetPositions(LONGLONG llReadPos, LONGLONG llWritePos) EXCLUDES(m_csStats);
 
 private:
+    // IRequestReader, for m_requests.
+    bool TryServeAtOnce(LONGLONG llPosition, LONG lLength, BYTE* pb, LONG* pcbRead, HRESULT* phr) override;
+    HRESULT ServeRequest(LONGLONG llPosition, LONG lLength, BYTE* pb, LONG* pcbRead) override;
+    // The range a sample asks for (times as byte positions) and its buffer,
+    // checked as the agreed allocator's samples must be.
+    HRESULT SampleRange(IMediaSample* pSample, LPCSTR pszCaller, LONGLONG* pllStart, LONG* plLength,
+                        BYTE** ppb);
+    // A request that starts at or past the end of a finished file (measured
+    // once more: it may be written again), and not in the estimated tail.
+    bool IsPastFinishedEnd(LONGLONG llPosition, LONG lLength);
+    // Ends the queued requests and the waits of the read path, and drops
+    // whatever the splitter did not collect.
+    void DropRequests();
+
     static DWORD WINAPI StatisticsThread(LPVOID pPin);
     static LONG NextRate(LONGLONG llPos, LONGLONG* pllPrevPos, LONG volatile* plSpeed, LPCSTR pszFormat);
 
@@ -294,4 +324,8 @@ private:
 
     // When Length last measured the file (tick count); one for the process.
     static LONG volatile s_lLengthTick;
+
+    // Last: its worker is ended by FinalRelease, before anything it reads
+    // through goes.
+    CAsyncRequests m_requests;
 };

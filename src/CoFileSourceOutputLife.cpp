@@ -29,7 +29,8 @@ CFileSourceOutput::CFileSourceOutput()
       m_dwAdmissionStall(ADMISSION_STALL_TIME),
       m_lFlushCount(0),
       m_lStopped(0),
-      m_lStopSignalled(0) {
+      m_lStopSignalled(0),
+      m_requests(this) {
     CCritSecLock lock(m_csFile);
     ResetFileState();
 }
@@ -68,6 +69,14 @@ HRESULT CFileSourceOutput::FinalConstruct() {
     if (FAILED(hr)) {
         DSTrace(TRACE_APP2, 1,
                 "###Err### CFileSourceOutput::FinalConstruct - CreateEvent(gate) FAILED hr = 0x%08X\n", hr);
+        return hr;
+    }
+    hr = m_requests.Init();
+    if (FAILED(hr)) {
+        DSTrace(
+            TRACE_APP2, 1,
+            "###Err### CFileSourceOutput::FinalConstruct - the request queue's events FAILED hr = 0x%08X\n",
+            hr);
         return hr;
     }
 
@@ -111,6 +120,9 @@ HRESULT CFileSourceOutput::FinalConstruct() {
 
 void CFileSourceOutput::FinalRelease() {
     DSTrace(TRACE_APP2, 8, "CFileSourceOutput::FinalRelease\n");
+    // The worker may wait for growth: the flush ends that, then it ends.
+    DropRequests();
+    m_requests.Shutdown();
     if (m_shTimerThread) {
         SetEvent(m_shStopThread);
         if (WaitForSingleObject(m_shTimerThread, STATISTICS_STOP_TIME) != WAIT_OBJECT_0) {

@@ -57,70 +57,82 @@ STDMETHODIMP CFileSourceOutput::RequestAllocator(IMemAllocator* pPreferred, ALLO
 }
 
 STDMETHODIMP CFileSourceOutput::Request(IMediaSample* pSample, DWORD_PTR dwUser) {
-    DSTrace(TRACE_APP1, 8, "CFileSourceOutput::Request() - NOT IMPLEMENTED\n");
-    return E_NOTIMPL;
+    DSTrace(TRACE_APP1, 8, "CFileSourceOutput::Request()\n");
+    LONGLONG llStart = 0;
+    LONG lLength = 0;
+    BYTE* pbBuffer = NULL;
+    const HRESULT hr = SampleRange(pSample, "CFileSourceOutput::Request", &llStart, &lLength, &pbBuffer);
+    if (FAILED(hr))
+        return hr;
+    if (!GetFilter())
+        return RefuseCall(E_UNEXPECTED, "CFileSourceOutput::Request - the filter is in no graph");
+    // Refused at once, as the platform's reader does: a splitter that asks
+    // past the end of a finished file ends its stream here.
+    if (IsPastFinishedEnd(llStart, lLength))
+        return kPastEnd;
+    return m_requests.Request(pSample, dwUser, llStart, lLength, pbBuffer);
 }
 
 STDMETHODIMP CFileSourceOutput::WaitForNext(DWORD dwTimeout, IMediaSample** ppSample, DWORD_PTR* pdwUser) {
     DSTrace(TRACE_APP1, 8, "CFileSourceOutput::WaitForNext( dwTimeout = %d )\n", dwTimeout);
-    if (!ppSample)
-        return RefuseCall(E_POINTER, "CFileSourceOutput::WaitForNext - null sample pointer");
-    *ppSample = NULL;
-    if (pdwUser)
-        *pdwUser = 0;
-    if (IsFlushing()) {
-        DSTrace(TRACE_APP1, 8, "CFileSourceOutput::WaitForNext() FLUSHING NOW -> VFW_E_TIMEOUT\n");
-        return VFW_E_TIMEOUT;
-    }
-    return E_NOTIMPL;
+    return m_requests.WaitForNext(dwTimeout, ppSample, pdwUser);
 }
 
-STDMETHODIMP CFileSourceOutput::SyncReadAligned(IMediaSample* pSample) {
-    DSTrace(TRACE_APP1, 8, "CFileSourceOutput::SyncReadAligned()\n");
+HRESULT CFileSourceOutput::SampleRange(IMediaSample* pSample, LPCSTR pszCaller, LONGLONG* pllStart,
+                                       LONG* plLength, BYTE** ppb) {
     if (!pSample)
-        return RefuseCall(E_POINTER, "CFileSourceOutput::SyncReadAligned - null sample");
+        return RefuseCall(E_POINTER, "CFileSourceOutput::SampleRange - null sample");
 
     REFERENCE_TIME rtStart = 0, rtStop = 0;
     HRESULT hr = pSample->GetTime(&rtStart, &rtStop);
     if (FAILED(hr)) {
-        DSTrace(TRACE_APP2, 1,
-                "###Err### CFileSourceOutput::SyncReadAligned - pSample->GetTime() FAILED hr = 0x%08X\n", hr);
+        DSTrace(TRACE_APP2, 1, "###Err### %s - pSample->GetTime() FAILED hr = 0x%08X\n", pszCaller, hr);
         return hr;
     }
     // Sample times carry byte positions times 10,000,000.
     const LONGLONG llStart = rtStart / 10000000;
     const LONGLONG llStop = rtStop / 10000000;
     // The splitter's request, not our state: a bad one gets its code.
-    if (rtStop <= rtStart || llStop < llStart)
-        return RefuseCall(E_INVALIDARG,
-                          "CFileSourceOutput::SyncReadAligned - stop time not after start time");
+    if (rtStop <= rtStart || llStop < llStart || llStart < 0)
+        return RefuseCall(E_INVALIDARG, "CFileSourceOutput::SampleRange - stop time not after start time");
 
     CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE];
     const LONG cbBuffer = pSample->GetSize();
     if ((LONGLONG)cbBuffer < llStop - llStart) {
-        DSTrace(TRACE_APP2, 1,
-                "###Err### CFileSourceOutput::SyncReadAligned - INSUFFICIENT BUFFER ( Need: %s Have: %s )\n",
+        DSTrace(TRACE_APP2, 1, "###Err### %s - INSUFFICIENT BUFFER ( Need: %s Have: %s )\n", pszCaller,
                 LL2Str(llStop - llStart, szA), LL2Str(cbBuffer, szB));
         return E_FAIL;
     }
     const LONG lAlign = InterlockedCompareExchange(&m_lAlign, 0, 0);
     if (lAlign != 0 && (llStart % lAlign != 0 || llStop % lAlign != 0)) {
-        DSTrace(TRACE_APP2, 1,
-                "###Err### CFileSourceOutput::SyncReadAligned - INVALID ALIGMENT ( Start: %d - Stop: %d )\n",
+        DSTrace(TRACE_APP2, 1, "###Err### %s - INVALID ALIGMENT ( Start: %d - Stop: %d )\n", pszCaller,
                 (int)(llStart % lAlign), (int)(llStop % lAlign));
         return VFW_E_BADALIGN;
     }
     BYTE* pbBuffer = NULL;
     hr = pSample->GetPointer(&pbBuffer);
     if (FAILED(hr)) {
-        DSTrace(TRACE_APP2, 1,
-                "###Err### CFileSourceOutput::SyncReadAligned - pSample->GetPointer() FAILED hr = 0x%08X\n",
-                hr);
+        DSTrace(TRACE_APP2, 1, "###Err### %s - pSample->GetPointer() FAILED hr = 0x%08X\n", pszCaller, hr);
         return hr;
     }
     if (!pbBuffer)
-        return RefuseCall(E_POINTER, "CFileSourceOutput::SyncReadAligned - sample without a buffer");
-    return InternalSyncRead(llStart, (LONG)(llStop - llStart), pbBuffer);
+        return RefuseCall(E_POINTER, "CFileSourceOutput::SampleRange - sample without a buffer");
+    *pllStart = llStart;
+    *plLength = (LONG)(llStop - llStart);
+    *ppb = pbBuffer;
+    return S_OK;
+}
+
+STDMETHODIMP CFileSourceOutput::SyncReadAligned(IMediaSample* pSample) {
+    DSTrace(TRACE_APP1, 8, "CFileSourceOutput::SyncReadAligned()\n");
+    LONGLONG llStart = 0;
+    LONG lLength = 0;
+    BYTE* pbBuffer = NULL;
+    const HRESULT hr =
+        SampleRange(pSample, "CFileSourceOutput::SyncReadAligned", &llStart, &lLength, &pbBuffer);
+    if (FAILED(hr))
+        return hr;
+    return InternalSyncRead(llStart, lLength, pbBuffer);
 }
 
 STDMETHODIMP CFileSourceOutput::SyncRead(LONGLONG llPosition, LONG lLength, BYTE* pBuffer) {
@@ -189,12 +201,17 @@ STDMETHODIMP CFileSourceOutput::Length(LONGLONG* pTotal, LONGLONG* pAvailable) {
 
 STDMETHODIMP CFileSourceOutput::BeginFlush() {
     DSTrace(TRACE_APP1, 8, "CFileSourceOutput::BeginFlush()\n");
+    // Queued requests end at once; the one being served ends with its wait,
+    // and the flush returns once it has, so that the splitter can collect
+    // every sample right after.
+    m_requests.BeginFlush();
     {
         CCritSecLock lock(m_gate.m_cs);
         m_bFlushing = TRUE;
         InterlockedIncrement(&m_lFlushCount);
     }
     SetEvent(m_shFlash);
+    m_requests.WaitUntilIdle();
     return S_OK;
 }
 
@@ -202,14 +219,85 @@ STDMETHODIMP CFileSourceOutput::EndFlush() {
     DSTrace(TRACE_APP1, 8, "CFileSourceOutput::EndFlush()\n");
     // m_shFlash stays as it is: a signal no waiting read took ends the next
     // wait at once.
-    CCritSecLock lock(m_gate.m_cs);
-    m_bFlushing = FALSE;
+    {
+        CCritSecLock lock(m_gate.m_cs);
+        m_bFlushing = FALSE;
+    }
+    m_requests.EndFlush();
     return S_OK;
 }
 
 STDMETHODIMP CFileSourceOutput::Connect(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt) {
     InterlockedExchange(&m_lStopped, 0);
     return COutputPin::Connect(pReceivePin, pmt);
+}
+
+STDMETHODIMP CFileSourceOutput::Disconnect() {
+    const HRESULT hr = COutputPin::Disconnect();
+    if (hr == S_OK)
+        DropRequests();
+    return hr;
+}
+
+void CFileSourceOutput::DropRequests() {
+    if (!m_requests.HasPending())
+        return;
+    BeginFlush();
+    m_requests.DropPending();
+    EndFlush();
+}
+
+// ---------------------------------------------------------------- queued reads
+
+bool CFileSourceOutput::TryServeAtOnce(LONGLONG llPosition, LONG lLength, BYTE* pb, LONG* pcbRead,
+                                       HRESULT* phr) {
+    // What the read path would do without a wait: the size as last measured
+    // and the cache's index, no kernel call. A block dropped between this
+    // look and the copy is read from the file, rarely.
+    if (IsFlushing())
+        return false;
+    const LONGLONG llSize = GetFileLength(FALSE);
+    const LONGLONG llEnd = llPosition + lLength;
+    if (llSize < 0 || llEnd > llSize || (IsWriting() && llEnd + GROWTH_THRESHOLD > llSize))
+        return false;
+    const LONGLONG cbBlock = m_fileRead.BlockSize();
+    if (cbBlock <= 0)
+        return false;
+    for (LONGLONG llBlock = llPosition - llPosition % cbBlock; llBlock < llEnd; llBlock += cbBlock)
+        if (!m_fileRead.Blocks().IsIndexed(llBlock))
+            return false;
+    *phr = InternalSyncRead(llPosition, lLength, pb, pcbRead);
+    return true;
+}
+
+HRESULT CFileSourceOutput::ServeRequest(LONGLONG llPosition, LONG lLength, BYTE* pb, LONG* pcbRead) {
+    const LONG lFlushes = InterlockedCompareExchange(&m_lFlushCount, 0, 0);
+    const HRESULT hr = InternalSyncRead(llPosition, lLength, pb, pcbRead);
+    if (FAILED(hr))
+        return hr;
+    // A flush, or the stop of a recording's playback, ended its wait: what
+    // it holds is not what was asked for.
+    const bool bFlushed = IsFlushing() || InterlockedCompareExchange(&m_lFlushCount, 0, 0) != lFlushes;
+    if (bFlushed || (hr == S_FALSE && IsWriting() && IsStoppedAfterStreaming())) {
+        *pcbRead = 0;
+        return VFW_E_WRONG_STATE;
+    }
+    return hr;
+}
+
+bool CFileSourceOutput::IsPastFinishedEnd(LONGLONG llPosition, LONG lLength) {
+    if (IsWriting())
+        return false;
+    LONGLONG llSize = GetFileLength(FALSE);
+    if (llPosition < llSize || IsEstimatedTailProbe(llPosition, lLength))
+        return false;
+    if (llSize >= 0) {
+        // A recorder may have appended since the file was last measured.
+        CReadGate::CEntry entry(m_gate, false);
+        if (entry.IsInside())
+            llSize = GetFileLength(TRUE);
+    }
+    return !IsWriting() && llPosition >= llSize;
 }
 
 // ---------------------------------------------------------------- the filter's state
@@ -277,8 +365,12 @@ bool CFileSourceOutput::IsFlushing() {
     return m_bFlushing != 0;
 }
 
-HRESULT CFileSourceOutput::InternalSyncRead(LONGLONG llPosition, LONG lLength, BYTE* pBuffer) {
+HRESULT CFileSourceOutput::InternalSyncRead(LONGLONG llPosition, LONG lLength, BYTE* pBuffer, LONG* pcbRead) {
     const DWORD dwStart = GetTickCount();
+    LONG cbIgnored = 0;
+    if (!pcbRead)
+        pcbRead = &cbIgnored;
+    *pcbRead = 0;
     if (!pBuffer)
         return RefuseCall(E_POINTER, "CFileSourceOutput::InternalSyncRead - null buffer");
     // Refused before anything is read: the cache would copy whole blocks for
@@ -360,6 +452,7 @@ HRESULT CFileSourceOutput::InternalSyncRead(LONGLONG llPosition, LONG lLength, B
     entry.StepOut();
     if (cbRead < 0 || cbRead > lLength)
         cbRead = 0;
+    *pcbRead = cbRead;
     // The caller may take any success for a full buffer: what the file could
     // not deliver reads as zeros, never as what the buffer held before.
     if (cbRead < lLength)
