@@ -37,12 +37,15 @@ HRESULT CCoFileSource::FinalConstruct() {
         ASSERT(m_eState == State_Stopped);
         ASSERT(!m_apOut->IsConnected());
         DetachPin();
+        m_apOut->SetOwner(NULL);
         m_apOut->Release();
         m_apOut = NULL;
     }
     const HRESULT hr = CreatePinInstance(&m_apOut, 0, "Output");
-    if (m_apOut)
+    if (m_apOut) {
         ASSERT(m_apOut->m_ePinDir == PINDIR_OUTPUT);
+        m_apOut->SetOwner(this);
+    }
     if (FAILED(hr)) {
         DSTrace(TRACE_APP2, 1,
                 "###Err### CCoFileSource::FinalConstruct - CreatePinInstance() FAILED hr = 0x%08X\n", hr);
@@ -55,6 +58,10 @@ void CCoFileSource::FinalRelease() {
     DSTrace(TRACE_APP2, 2, "CCoFileSource::FinalRelease\n");
     CCritSecLock lock(m_cs);
     DetachPin();
+    // The pin may outlive the filter (a caller holds it): it must not reach
+    // it any more.
+    if (m_apOut)
+        m_apOut->SetOwner(NULL);
     ResetSourceFilter();
 }
 

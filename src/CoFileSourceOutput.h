@@ -9,6 +9,10 @@
 // SetFileName builds a new recording, installs it and abandons the old one:
 // a read that began on the old recording ends on it (its bytes, or
 // ERROR_OPERATION_ABORTED when it was waiting), never on the new one.
+// Request and WaitForNext go through m_requests (AsyncRequests.h): a request
+// whose bytes are cached is served at once, any other by its worker through
+// the same read path. A flush ends the queued requests and the waits, and
+// returns once the request being served has ended.
 //
 // Sources: CoFileSourceOutputFile.cpp (the file: SetFileName, GetCurFile,
 // the type check), CoFileSourceOutputRead.cpp (IAsyncReader),
@@ -25,6 +29,7 @@
 // SetFileName, admission wait included; nothing else takes it.
 //
 // ---- Threads and who wakes them
+//   The request queue's worker and WaitForNext's callers: AsyncRequests.h.
 //   Reads waiting for growth: their waiter in m_cancel (BeginFlush, the
 //     filter's stop, a new file), else their look (GROWTH_LOOK_TIME).
 //   The statistics thread: m_shTimer (every second, first after 10 s) and
@@ -36,6 +41,7 @@
 
 #include <atomic>
 
+#include "AsyncRequests.h"
 #include "DShowX/VEZizurad.h"
 #include "FileSourceConstants.h"
 #include "Reader/Recording.h"
@@ -43,7 +49,7 @@
 #include "WinAPI/CriticalSection.h"
 #include "WinAPI/Wrappers.h"
 
-class CFileSourceOutput : public COutputPin, public IAsyncReader, private IWaitRules {
+class CFileSourceOutput : public COutputPin, public IAsyncReader, private IWaitRules, private IRequestReader {
 public:
     CFileSourceOutput();
     ~CFileSourceOutput();
@@ -68,8 +74,10 @@ public:
     STDMETHOD(BeginFlush)() override;
     STDMETHOD(EndFlush)() override;
 
-    // IPin: a new connection's reads wait again (see FilterStopped).
+    // IPin: a new connection's reads wait again (see FilterStopped); the
+    // requests a splitter never collected end with its connection.
     STDMETHOD(Connect)(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt) override;
+    STDMETHOD(Disconnect)() override;
 
     // ---- the filter's state changes (called under its state lock)
     // The filter stops. From Paused or Running this ends every read waiting
@@ -104,7 +112,8 @@ public:
     void SetAdmissionStallTime(DWORD dwMilliseconds) { m_dwAdmissionStall.store(dwMilliseconds); }
 
     // ---- the read path (CoFileSourceOutputRead.cpp)
-    HRESULT InternalSyncRead(LONGLONG llPosition, LONG lLength, BYTE* pBuffer);
+    // *pcbRead, when given, gets the bytes delivered from the file.
+    HRESULT InternalSyncRead(LONGLONG llPosition, LONG lLength, BYTE* pBuffer, LONG* pcbRead = NULL);
     // The file size, measured now or as last measured; -1 without a file or
     // when the measurement fails.
     LONGLONG GetFileLength(BOOL bMeasure);
@@ -145,6 +154,21 @@ private:
     void InstallRecording(CRecording* p) EXCLUDES(m_csRecording);
     ReadRules WaitRules() override;
     bool IsMPEGFile(CRecording* pRecording);
+    // One read through the current recording: *pcbRead the bytes delivered,
+    // *pbCancelled whether a flush or stop ended its wait.
+    HRESULT ReadRange(LONGLONG llPosition, LONG lLength, BYTE* pb, LONG* pcbRead, bool* pbCancelled);
+    // The range a sample asks for (its times are byte positions) and its
+    // buffer, checked as the agreed allocator's samples must be.
+    HRESULT SampleRange(IMediaSample* pSample, LPCSTR pszCaller, LONGLONG* pllStart, LONG* plLength,
+                        BYTE** ppb);
+    // A request wholly past the end of a finished file (measured once more:
+    // it may be written again), and not in the estimated tail.
+    bool IsPastFinishedEnd(LONGLONG llPosition, LONG lLength);
+    // IRequestReader, for m_requests.
+    bool TryServeAtOnce(LONGLONG llPosition, LONG lLength, BYTE* pb, LONG* pcbRead, HRESULT* phr) override;
+    HRESULT ServeRequest(LONGLONG llPosition, LONG lLength, BYTE* pb, LONG* pcbRead) override;
+    // Ends what is queued and drops what the splitter did not collect.
+    void DropRequests();
 
     CWaitCancel m_cancel;
     CCriticalSection m_csFile;
@@ -169,4 +193,6 @@ private:
 
     // When Length last measured the file (tick count); one for the process.
     static LONG volatile s_lLengthTick;
+    // Last: FinalRelease ends its worker before anything it reads through.
+    CAsyncRequests m_requests;
 };

@@ -10,7 +10,6 @@
 #include "MpegPack.h"
 #include "WinAPI/Functions.h"
 
-
 HRESULT CFileSourceOutput::SetFileName(LPCOLESTR pszFileName, const AM_MEDIA_TYPE* /*pmt*/) {
     if (!pszFileName)
         return E_POINTER;

@@ -19,7 +19,8 @@ CFileSourceOutput::CFileSourceOutput()
       m_lAlign(0),
       m_llReadPos(0),
       m_lReadSpeed(0),
-      m_llPrevReadPos(0) {}
+      m_llPrevReadPos(0),
+      m_requests(this) {}
 
 CFileSourceOutput::~CFileSourceOutput() {
     // FinalRelease has let the recording go.
@@ -31,6 +32,14 @@ HRESULT CFileSourceOutput::FinalConstruct() {
     DSTrace(TRACE_APP2, 8, "CFileSourceOutput::FinalConstruct\n");
     if (FAILED(LoadFromRegistry()))
         DSTrace(TRACE_APP2, 8, "CFileSourceOutput::FinalConstruct - LoadFromRegistry FAILED\n");
+    const HRESULT hr = m_requests.Init();
+    if (FAILED(hr)) {
+        DSTrace(
+            TRACE_APP2, 1,
+            "###Err### CFileSourceOutput::FinalConstruct - the request queue's events FAILED hr = 0x%08X\n",
+            hr);
+        return hr;
+    }
 
     // Without the statistics thread the pin still works; its rates stay 0.
     m_shTimer = CreateWaitableTimer(NULL, FALSE, NULL);
@@ -72,6 +81,9 @@ HRESULT CFileSourceOutput::FinalConstruct() {
 
 void CFileSourceOutput::FinalRelease() {
     DSTrace(TRACE_APP2, 8, "CFileSourceOutput::FinalRelease\n");
+    // The worker may wait for growth: the flush ends that, then it ends.
+    DropRequests();
+    m_requests.Shutdown();
     InstallRecording(NULL);
     if (m_shTimerThread) {
         SetEvent(m_shStopThread);

@@ -55,70 +55,82 @@ STDMETHODIMP CFileSourceOutput::RequestAllocator(IMemAllocator* pPreferred, ALLO
 }
 
 STDMETHODIMP CFileSourceOutput::Request(IMediaSample* pSample, DWORD_PTR dwUser) {
-    DSTrace(TRACE_APP1, 8, "CFileSourceOutput::Request() - NOT IMPLEMENTED\n");
-    return E_NOTIMPL;
+    DSTrace(TRACE_APP1, 8, "CFileSourceOutput::Request()\n");
+    LONGLONG llStart = 0;
+    LONG lLength = 0;
+    BYTE* pbBuffer = NULL;
+    const HRESULT hr = SampleRange(pSample, "CFileSourceOutput::Request", &llStart, &lLength, &pbBuffer);
+    if (FAILED(hr))
+        return hr;
+    if (!GetFilter())
+        return RefuseCall(E_UNEXPECTED, "CFileSourceOutput::Request - the filter is in no graph");
+    // Refused at once, as the platform's reader does: a splitter that asks
+    // past the end of a finished file ends its stream here.
+    if (IsPastFinishedEnd(llStart, lLength))
+        return kPastEnd;
+    return m_requests.Request(pSample, dwUser, llStart, lLength, pbBuffer);
 }
 
 STDMETHODIMP CFileSourceOutput::WaitForNext(DWORD dwTimeout, IMediaSample** ppSample, DWORD_PTR* pdwUser) {
     DSTrace(TRACE_APP1, 8, "CFileSourceOutput::WaitForNext( dwTimeout = %d )\n", dwTimeout);
-    if (!ppSample)
-        return RefuseCall(E_POINTER, "CFileSourceOutput::WaitForNext - null sample pointer");
-    *ppSample = NULL;
-    if (pdwUser)
-        *pdwUser = 0;
-    if (m_cancel.IsHeld(CWaitCancel::kFlush)) {
-        DSTrace(TRACE_APP1, 8, "CFileSourceOutput::WaitForNext() FLUSHING NOW -> VFW_E_TIMEOUT\n");
-        return VFW_E_TIMEOUT;
-    }
-    return E_NOTIMPL;
+    return m_requests.WaitForNext(dwTimeout, ppSample, pdwUser);
 }
 
-STDMETHODIMP CFileSourceOutput::SyncReadAligned(IMediaSample* pSample) {
-    DSTrace(TRACE_APP1, 8, "CFileSourceOutput::SyncReadAligned()\n");
+HRESULT CFileSourceOutput::SampleRange(IMediaSample* pSample, LPCSTR pszCaller, LONGLONG* pllStart,
+                                       LONG* plLength, BYTE** ppb) {
     if (!pSample)
-        return RefuseCall(E_POINTER, "CFileSourceOutput::SyncReadAligned - null sample");
-
+        return RefuseCall(E_POINTER, "CFileSourceOutput::SampleRange - null sample");
     REFERENCE_TIME rtStart = 0, rtStop = 0;
     HRESULT hr = pSample->GetTime(&rtStart, &rtStop);
     if (FAILED(hr)) {
-        DSTrace(TRACE_APP2, 1,
-                "###Err### CFileSourceOutput::SyncReadAligned - pSample->GetTime() FAILED hr = 0x%08X\n", hr);
+        DSTrace(TRACE_APP2, 1, "###Err### %s - pSample->GetTime() FAILED hr = 0x%08X\n", pszCaller, hr);
         return hr;
     }
-    // Sample times carry byte positions times 10,000,000.
+    // Sample times carry byte positions times 10,000,000. The splitter's
+    // request, not our state: a bad one gets its code.
     const LONGLONG llStart = rtStart / 10000000;
     const LONGLONG llStop = rtStop / 10000000;
-    // The splitter's request, not our state: a bad one gets its code.
-    if (rtStop <= rtStart || llStop < llStart)
-        return RefuseCall(E_INVALIDARG,
-                          "CFileSourceOutput::SyncReadAligned - stop time not after start time");
-
+    if (rtStop <= rtStart || llStop < llStart || llStart < 0)
+        return RefuseCall(E_INVALIDARG, "CFileSourceOutput::SampleRange - stop time not after start time");
     CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE];
     const LONG cbBuffer = pSample->GetSize();
     if ((LONGLONG)cbBuffer < llStop - llStart) {
-        DSTrace(TRACE_APP2, 1,
-                "###Err### CFileSourceOutput::SyncReadAligned - INSUFFICIENT BUFFER ( Need: %s Have: %s )\n",
+        DSTrace(TRACE_APP2, 1, "###Err### %s - INSUFFICIENT BUFFER ( Need: %s Have: %s )\n", pszCaller,
                 LL2Str(llStop - llStart, szA), LL2Str(cbBuffer, szB));
         return E_FAIL;
     }
     const LONG lAlign = m_lAlign.load();
     if (lAlign != 0 && (llStart % lAlign != 0 || llStop % lAlign != 0)) {
-        DSTrace(TRACE_APP2, 1,
-                "###Err### CFileSourceOutput::SyncReadAligned - INVALID ALIGMENT ( Start: %d - Stop: %d )\n",
+        DSTrace(TRACE_APP2, 1, "###Err### %s - INVALID ALIGMENT ( Start: %d - Stop: %d )\n", pszCaller,
                 (int)(llStart % lAlign), (int)(llStop % lAlign));
         return VFW_E_BADALIGN;
     }
-    BYTE* pbBuffer = NULL;
-    hr = pSample->GetPointer(&pbBuffer);
+    hr = pSample->GetPointer(ppb);
     if (FAILED(hr)) {
-        DSTrace(TRACE_APP2, 1,
-                "###Err### CFileSourceOutput::SyncReadAligned - pSample->GetPointer() FAILED hr = 0x%08X\n",
-                hr);
+        DSTrace(TRACE_APP2, 1, "###Err### %s - pSample->GetPointer() FAILED hr = 0x%08X\n", pszCaller, hr);
         return hr;
     }
-    if (!pbBuffer)
-        return RefuseCall(E_POINTER, "CFileSourceOutput::SyncReadAligned - sample without a buffer");
-    return InternalSyncRead(llStart, (LONG)(llStop - llStart), pbBuffer);
+    if (!*ppb)
+        return RefuseCall(E_POINTER, "CFileSourceOutput::SampleRange - sample without a buffer");
+    *pllStart = llStart;
+    *plLength = (LONG)(llStop - llStart);
+    return S_OK;
+}
+
+STDMETHODIMP CFileSourceOutput::SyncReadAligned(IMediaSample* pSample) {
+    DSTrace(TRACE_APP1, 8, "CFileSourceOutput::SyncReadAligned()\n");
+    LONGLONG llStart = 0;
+    LONG lLength = 0;
+    BYTE* pbBuffer = NULL;
+    HRESULT hr = SampleRange(pSample, "CFileSourceOutput::SyncReadAligned", &llStart, &lLength, &pbBuffer);
+    if (FAILED(hr))
+        return hr;
+    LONG cbRead = 0;
+    hr = InternalSyncRead(llStart, lLength, pbBuffer, &cbRead);
+    // The sample holds what was delivered: a pull pin passes its length on.
+    if (SUCCEEDED(hr))
+        pSample->SetActualDataLength(cbRead);
+    return hr;
 }
 
 STDMETHODIMP CFileSourceOutput::SyncRead(LONGLONG llPosition, LONG lLength, BYTE* pBuffer) {
@@ -168,21 +180,85 @@ STDMETHODIMP CFileSourceOutput::Length(LONGLONG* pTotal, LONGLONG* pAvailable) {
 
 STDMETHODIMP CFileSourceOutput::BeginFlush() {
     DSTrace(TRACE_APP1, 8, "CFileSourceOutput::BeginFlush()\n");
-    // Ends the waits that exist now and those that begin before EndFlush;
-    // nothing is left behind for the reads after it.
+    // Queued requests end at once. The waits that exist now, and those that
+    // begin before EndFlush, end too (nothing is left behind for the reads
+    // after it); the flush returns once the request being served has ended,
+    // so that the splitter can collect every sample right after.
+    m_requests.BeginFlush();
     m_cancel.Hold(CWaitCancel::kFlush);
+    m_requests.WaitUntilIdle();
     return S_OK;
 }
 
 STDMETHODIMP CFileSourceOutput::EndFlush() {
     DSTrace(TRACE_APP1, 8, "CFileSourceOutput::EndFlush()\n");
     m_cancel.Release(CWaitCancel::kFlush);
+    m_requests.EndFlush();
     return S_OK;
 }
 
 STDMETHODIMP CFileSourceOutput::Connect(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt) {
     FilterStarting();
     return COutputPin::Connect(pReceivePin, pmt);
+}
+
+STDMETHODIMP CFileSourceOutput::Disconnect() {
+    const HRESULT hr = COutputPin::Disconnect();
+    if (hr == S_OK)
+        DropRequests();
+    return hr;
+}
+
+void CFileSourceOutput::DropRequests() {
+    if (!m_requests.HasPending())
+        return;
+    BeginFlush();
+    m_requests.DropPending();
+    EndFlush();
+}
+
+// ---------------------------------------------------------------- queued reads
+
+bool CFileSourceOutput::TryServeAtOnce(LONGLONG llPosition, LONG lLength, BYTE* pb, LONG* pcbRead,
+                                       HRESULT* phr) {
+    // Only what needs neither a wait nor the file: a range inside the size
+    // as last measured, clear of a growing file's end, every block cached.
+    CRecordingRef rec(AcquireRecording());
+    if (!rec || m_cancel.IsHeld(CWaitCancel::kFlush))
+        return false;
+    const LONGLONG llSize = rec->GetFileLength(false);
+    const LONGLONG llEnd = llPosition + lLength;
+    if (llEnd > llSize || (rec->IsWriting() && llEnd + GROWTH_THRESHOLD > llSize) ||
+        rec->ReadCachedOnly(llPosition, lLength, pb) != S_OK)
+        return false;
+    m_llReadPos.store(llPosition);
+    *pcbRead = lLength;
+    *phr = S_OK;
+    return true;
+}
+
+HRESULT CFileSourceOutput::ServeRequest(LONGLONG llPosition, LONG lLength, BYTE* pb, LONG* pcbRead) {
+    bool bCancelled = false;
+    const HRESULT hr = ReadRange(llPosition, lLength, pb, pcbRead, &bCancelled);
+    // A flush, or the filter's stop, ended its wait: what it holds is not
+    // what was asked for.
+    if (SUCCEEDED(hr) && bCancelled) {
+        *pcbRead = 0;
+        return VFW_E_WRONG_STATE;
+    }
+    return hr;
+}
+
+bool CFileSourceOutput::IsPastFinishedEnd(LONGLONG llPosition, LONG lLength) {
+    CRecordingRef rec(AcquireRecording());
+    if (!rec)
+        return true;
+    if (rec->IsWriting() || llPosition < rec->GetFileLength(false))
+        return false;
+    // A recorder may have appended since the file was last measured.
+    const LONGLONG llSize = rec->GetFileLength(true);
+    return !rec->IsWriting() && llPosition >= llSize &&
+           !rec->IsEstimatedTailProbe(llPosition, lLength, llSize);
 }
 
 // ---------------------------------------------------------------- the filter's state
@@ -245,9 +321,26 @@ LONGLONG CFileSourceOutput::GetFileLength(BOOL bMeasure) {
     return rec ? rec->GetFileLength(bMeasure != FALSE) : -1;
 }
 
-HRESULT CFileSourceOutput::InternalSyncRead(LONGLONG llPosition, LONG lLength, BYTE* pBuffer) {
+HRESULT CFileSourceOutput::InternalSyncRead(LONGLONG llPosition, LONG lLength, BYTE* pBuffer, LONG* pcbRead) {
     const DWORD dwStart = GetTickCount();
-    if (!pBuffer)
+    LONG cbRead = 0;
+    bool bCancelled = false;
+    const HRESULT hr = ReadRange(llPosition, lLength, pBuffer, &cbRead, &bCancelled);
+    if (pcbRead)
+        *pcbRead = cbRead;
+    CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE], szC[CONV_BUFFER_SIZE];
+    const DWORD dwEnd = GetTickCount();
+    DSTrace(TRACE_APP1, 8, "[FS] %s Need Read: %s Readed: %s Time: %s  - %s\n", dwEnd != dwStart ? "##" : "",
+            LL2Str(lLength, szA), LL2Str(cbRead, szB), RefTime2Str((LONGLONG)(dwEnd - dwStart) * 10000, szC),
+            cbRead >= lLength ? "SUCCEEDED" : "END REACHED");
+    return hr;
+}
+
+HRESULT CFileSourceOutput::ReadRange(LONGLONG llPosition, LONG lLength, BYTE* pb, LONG* pcbRead,
+                                     bool* pbCancelled) {
+    *pcbRead = 0;
+    *pbCancelled = false;
+    if (!pb)
         return RefuseCall(E_POINTER, "CFileSourceOutput::InternalSyncRead - null buffer");
     // Refused before anything is read: the cache would copy whole blocks for
     // a negative length.
@@ -257,21 +350,11 @@ HRESULT CFileSourceOutput::InternalSyncRead(LONGLONG llPosition, LONG lLength, B
         return RefuseCall(E_UNEXPECTED, "CFileSourceOutput::InternalSyncRead - the filter is in no graph");
     if (lLength == 0)
         return S_OK;
-
     m_llReadPos.store(llPosition);
     CRecordingRef rec(AcquireRecording());
     if (!rec) {
-        memset(pBuffer, 0, (size_t)lLength);
+        memset(pb, 0, (size_t)lLength);
         return kPastEnd;
     }
-    LONG cbRead = 0;
-    bool bCancelled = false;
-    const HRESULT hr = rec->Read(llPosition, lLength, pBuffer, *this, m_cancel, &cbRead, &bCancelled);
-
-    CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE], szC[CONV_BUFFER_SIZE];
-    const DWORD dwEnd = GetTickCount();
-    DSTrace(TRACE_APP1, 8, "[FS] %s Need Read: %s Readed: %s Time: %s  - %s\n", dwEnd != dwStart ? "##" : "",
-            LL2Str(lLength, szA), LL2Str(cbRead, szB), RefTime2Str((LONGLONG)(dwEnd - dwStart) * 10000, szC),
-            cbRead >= lLength ? "SUCCEEDED" : "END REACHED");
-    return hr;
+    return rec->Read(llPosition, lLength, pb, *this, m_cancel, pcbRead, pbCancelled);
 }

@@ -10,8 +10,25 @@
 
 // ---------------------------------------------------------------- _FilterBase
 
-_FilterBase::_FilterBase() : m_pFilterGraphJoin(NULL), m_pEventSink(NULL) {
+_FilterBase::_FilterBase() : m_pFilterGraphJoin(NULL), m_pEventSink(NULL), m_bReleased(false) {
     m_szName[0] = 0;
+}
+
+IBaseFilter* _FilterBase::ReferenceFilter() {
+    // Only from a count above 0: a count that has reached 0 never rises
+    // again for a weak holder.
+    LONG nRef = m_dwRef.load();
+    do {
+        if (nRef <= 0)
+            return NULL;
+    } while (!m_dwRef.compare_exchange_weak(nRef, nRef + 1));
+    // The count read was the one pinned for the teardown: give it back
+    // without a Release, which would free the object a second time.
+    if (m_bReleased.load()) {
+        m_dwRef.fetch_sub(1);
+        return NULL;
+    }
+    return GetFilterInterface();
 }
 
 _FilterBase::~_FilterBase() {

@@ -18,6 +18,8 @@
 #include <windows.h>
 #include <dshow.h>
 
+#include <atomic>
+
 #include "DShowX/DSComBase.h"
 #include "DShowX/VEZizuradPinBase.h"
 
@@ -39,6 +41,28 @@ public:
     // Writes the picture of the whole graph to the outside log library.
     void ParseGraphToLogFile() EXCLUDES(m_cs, m_csState);
 
+    // The reference count, watched for its pins' sake. A pin holds its
+    // filter without a reference outside a graph and asks ReferenceFilter
+    // for one; the object is torn down with its count pinned at 1 (for
+    // FinalRelease), which a plain test of the count would take for a live
+    // object. So the count's fall to 0 is noted first (m_bReleased), and a
+    // reference taken after it is given back at once. The count's rise from
+    // 0 to 1 is its creation's (no reference is ever taken from 0), which
+    // clears the note that its FinalConstruct's temporary reference left.
+    ULONG InternalAddRef() {
+        const ULONG nRef = CComObjectRootMT::InternalAddRef();
+        if (nRef == 1)
+            m_bReleased.store(false);
+        return nRef;
+    }
+    ULONG InternalRelease() {
+        const ULONG nRef = CComObjectRootMT::InternalRelease();
+        if (nRef == 0)
+            m_bReleased.store(true);
+        return nRef;
+    }
+    IBaseFilter* ReferenceFilter() override;
+
 protected:
     // Forgets the graph, the name and the clock; the state becomes stopped.
     void ResetFilterBase() REQUIRES(m_cs) EXCLUDES(m_csState);
@@ -50,6 +74,9 @@ protected:
     IFilterGraph* m_pFilterGraphJoin GUARDED_BY(m_cs);
     IMediaEventSink* m_pEventSink GUARDED_BY(m_cs);
     CComPtr<IReferenceClock> m_spClock GUARDED_BY(m_cs);
+
+private:
+    std::atomic<bool> m_bReleased;  // the count has fallen to 0 (see InternalRelease)
 };
 
 // A source filter with one output pin: the pin's attachment while the filter

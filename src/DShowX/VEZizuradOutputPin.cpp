@@ -67,13 +67,16 @@ STDMETHODIMP COutputPin::Connect(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt) {
     // Only this attempt counts: a peer that asked for the pull interface in
     // an earlier, failed attempt says nothing about this one.
     m_bReaderRequested.store(false);
-    CMType mtPrevious;
-    HRESULT hr = CopyMediaTypeTo(mtPrevious);
-    if (SUCCEEDED(hr)) {
-        if (pmt && !IsEqualGUID(pmt->majortype, GUID_NULL))
-            hr = AttemptConnection2(pReceivePin, pmt);
-        else
-            hr = TryMediaTypes(pReceivePin);
+    HRESULT hr;
+    if (pmt && !IsWildcardType(pmt)) {
+        // A caller's type, partial or whole, names the pin's own: it is
+        // completed from it, or refused before the peer sees it.
+        CMType mtWhole;
+        hr = CompleteType(pmt, mtWhole);
+        if (SUCCEEDED(hr))
+            hr = AttemptConnection2(pReceivePin, &mtWhole);
+    } else {
+        hr = TryMediaTypes(pReceivePin);
     }
     if (SUCCEEDED(hr)) {
         if (!IsConnected()) {
@@ -87,7 +90,6 @@ STDMETHODIMP COutputPin::Connect(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt) {
             hr = E_FAIL;
             m_bReaderRequested.store(false);
             BreakConnection();
-            SetMediaType(&mtPrevious);
         }
     }
 
@@ -111,7 +113,40 @@ STDMETHODIMP COutputPin::Disconnect() {
     return S_OK;
 }
 
+bool COutputPin::IsWildcardType(const AM_MEDIA_TYPE* pmt) {
+    return IsEqualGUID(pmt->majortype, GUID_NULL) && IsEqualGUID(pmt->subtype, GUID_NULL);
+}
+
+bool COutputPin::NamesOwnType(const AM_MEDIA_TYPE* pmt) {
+    CMType mtOwn;
+    if (FAILED(CopyMediaTypeTo(mtOwn)))
+        return false;
+    // A null GUID of either side is "any": the pin without a file has a null
+    // major type, one whose file is of no known kind a null subtype.
+    const auto same = [](REFGUID a, REFGUID b) {
+        return IsEqualGUID(a, GUID_NULL) || IsEqualGUID(b, GUID_NULL) || IsEqualGUID(a, b);
+    };
+    return same(pmt->majortype, mtOwn.majortype) && same(pmt->subtype, mtOwn.subtype);
+}
+
+HRESULT COutputPin::CompleteType(const AM_MEDIA_TYPE* pmt, CMType& mtWhole) {
+    CMType mtOwn;
+    HRESULT hr = CopyMediaTypeTo(mtOwn);
+    if (SUCCEEDED(hr))
+        hr = mtWhole.Set(pmt);
+    if (FAILED(hr))
+        return hr;
+    if (!NamesOwnType(pmt))
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    if (IsEqualGUID(mtWhole.majortype, GUID_NULL))
+        mtWhole.majortype = mtOwn.majortype;
+    if (IsEqualGUID(mtWhole.subtype, GUID_NULL))
+        mtWhole.subtype = mtOwn.subtype;
+    return S_OK;
+}
+
 void COutputPin::BreakConnection() {
+    SetConnectionType(NULL);
     IPin* pPeer = DetachConnected();
     if (pPeer) {
         pPeer->Disconnect();
@@ -184,19 +219,19 @@ HRESULT COutputPin::AttemptConnection2(IPin* pExternInputPin, const AM_MEDIA_TYP
     if (!pmt)
         return E_POINTER;
     Debug_MediaType(TRACE_APP1, 8, pmt);
-    if (!CheckMediaType(pmt))
+    // A peer's type that names another kind of stream than the file's (an
+    // MPEG-1 system stream for an MPEG-2 program stream) would have the peer
+    // misread every byte.
+    if (!CheckMediaType(pmt) || !NamesOwnType(pmt))
         return VFW_E_TYPE_NOT_ACCEPTED;
 
-    CMType mtSaved;
-    HRESULT hr = CopyMediaTypeTo(mtSaved);
-    if (FAILED(hr))
-        return hr;
-    hr = SetMediaType(pmt);
+    // The connection's type only: the pin's own type stays what it offers.
+    HRESULT hr = SetConnectionType(pmt);
     if (FAILED(hr))
         return hr;
     hr = AttemptConnection1(pExternInputPin);
     if (hr != S_OK)
-        SetMediaType(&mtSaved);
+        SetConnectionType(NULL);
     return hr;
 }
 
@@ -209,7 +244,7 @@ HRESULT COutputPin::AttemptConnection1(IPin* pExternInputPin) {
     // The peer gets its own copy: the pin's type may be replaced (a new file)
     // while the peer still looks at what it was offered.
     CMType mtOffer;
-    HRESULT hr = CopyMediaTypeTo(mtOffer);
+    HRESULT hr = CopyConnectionTypeTo(mtOffer);
     if (FAILED(hr))
         return hr;
     AttachConnected(pExternInputPin);

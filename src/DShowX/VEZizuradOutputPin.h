@@ -20,8 +20,15 @@ public:
     explicit COutputPin(LPCSTR pszDebugPrefix) : IPinImpl(PINDIR_OUTPUT, pszDebugPrefix) {}
 
     // Holds the pin lock throughout; the peer's EnumMediaTypes,
-    // ReceiveConnection and Disconnect are called with it held. On failure
-    // the pin is unconnected and keeps its previous media type.
+    // ReceiveConnection and Disconnect are called with it held. Without a
+    // type (or with one whose major type and subtype are both null) the
+    // peer's types are tried first, as it lists them (those naming another
+    // kind of stream than the pin's own are passed over), then the pin's
+    // own. A caller's type names the pin's own: a null major type or subtype is
+    // completed from it, and a type of another major type or subtype is
+    // refused with VFW_E_TYPE_NOT_ACCEPTED before the peer is called. The
+    // type agreed is the connection's (ConnectionMediaType); the pin's own
+    // type, the one it offers, never changes here.
     STDMETHOD(Connect)(IPin* pReceivePin, const AM_MEDIA_TYPE* pmt) override;
     STDMETHOD(ReceiveConnection)(IPin* pConnector, const AM_MEDIA_TYPE* pmt) override { return E_NOTIMPL; }
     // Disconnects both sides; needs a stopped filter.
@@ -50,10 +57,18 @@ protected:
     HRESULT TryMediaTypes(IPin* pExternInputPin) REQUIRES(m_cs);
     HRESULT AgreeExternMT(IPin* pExternInputPin) REQUIRES(m_cs);
     HRESULT AgreeInnerMT(IPin* pExternInputPin) REQUIRES(m_cs);
-    // One complete type: checked, made the pin's type and offered.
+    // One type: checked, made the connection's type and offered.
     HRESULT AttemptConnection2(IPin* pExternInputPin, const AM_MEDIA_TYPE* pmt) REQUIRES(m_cs);
-    // Offers the pin with its type to the peer.
+    // Offers the pin with the connection's type to the peer.
     HRESULT AttemptConnection1(IPin* pExternInputPin) REQUIRES(m_cs);
+    // A caller's type with its null GUIDs taken from the pin's own type;
+    // VFW_E_TYPE_NOT_ACCEPTED when it names another type than the pin's.
+    HRESULT CompleteType(const AM_MEDIA_TYPE* pmt, CMType& mtWhole) EXCLUDES(m_csConn);
+    // The type's major type and subtype are the pin's own, a null GUID on
+    // either side standing for any.
+    bool NamesOwnType(const AM_MEDIA_TYPE* pmt) EXCLUDES(m_csConn);
+    // Neither a major type nor a subtype: no type at all.
+    static bool IsWildcardType(const AM_MEDIA_TYPE* pmt);
     bool IsCounterpart(IPin* pPin);
 
 private:

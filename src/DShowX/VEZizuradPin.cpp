@@ -48,17 +48,17 @@ STDMETHODIMP IPinImpl::ConnectionMediaType(AM_MEDIA_TYPE* pmt) {
     if (!pmt)
         return RefuseCall(E_POINTER, "IPinImpl::ConnectionMediaType - null pmt");
     CCritSecLock lock(m_csConn);
-    return m_spConnected ? MTCopy(pmt, &m_mt) : VFW_E_NOT_CONNECTED;
+    return m_spConnected ? MTCopy(pmt, &m_mtConn) : VFW_E_NOT_CONNECTED;
 }
 
 STDMETHODIMP IPinImpl::QueryPinInfo(PIN_INFO* pInfo) {
     DSTrace(TRACE_COM, 10, "%sIPinImpl::QueryPinInfo() [%s]\n", GetDebugPrefix(), DirectionName());
     if (!pInfo)
         return RefuseCall(E_POINTER, "IPinImpl::QueryPinInfo - null pInfo");
-    {
-        CCritSecLock lock(m_csConn);
-        m_spFilter.CopyTo(&pInfo->pFilter);
-    }
+    // Never a null filter with S_OK: a caller may release what it gets, as
+    // the interface allows.
+    if (FAILED(GetOwnerFilter(&pInfo->pFilter)))
+        return RefuseCall(VFW_E_NEED_OWNER, "IPinImpl::QueryPinInfo - the filter that owned the pin is gone");
     pInfo->dir = m_ePinDir;
     NameToWide(m_szName, pInfo->achName, MAX_PIN_NAME);
     return S_OK;

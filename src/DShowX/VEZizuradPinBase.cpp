@@ -4,7 +4,12 @@
 #include <string.h>
 
 _PinBase::_PinBase(PIN_DIRECTION eDir, LPCSTR pszDebugPrefix)
-    : m_ePinDir(eDir), m_nIndex(0), m_pQualitySink(NULL), m_pFilter(NULL), m_bReaderRequested(false) {
+    : m_ePinDir(eDir),
+      m_nIndex(0),
+      m_pQualitySink(NULL),
+      m_pFilter(NULL),
+      m_pOwner(NULL),
+      m_bReaderRequested(false) {
     m_szName[0] = 0;
     m_szDebugPrefix[0] = 0;
     if (pszDebugPrefix)
@@ -37,6 +42,25 @@ void _PinBase::SetFilter(_FilterStateBase* pFilter, IBaseFilter* pIBaseFilter) {
     m_spFilter = pIBaseFilter;
 }
 
+void _PinBase::SetOwner(_FilterStateBase* pOwner) {
+    CCritSecLock lock(m_csConn);
+    m_pOwner = pOwner;
+}
+
+HRESULT _PinBase::GetOwnerFilter(IBaseFilter** ppFilter) {
+    *ppFilter = NULL;
+    CCritSecLock lock(m_csConn);
+    if (m_spFilter) {
+        m_spFilter.CopyTo(ppFilter);
+        return S_OK;
+    }
+    // Under m_csConn: the owner clears m_pOwner under it before it is torn
+    // down, so the filter asked here is whole.
+    if (m_pOwner)
+        *ppFilter = m_pOwner->ReferenceFilter();
+    return *ppFilter ? S_OK : VFW_E_NEED_OWNER;
+}
+
 bool _PinBase::IsConnected() {
     CCritSecLock lock(m_csConn);
     return m_spConnected.p != NULL;
@@ -60,6 +84,16 @@ HRESULT _PinBase::CopyMediaTypeRecord(AM_MEDIA_TYPE* pmt) {
 HRESULT _PinBase::SetMediaType(const AM_MEDIA_TYPE* pmt) {
     CCritSecLock lock(m_csConn);
     return m_mt.Set(pmt);
+}
+
+HRESULT _PinBase::CopyConnectionTypeTo(CMType& mt) {
+    CCritSecLock lock(m_csConn);
+    return mt.Set(&m_mtConn);
+}
+
+HRESULT _PinBase::SetConnectionType(const AM_MEDIA_TYPE* pmt) {
+    CCritSecLock lock(m_csConn);
+    return m_mtConn.Set(pmt);
 }
 
 void _PinBase::SetQualitySink(IQualityControl* piqc) {

@@ -18,10 +18,11 @@
 #include "DShowX/DSComBase.h"
 #include "DShowX/DSTypes.h"
 
-// The part of a filter that its pins depend on: the filter's state and the
-// lock that serialises state changes. The library's filter base derives from
-// it; a pin points to it (m_pFilter, not counted) while the filter is in a
-// graph.
+// The part of a filter that its pins depend on: the filter's state, the
+// lock that serialises state changes, and a reference to the filter for a
+// pin that holds none. The library's filter base derives from it; a pin
+// points to it while the filter is in a graph (m_pFilter, not counted), and
+// as its owner from creation until the filter goes (m_pOwner, not counted).
 //
 // m_csState serialises changes of m_eState (a change may do more than store
 // the value). m_eState itself is atomic, so it can also be read without the
@@ -42,6 +43,12 @@ public:
     FILTER_STATE PeekState() const { return m_eState.load(); }
     // For the filter's state change.
     void StoreState(FILTER_STATE eState) REQUIRES(m_csState) { m_eState.store(eState); }
+    // The filter's IBaseFilter with a new reference for a caller that holds
+    // none (its pin, outside a graph), or null once the filter's last
+    // reference has gone: never from a count that has reached 0, also not
+    // while the object is torn down. Null here; the library's filter base
+    // answers it.
+    virtual IBaseFilter* ReferenceFilter() { return NULL; }
 
 protected:
     std::atomic<FILTER_STATE> m_eState;  // written under m_csState
@@ -53,7 +60,7 @@ protected:
 #define PIN_PREFIX_SIZE 128
 
 // What every pin holds: index, direction, name, connection, owning filter,
-// media type and trace prefix.
+// media types and trace prefix.
 //
 // Locks:
 //   the pin lock (the object root's m_cs, recursive) serialises connecting
@@ -61,10 +68,13 @@ protected:
 //     to the peer, and by SetSink for m_pQualitySink. The read path of a
 //     pull pin never takes it: a peer may read from its own thread while
 //     Connect waits in ReceiveConnection.
-//   m_csConn guards the values of m_spConnected, m_spFilter and m_mt. It is
-//     held only to copy or assign them (the copies add references), never
-//     while calling a peer, and nothing is taken after it. Whoever assigns
-//     m_spConnected also holds the pin lock.
+//   m_csConn guards the values of m_spConnected, m_spFilter, m_pOwner, m_mt
+//     and m_mtConn. It is held only to copy or assign them (the copies add
+//     references) and while the owner hands out a reference to itself (an
+//     interlocked operation, no lock), never while calling a peer, and
+//     nothing is taken after it. Whoever assigns m_spConnected also holds
+//     the pin lock. The owner clears m_pOwner under it before it is torn
+//     down, so a filter seen there is whole.
 // m_pFilter and m_bReaderRequested are atomic; m_nIndex, m_szName and
 // m_szDebugPrefix are set before the pin is handed out and then only read.
 class _PinBase : public CComObjectRootMT {
@@ -85,17 +95,29 @@ public:
     // The owning filter joins (both set) or leaves (both null) a graph.
     void SetFilter(_FilterStateBase* pFilter, IBaseFilter* pIBaseFilter) EXCLUDES(m_csConn);
     _FilterStateBase* GetFilter() const { return m_pFilter.load(); }
+    // The filter that owns the pin, in a graph or not: set by the filter
+    // when it creates the pin, null before the filter is torn down. Not
+    // counted: the filter holds the pin.
+    void SetOwner(_FilterStateBase* pOwner) EXCLUDES(m_csConn);
+    // *ppFilter = the owning filter, add-referenced: the graph's filter while
+    // it is in one, else the owner while it still lives. VFW_E_NEED_OWNER
+    // (and null) once the owner has gone, or for a pin no filter owns.
+    HRESULT GetOwnerFilter(IBaseFilter** ppFilter) EXCLUDES(m_csConn);
 
     bool IsConnected() EXCLUDES(m_csConn);
     // *ppPin = the connected pin, add-referenced, or null.
     void GetConnected(IPin** ppPin) EXCLUDES(m_csConn);
 
-    // Copies the pin's media type into mt, or assigns a new one (null
+    // The pin's own media type (m_mt: what it offers, the file's), never a
+    // connecting caller's: copies it into mt, or assigns a new one (null
     // empties it). On failure the target keeps its value.
     HRESULT CopyMediaTypeTo(CMType& mt) EXCLUDES(m_csConn);
     // MTCopy of the pin's media type into fresh storage (*pmt is not freed).
     HRESULT CopyMediaTypeRecord(AM_MEDIA_TYPE* pmt) EXCLUDES(m_csConn);
     HRESULT SetMediaType(const AM_MEDIA_TYPE* pmt) EXCLUDES(m_csConn);
+    // The type of the connection (m_mtConn), set while connecting.
+    HRESULT CopyConnectionTypeTo(CMType& mt) EXCLUDES(m_csConn);
+    HRESULT SetConnectionType(const AM_MEDIA_TYPE* pmt) EXCLUDES(m_csConn);
 
     void SetQualitySink(IQualityControl* piqc) EXCLUDES(m_cs);
 
@@ -114,7 +136,9 @@ protected:
     IQualityControl* m_pQualitySink GUARDED_BY(m_cs);  // not counted
     std::atomic<_FilterStateBase*> m_pFilter;
     CComPtr<IBaseFilter> m_spFilter GUARDED_BY(m_csConn);
-    CMType m_mt GUARDED_BY(m_csConn);
+    _FilterStateBase* m_pOwner GUARDED_BY(m_csConn);  // not counted
+    CMType m_mt GUARDED_BY(m_csConn);                 // the pin's own type, offered by EnumMediaTypes
+    CMType m_mtConn GUARDED_BY(m_csConn);             // the connection's type
     CHAR m_szDebugPrefix[PIN_PREFIX_SIZE];
     // Set when a caller obtains the pull interface; cleared by Disconnect
     // and by a Connect whose peer never asked for it.

@@ -106,6 +106,12 @@ public:
     HRESULT Read(LONGLONG llPosition, LONG lLength, BYTE* pb, IWaitRules& rules, CWaitCancel& cancel,
                  LONG* pcbRead, bool* pbCancelled);
 
+    // Serves the range from cached blocks alone: S_OK, or E_PENDING when it
+    // would need the file (then nothing is promised about pb).
+    HRESULT ReadCachedOnly(LONGLONG llPosition, LONG lLength, BYTE* pb) {
+        return m_fileRead.ReadCachedOnly(llPosition, lLength, pb);
+    }
+
     // Ends every wait on this recording, now and later.
     void Abandon(CWaitCancel& cancel) EXCLUDES(m_cs);
 

@@ -5,17 +5,25 @@
 // the same way, and a plain positioned ReadFile loop. Under Wine these are
 // the product's figures. The file is finished, so no read waits.
 //
+// Then the same pieces asked for as a splitter's pull pin asks in its
+// asynchronous mode, through both pins: four requests in flight (Request),
+// the oldest waited for (WaitForNext) and its sample asked for again at the
+// next piece, on samples of an allocator agreed with the pin
+// (RequestAllocator, the platform's memory allocator preferred).
+//
 // The component is not registered: the program loads the DLL beside it and
 // registers its class object for this process only (CoRegisterClassObject),
 // so CoCreateInstance finds it and the machine's registry stays as it was.
 //
 // Ends with the headline figures: the pin's throughput over ReadFile's and
-// over the platform reader's (the median of the repetitions).
+// over the platform reader's, and its queued throughput over the platform
+// reader's (the median of the repetitions).
 #include <windows.h>
 #include <dshow.h>
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <map>
 #include <string>
 #include <vector>
@@ -28,11 +36,14 @@ namespace {
 
 const LONGLONG kFileSize = 256ll << 20;
 const LONG kPiece = 64 * 1024;
+const int kInFlight = 4;
 
 std::string g_path;
 std::map<std::string, double> g_mbps;  // benchmark name -> MB/s of its last run
 IAsyncReader* g_pin = nullptr;         // the component's pin
 IAsyncReader* g_platform = nullptr;    // the platform reader's pin
+IMemAllocator* g_pinAlloc = nullptr;   // the allocators agreed with each pin
+IMemAllocator* g_platformAlloc = nullptr;
 HANDLE g_file = INVALID_HANDLE_VALUE;
 
 // The sequential loop over the file, one 64 KiB piece per iteration.
@@ -57,9 +68,74 @@ void BM_PinSeq64k(benchmark::State& state) {
     Loop(state, "pin", [](LONGLONG pos, BYTE* buf) { return g_pin->SyncRead(pos, kPiece, buf) == S_OK; });
 }
 
+// kInFlight requests always queued: each piece that comes back is asked
+// for again at the next position. Timed by the wall clock; MB/s.
+void QueuedLoop(benchmark::State& state, const char* name, IAsyncReader* reader, IMemAllocator* alloc) {
+    benchfiles::Sequential next{kFileSize, kPiece};
+    int inFlight = 0;
+    auto ask = [&](IMediaSample* sample) {
+        const LONGLONG pos = next();
+        REFERENCE_TIME start = pos * 10000000, stop = (pos + kPiece) * 10000000;
+        sample->SetTime(&start, &stop);
+        const bool asked = reader->Request(sample, (DWORD_PTR)pos) == S_OK;
+        inFlight += asked;
+        return asked;
+    };
+    auto back = [&](DWORD_PTR* user) {
+        IMediaSample* sample = nullptr;
+        const HRESULT hr = reader->WaitForNext(INFINITE, &sample, user);
+        inFlight -= sample != nullptr;
+        return hr == S_OK ? sample : nullptr;
+    };
+    std::vector<IMediaSample*> samples;
+    bool ok = true;
+    for (int i = 0; i < kInFlight && ok; ++i) {
+        IMediaSample* sample = nullptr;
+        ok = alloc->GetBuffer(&sample, nullptr, nullptr, 0) == S_OK;
+        if (ok) {
+            samples.push_back(sample);
+            ok = ask(sample);
+        }
+    }
+    long long bytes = 0;
+    const auto t0 = std::chrono::steady_clock::now();
+    for (auto _ : state) {
+        DWORD_PTR user = 0;
+        IMediaSample* sample = ok ? back(&user) : nullptr;
+        if (!sample || !ask(sample)) {
+            ok = false;
+            state.SkipWithError("request failed");
+            break;
+        }
+        bytes += kPiece;
+    }
+    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    // What is still in flight comes back (the file is finished: nothing
+    // waits) before the samples go.
+    for (int tries = 0; inFlight > 0 && tries < 4 * kInFlight; ++tries) {
+        DWORD_PTR user = 0;
+        back(&user);
+    }
+    for (IMediaSample* sample : samples)
+        sample->Release();
+    state.SetBytesProcessed(bytes);
+    if (ok && s > 0)
+        g_mbps[name] = (double)bytes / s / 1e6;
+}
+
+void BM_PlatformReaderQueued64k(benchmark::State& state) {
+    QueuedLoop(state, "platform_queued", g_platform, g_platformAlloc);
+}
+
+void BM_PinQueued64k(benchmark::State& state) {
+    QueuedLoop(state, "pin_queued", g_pin, g_pinAlloc);
+}
+
 BENCHMARK(BM_ReadFileSeq64k)->UseRealTime();
 BENCHMARK(BM_PlatformReaderSeq64k)->UseRealTime();
 BENCHMARK(BM_PinSeq64k)->UseRealTime();
+BENCHMARK(BM_PlatformReaderQueued64k)->UseRealTime();
+BENCHMARK(BM_PinQueued64k)->UseRealTime();
 
 // A source filter of the class in a graph, loaded with the file: its output
 // pin's IAsyncReader.
@@ -90,6 +166,22 @@ HRESULT LoadedReader(IGraphBuilder* graph, REFCLSID clsid, const WCHAR* name, co
         load->Release();
     if (filter)
         filter->Release();  // the graph holds it
+    return hr;
+}
+
+// An allocator for queued reads through the pin: the platform's memory
+// allocator offered, the one the pin agrees committed.
+HRESULT AgreedAllocator(IAsyncReader* reader, IMemAllocator** agreed) {
+    IMemAllocator* preferred = nullptr;
+    HRESULT hr = CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER, IID_IMemAllocator,
+                                  (void**)&preferred);
+    ALLOCATOR_PROPERTIES props = {kInFlight * 2, kPiece, 1, 0};
+    if (SUCCEEDED(hr))
+        hr = reader->RequestAllocator(preferred, &props, agreed);
+    if (SUCCEEDED(hr))
+        hr = (*agreed)->Commit();
+    if (preferred)
+        preferred->Release();
     return hr;
 }
 
@@ -140,6 +232,10 @@ int main(int argc, char** argv) {
         hr = LoadedReader(graph, CLSID_CoFileSource, L"Component", path, &g_pin);
     if (SUCCEEDED(hr))
         hr = LoadedReader(graph, CLSID_AsyncReader, L"Platform reader", path, &g_platform);
+    if (SUCCEEDED(hr))
+        hr = AgreedAllocator(g_pin, &g_pinAlloc);
+    if (SUCCEEDED(hr))
+        hr = AgreedAllocator(g_platform, &g_platformAlloc);
     g_file = benchfiles::OpenPlain(g_path);
     int rc = 0;
     if (FAILED(hr) || g_file == INVALID_HANDLE_VALUE) {
@@ -147,23 +243,33 @@ int main(int argc, char** argv) {
         rc = 1;
     } else {
         benchmark::Initialize(&argc, argv);
-        std::vector<double> vsReadFile, vsPlatform;
+        std::vector<double> vsReadFile, vsPlatform, queuedVsPlatform;
         for (int rep = 0; rep < options.repetitions; ++rep) {
+            g_mbps.clear();
             headlines::RunBenchmarks();
             const double pin = g_mbps["pin"], platform = g_mbps["platform"], plain = g_mbps["readfile"];
+            const double pinQueued = g_mbps["pin_queued"], platformQueued = g_mbps["platform_queued"];
             printf(
-                "pin, repetition %d: seq64k pin %.0f MB/s, platform reader %.0f MB/s, ReadFile %.0f MB/s\n",
-                rep + 1, pin, platform, plain);
+                "pin, repetition %d: seq64k pin %.0f MB/s, platform reader %.0f MB/s, ReadFile %.0f MB/s; "
+                "async64k pin %.0f MB/s, platform reader %.0f MB/s\n",
+                rep + 1, pin, platform, plain, pinQueued, platformQueued);
             fflush(stdout);
             vsReadFile.push_back(plain > 0 ? pin / plain : 0);
             vsPlatform.push_back(platform > 0 ? pin / platform : 0);
+            queuedVsPlatform.push_back(platformQueued > 0 ? pinQueued / platformQueued : 0);
         }
         benchmark::Shutdown();
         headlines::Print(options, "pin.seq64k.ratio_vs_" + options.baseline, headlines::Median(vsReadFile));
         headlines::Print(options, "pin.seq64k.ratio_vs_wine_async", headlines::Median(vsPlatform));
+        headlines::Print(options, "pin.async64k.ratio_vs_wine_async", headlines::Median(queuedVsPlatform));
     }
     if (g_file != INVALID_HANDLE_VALUE)
         CloseHandle(g_file);
+    for (IMemAllocator* alloc : {g_pinAlloc, g_platformAlloc})
+        if (alloc) {
+            alloc->Decommit();
+            alloc->Release();
+        }
     if (g_platform)
         g_platform->Release();
     if (g_pin)

@@ -75,6 +75,63 @@ TEST_F(PinConnect, RefusesATypeThatIsNoStreamWithoutCallingThePeer) {
     EXPECT_TRUE(m_pPeer->Calls().empty());
 }
 
+// The subtype of the connection, and of the one type the pin offers.
+std::pair<std::string, std::string> ConnectionAndOffer(IPin* pPin) {
+    std::pair<std::string, std::string> names("none", "none");
+    CMType mt;
+    if (pPin->ConnectionMediaType(&mt) == S_OK) {
+        EXPECT_TRUE(IsEqualGUID(MEDIATYPE_Stream, mt.majortype));
+        names.first = SubtypeName(mt.subtype);
+    }
+    IEnumMediaTypes* pEnum = NULL;
+    AM_MEDIA_TYPE* pmt = NULL;
+    if (pPin->EnumMediaTypes(&pEnum) == S_OK && pEnum->Next(1, &pmt, NULL) == S_OK) {
+        names.second = SubtypeName(pmt->subtype);
+        MTFree(pmt);
+    }
+    if (pEnum)
+        pEnum->Release();
+    return names;
+}
+
+// A caller's partial type stands for the pin's own: the connection gets the
+// whole type, and the pin offers the file's type after the disconnect, so a
+// later connect without a type still finds the splitter for it.
+TEST_F(PinConnect, APartialTypeIsCompletedAndNeverBecomesThePinsOwn) {
+    m_pPeer->m_accepted = {MEDIASUBTYPE_MPEG2_PROGRAM, GUID_NULL};
+    CMType partial(MEDIATYPE_Stream, GUID_NULL);
+    ASSERT_EQ(S_OK, m_pin->Connect(m_pPeer, &partial));
+    EXPECT_EQ((std::vector<std::string>{"Receive MPEG2"}), m_pPeer->Calls());
+    EXPECT_EQ(std::make_pair(std::string("MPEG2"), std::string("MPEG2")), ConnectionAndOffer(m_pin.Pin()));
+    ASSERT_EQ(S_OK, m_pin->Disconnect());
+    EXPECT_EQ(std::make_pair(std::string("none"), std::string("MPEG2")), ConnectionAndOffer(m_pin.Pin()));
+
+    // A peer that lists a partial type itself is offered it as listed; the
+    // pin's own type stays the file's.
+    m_pPeer->m_offered = {{MEDIATYPE_Stream, GUID_NULL}};
+    ASSERT_EQ(S_OK, m_pin->Connect(m_pPeer, NULL));
+    EXPECT_EQ(std::make_pair(std::string("NULL"), std::string("MPEG2")), ConnectionAndOffer(m_pin.Pin()));
+    ASSERT_EQ(S_OK, m_pin->Disconnect());
+    EXPECT_EQ(std::make_pair(std::string("none"), std::string("MPEG2")), ConnectionAndOffer(m_pin.Pin()));
+}
+
+// A type naming another kind of stream than the file's would have the
+// splitter misread it: refused before the peer sees it, whether the caller
+// names it or the peer lists it.
+TEST_F(PinConnect, RefusesTypesThatNameAnotherStream) {
+    m_pPeer->m_accepted = {MEDIASUBTYPE_MPEG2_PROGRAM, MEDIASUBTYPE_Avi};
+    CMType avi(MEDIATYPE_Stream, MEDIASUBTYPE_Avi);
+    EXPECT_EQ(VFW_E_TYPE_NOT_ACCEPTED, m_pin->Connect(m_pPeer, &avi));
+    CMType aviSubtypeOnly(GUID_NULL, MEDIASUBTYPE_Avi);
+    EXPECT_EQ(VFW_E_TYPE_NOT_ACCEPTED, m_pin->Connect(m_pPeer, &aviSubtypeOnly));
+    EXPECT_TRUE(m_pPeer->Calls().empty());
+    EXPECT_FALSE(m_pin->IsConnected());
+
+    m_pPeer->m_offered = {{MEDIATYPE_Stream, MEDIASUBTYPE_Avi}};
+    ASSERT_EQ(S_OK, m_pin->Connect(m_pPeer, NULL));
+    EXPECT_EQ((std::vector<std::string>{"Receive MPEG2"}), m_pPeer->Calls());
+}
+
 TEST_F(PinConnect, RefusesAPeerOfTheSameDirection) {
     m_pPeer->m_accepted = {MEDIASUBTYPE_MPEG2_PROGRAM};
     m_pPeer->m_eDir = PINDIR_OUTPUT;
@@ -107,7 +164,7 @@ TEST_F(PinConnect, APeerThatAcceptsWithAnotherSuccessCodeIsNoConnection) {
 TEST_F(PinConnect, APeerThatNeverAsksForThePullInterfaceIsDisconnected) {
     m_pPeer->m_bAskReader = false;
     CMType other(MEDIATYPE_Stream, GUID_NULL);
-    m_pPeer->m_accepted = {GUID_NULL};
+    m_pPeer->m_accepted = {MEDIASUBTYPE_MPEG2_PROGRAM};
     EXPECT_EQ(E_FAIL, m_pin->Connect(m_pPeer, &other));
     EXPECT_FALSE(m_pin->IsConnected());
     EXPECT_EQ("Disconnect", m_pPeer->Calls().back());
@@ -120,7 +177,7 @@ TEST_F(PinConnect, APeerThatNeverAsksForThePullInterfaceIsDisconnected) {
 
 TEST_F(PinConnect, ConnectedItRefusesAnotherConnectionAndADisconnectUnlessStopped) {
     CMType other(MEDIATYPE_Stream, GUID_NULL);
-    m_pPeer->m_accepted = {GUID_NULL};
+    m_pPeer->m_accepted = {MEDIASUBTYPE_MPEG2_PROGRAM};
     ASSERT_EQ(S_OK, m_pin->Connect(m_pPeer, &other));
     EXPECT_EQ(VFW_E_ALREADY_CONNECTED, m_pin->Connect(m_pPeer, NULL));
     m_pin.Filter()->SetFilterState(State_Paused);

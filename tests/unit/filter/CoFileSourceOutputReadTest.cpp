@@ -103,13 +103,16 @@ TEST_F(PinReadFinished, AtTheEndNothingAndPastItAFailureWithoutEndOfStream) {
     EXPECT_EQ(0, m_pPeer->m_nEndOfStream.load());
 }
 
-TEST_F(PinReadFinished, QueuedRequestsAreNotImplementedAndAFlushEndsWaitForNext) {
+TEST_F(PinReadFinished, WaitForNextWithNothingAskedAndDuringAFlush) {
+    // Nothing queued: a time-out at once, whatever the time given; during a
+    // flush the wrong state, with no sample.
     IMediaSample* pSample = reinterpret_cast<IMediaSample*>(1);
-    EXPECT_EQ(E_NOTIMPL, m_pin->WaitForNext(INFINITE, &pSample, NULL));
-    EXPECT_EQ(NULL, pSample);
-    EXPECT_EQ(E_NOTIMPL, m_pin->Request(NULL, 0));
-    m_pin->BeginFlush();
     EXPECT_EQ(VFW_E_TIMEOUT, m_pin->WaitForNext(INFINITE, &pSample, NULL));
+    EXPECT_EQ(NULL, pSample);
+    EXPECT_EQ(E_POINTER, m_pin->Request(NULL, 0));
+    m_pin->BeginFlush();
+    EXPECT_EQ(VFW_E_WRONG_STATE, m_pin->WaitForNext(INFINITE, &pSample, NULL));
+    EXPECT_EQ(NULL, pSample);
     m_pin->EndFlush();
 }
 
