@@ -312,6 +312,10 @@ TEST(PinAllocator, AlignedReadsCheckTheSamplesRange) {
     EXPECT_EQ(0xCD, pb[0]);
     EXPECT_EQ(S_OK, read(512, 1024));
     EXPECT_EQ(0, memcmp(pb, MpegFile(1024).data() + 512, 512));
+    EXPECT_EQ(512, pSample->GetActualDataLength());
+    // Across the end of the (finished) file: what is there, and its length.
+    EXPECT_EQ(S_FALSE, read(7680, 9216));
+    EXPECT_EQ(512, pSample->GetActualDataLength());
     pSample2->Release();
     pSample->Release();
     pActual->Decommit();
