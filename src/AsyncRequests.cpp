@@ -152,6 +152,26 @@ void CAsyncRequests::FlushQueued() {
     }
 }
 
+CAsyncRequests::CRequest* CAsyncRequests::NewRequest(IMediaSample* pSample, DWORD_PTR dwUser,
+                                                     LONGLONG llPosition, LONG lLength, BYTE* pb) {
+    CRequest* p = m_pFree;
+    if (p)
+        m_pFree = p->pNext;
+    else
+        p = new (std::nothrow) CRequest;
+    if (!p)
+        return NULL;
+    p->pNext = NULL;
+    p->pSample = pSample;
+    p->dwUser = dwUser;
+    p->llPosition = llPosition;
+    p->lLength = lLength;
+    p->pb = pb;
+    p->cbRead = 0;
+    p->hr = S_OK;
+    return p;
+}
+
 HRESULT CAsyncRequests::Request(IMediaSample* pSample, DWORD_PTR dwUser, LONGLONG llPosition, LONG lLength,
                                 BYTE* pb) {
     if (!pSample || !pb)
@@ -164,21 +184,9 @@ HRESULT CAsyncRequests::Request(IMediaSample* pSample, DWORD_PTR dwUser, LONGLON
         CCritSecLock lock(m_cs);
         if (m_bFlushing || m_bShutdown)
             return VFW_E_WRONG_STATE;
-        p = m_pFree;
-        if (p)
-            m_pFree = p->pNext;
-        else
-            p = new (std::nothrow) CRequest;
+        p = NewRequest(pSample, dwUser, llPosition, lLength, pb);
         if (!p)
             return E_OUTOFMEMORY;
-        p->pNext = NULL;
-        p->pSample = pSample;
-        p->dwUser = dwUser;
-        p->llPosition = llPosition;
-        p->lLength = lLength;
-        p->pb = pb;
-        p->cbRead = 0;
-        p->hr = S_OK;
         // Served here only with nothing before it: the order holds.
         bAtOnce = !m_pServing && m_queued.IsEmpty();
         if (bAtOnce) {
@@ -195,10 +203,14 @@ HRESULT CAsyncRequests::Request(IMediaSample* pSample, DWORD_PTR dwUser, LONGLON
     wakes.SetAll();
     if (!bAtOnce || FAILED(hr))
         return hr;
-
     LONG cbRead = 0;
     HRESULT hrRead = S_OK;
     const bool bServed = m_pReader->TryServeAtOnce(llPosition, lLength, pb, &cbRead, &hrRead);
+    return AfterAtOnce(p, bServed, hrRead, cbRead);
+}
+
+HRESULT CAsyncRequests::AfterAtOnce(CRequest* p, bool bServed, HRESULT hrRead, LONG cbRead) {
+    HRESULT hr = S_OK;
     CWakes done;
     {
         CCritSecLock lock(m_cs);

@@ -177,6 +177,12 @@ private:
     // the caller's to release).
     CRequest* TakePending() REQUIRES(m_cs);
     void Recycle(CRequest* p) REQUIRES(m_cs);
+    // A record for a request, reused or new; null without memory.
+    CRequest* NewRequest(IMediaSample* pSample, DWORD_PTR dwUser, LONGLONG llPosition, LONG lLength, BYTE* pb)
+        REQUIRES(m_cs);
+    // After a request served at once was tried (p is m_pServing): completes
+    // it, or hands it to the worker first in line.
+    HRESULT AfterAtOnce(CRequest* p, bool bServed, HRESULT hrRead, LONG cbRead) EXCLUDES(m_cs);
 
     IRequestReader* const m_pReader;
     CCriticalSection m_cs;

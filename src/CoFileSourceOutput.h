@@ -1,27 +1,22 @@
 // CFileSourceOutput: the source filter's output pin. It offers the bytes of
-// one file, unparsed, through the pull interface IAsyncReader, as an adaptor
-// over the current recording (Reader/Recording.h): it checks the caller's
-// arguments, takes a reference to the recording, lets it wait and read, and
-// lets it go. A read near the end of a file that another process still
-// writes waits until the file has grown a margin past it, until the writer
-// closes the file, until the pin is flushed or the filter stops (m_cancel).
-//
-// SetFileName builds a new recording, installs it and abandons the old one:
-// a read that began on the old recording ends on it (its bytes, or
-// ERROR_OPERATION_ABORTED when it was waiting), never on the new one.
-// Request and WaitForNext go through m_requests (AsyncRequests.h): a request
-// whose bytes are cached is served at once, any other by its worker through
-// the same read path. A flush ends the queued requests and the waits, and
-// returns once the request being served has ended.
-//
-// Sources: CoFileSourceOutputFile.cpp (the file: SetFileName, GetCurFile,
-// the type check), CoFileSourceOutputRead.cpp (IAsyncReader),
-// CoFileSourceOutputLife.cpp (creation, run-time settings, statistics) and
-// CoFileSourceOutputSettings.cpp (the stored setting).
+// one file, unparsed, through IAsyncReader, as an adaptor over the current
+// recording (Reader/Recording.h): it checks the caller's arguments, takes a
+// reference to the recording, lets it wait and read, and lets it go. A read
+// near the end of a file another process still writes waits for the margin,
+// the writer's close, a flush or the filter's stop (m_cancel). SetFileName
+// installs a new recording and abandons the old one: a read that began on
+// the old one ends on it (its bytes, or ERROR_OPERATION_ABORTED when it
+// waited). Request and WaitForNext go through m_requests (AsyncRequests.h);
+// a flush ends the queued requests and the waits, and returns once the
+// request being served has ended. Sources: CoFileSourceOutputFile.cpp (the
+// file), CoFileSourceOutputRead.cpp (IAsyncReader), CoFileSourceOutputLife.cpp
+// (creation, run-time settings, statistics), CoFileSourceOutputSettings.cpp
+// (the stored setting).
 //
 // ---- Locks, in the order they may be taken:
 //   filter object lock -> filter state lock -> pin lock -> m_csFile ->
-//   one of { m_csRecording, m_csConn, the cancellation's, a recording's }.
+//   one of { m_csRecording, m_csConn, the cancellation's, a recording's,
+//   the request queue's }.
 // The ones in braces are leaves. No lock is held while a read waits or
 // copies. The pin lock (object root) serialises Connect and Disconnect only;
 // the read path never takes it (Wine's splitter reads from its own thread
@@ -80,25 +75,19 @@ public:
     STDMETHOD(Disconnect)() override;
 
     // ---- the filter's state changes (called under its state lock)
-    // The filter stops. From Paused or Running this ends every read waiting
-    // for growth, as a flush does, and reads made while the filter stays
-    // stopped do not wait: a graph that does not flush its source on Stop
-    // (Wine's) reads on while it tears down. Reads of a filter that has not
-    // streamed since the pin connected (a splitter connecting) still wait,
-    // but give up after the admission stall time without growth.
+    // The filter stops. After streaming this ends the reads waiting for
+    // growth, and those made while it stays stopped do not wait (Wine's graph
+    // reads on while it tears down). Before (a splitter connecting) reads
+    // wait for their own bytes, up to the admission stall time of no growth.
     void FilterStopped(bool bWasStreaming);
     // The filter leaves the stopped state, or a new file is loaded.
     void FilterStarting();
 
     // ---- the file (CoFileSourceOutputFile.cpp)
-    // Opens the file, first letting go of the one open before. The full
-    // path must convert exactly to the ANSI code page and fit FILE_NAME_SIZE
-    // - 1 bytes. While another process still writes the file, returns once
-    // it holds GROWTH_THRESHOLD bytes or the writer has closed it; fails with
-    // ERROR_TIMEOUT when it has not grown for the admission stall time, with
-    // ERROR_OPERATION_ABORTED when a newer call came meanwhile. A failure
-    // leaves no file open. The media type is taken from the first bytes once
-    // the wait is over.
+    // Opens the file (its full path, exactly in the ANSI code page). A
+    // growing file is admitted first (CRecording::WaitForAdmission; a newer
+    // call ends that wait). A failure leaves no file open. The media type is
+    // taken from the first bytes once the wait is over.
     HRESULT SetFileName(LPCOLESTR pszFileName, const AM_MEDIA_TYPE* pmt) EXCLUDES(m_csFile);
     // True when no other process holds the open file for writing (or that
     // cannot be told); false while a writer is active or without a file.
@@ -157,10 +146,6 @@ private:
     // One read through the current recording: *pcbRead the bytes delivered,
     // *pbCancelled whether a flush or stop ended its wait.
     HRESULT ReadRange(LONGLONG llPosition, LONG lLength, BYTE* pb, LONG* pcbRead, bool* pbCancelled);
-    // The range a sample asks for (its times are byte positions) and its
-    // buffer, checked as the agreed allocator's samples must be.
-    HRESULT SampleRange(IMediaSample* pSample, LPCSTR pszCaller, LONGLONG* pllStart, LONG* plLength,
-                        BYTE** ppb);
     // A request wholly past the end of a finished file (measured once more:
     // it may be written again), and not in the estimated tail.
     bool IsPastFinishedEnd(LONGLONG llPosition, LONG lLength);

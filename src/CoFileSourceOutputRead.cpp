@@ -59,7 +59,8 @@ STDMETHODIMP CFileSourceOutput::Request(IMediaSample* pSample, DWORD_PTR dwUser)
     LONGLONG llStart = 0;
     LONG lLength = 0;
     BYTE* pbBuffer = NULL;
-    const HRESULT hr = SampleRange(pSample, "CFileSourceOutput::Request", &llStart, &lLength, &pbBuffer);
+    const HRESULT hr =
+        SampleRange(pSample, m_lAlign.load(), "CFileSourceOutput::Request", &llStart, &lLength, &pbBuffer);
     if (FAILED(hr))
         return hr;
     if (!GetFilter())
@@ -76,53 +77,13 @@ STDMETHODIMP CFileSourceOutput::WaitForNext(DWORD dwTimeout, IMediaSample** ppSa
     return m_requests.WaitForNext(dwTimeout, ppSample, pdwUser);
 }
 
-HRESULT CFileSourceOutput::SampleRange(IMediaSample* pSample, LPCSTR pszCaller, LONGLONG* pllStart,
-                                       LONG* plLength, BYTE** ppb) {
-    if (!pSample)
-        return RefuseCall(E_POINTER, "CFileSourceOutput::SampleRange - null sample");
-    REFERENCE_TIME rtStart = 0, rtStop = 0;
-    HRESULT hr = pSample->GetTime(&rtStart, &rtStop);
-    if (FAILED(hr)) {
-        DSTrace(TRACE_APP2, 1, "###Err### %s - pSample->GetTime() FAILED hr = 0x%08X\n", pszCaller, hr);
-        return hr;
-    }
-    // Sample times carry byte positions times 10,000,000. The splitter's
-    // request, not our state: a bad one gets its code.
-    const LONGLONG llStart = rtStart / 10000000;
-    const LONGLONG llStop = rtStop / 10000000;
-    if (rtStop <= rtStart || llStop < llStart || llStart < 0)
-        return RefuseCall(E_INVALIDARG, "CFileSourceOutput::SampleRange - stop time not after start time");
-    CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE];
-    const LONG cbBuffer = pSample->GetSize();
-    if ((LONGLONG)cbBuffer < llStop - llStart) {
-        DSTrace(TRACE_APP2, 1, "###Err### %s - INSUFFICIENT BUFFER ( Need: %s Have: %s )\n", pszCaller,
-                LL2Str(llStop - llStart, szA), LL2Str(cbBuffer, szB));
-        return E_FAIL;
-    }
-    const LONG lAlign = m_lAlign.load();
-    if (lAlign != 0 && (llStart % lAlign != 0 || llStop % lAlign != 0)) {
-        DSTrace(TRACE_APP2, 1, "###Err### %s - INVALID ALIGMENT ( Start: %d - Stop: %d )\n", pszCaller,
-                (int)(llStart % lAlign), (int)(llStop % lAlign));
-        return VFW_E_BADALIGN;
-    }
-    hr = pSample->GetPointer(ppb);
-    if (FAILED(hr)) {
-        DSTrace(TRACE_APP2, 1, "###Err### %s - pSample->GetPointer() FAILED hr = 0x%08X\n", pszCaller, hr);
-        return hr;
-    }
-    if (!*ppb)
-        return RefuseCall(E_POINTER, "CFileSourceOutput::SampleRange - sample without a buffer");
-    *pllStart = llStart;
-    *plLength = (LONG)(llStop - llStart);
-    return S_OK;
-}
-
 STDMETHODIMP CFileSourceOutput::SyncReadAligned(IMediaSample* pSample) {
     DSTrace(TRACE_APP1, 8, "CFileSourceOutput::SyncReadAligned()\n");
     LONGLONG llStart = 0;
     LONG lLength = 0;
     BYTE* pbBuffer = NULL;
-    HRESULT hr = SampleRange(pSample, "CFileSourceOutput::SyncReadAligned", &llStart, &lLength, &pbBuffer);
+    HRESULT hr = SampleRange(pSample, m_lAlign.load(), "CFileSourceOutput::SyncReadAligned", &llStart,
+                             &lLength, &pbBuffer);
     if (FAILED(hr))
         return hr;
     LONG cbRead = 0;
@@ -180,10 +141,9 @@ STDMETHODIMP CFileSourceOutput::Length(LONGLONG* pTotal, LONGLONG* pAvailable) {
 
 STDMETHODIMP CFileSourceOutput::BeginFlush() {
     DSTrace(TRACE_APP1, 8, "CFileSourceOutput::BeginFlush()\n");
-    // Queued requests end at once. The waits that exist now, and those that
-    // begin before EndFlush, end too (nothing is left behind for the reads
-    // after it); the flush returns once the request being served has ended,
-    // so that the splitter can collect every sample right after.
+    // Queued requests end at once, and the waits that exist now or begin
+    // before EndFlush (nothing is left behind for the reads after it); the
+    // flush returns once the request being served has ended.
     m_requests.BeginFlush();
     m_cancel.Hold(CWaitCancel::kFlush);
     m_requests.WaitUntilIdle();
@@ -274,8 +234,7 @@ void CFileSourceOutput::FilterStarting() {
 
 ReadRules CFileSourceOutput::WaitRules() {
     // With seeking allowed, a graph that is not running reads what there is.
-    // A stopped filter is a splitter connecting: it waits, but not for ever,
-    // and what it reads past the end is a probe (zeros at once).
+    // A stopped filter is a splitter connecting: it waits, not for ever.
     const FILTER_STATE eState = GetFilter() ? GetFilter()->GetStateLocked() : State_Stopped;
     ReadRules rules;
     rules.bMayWait = eState == State_Running || !IsSeekingAllowed();

@@ -12,3 +12,11 @@
 // *ppActual holds the allocator with a reference for the caller; otherwise it
 // is null and the result is E_FAIL or the allocator's own failure.
 HRESULT AllocatorAgree(IMemAllocator* pPreferred, ALLOCATOR_PROPERTIES* pProps, IMemAllocator** ppActual);
+
+// The range an IAsyncReader sample asks for (its times are byte positions
+// times 10,000,000) and its buffer, checked as the agreed allocator's samples
+// must be: E_INVALIDARG for a stop not after the start, E_FAIL for a buffer
+// too small, VFW_E_BADALIGN for an end off lAlign (0: no check). pszCaller
+// names the call in the traces.
+HRESULT SampleRange(IMediaSample* pSample, LONG lAlign, LPCSTR pszCaller, LONGLONG* pllStart, LONG* plLength,
+                    BYTE** ppb);

@@ -7,24 +7,8 @@
 
 #include "DShowX/DSParsers.h"
 #include "DShowX/DSTrace.h"
+#include "WinAPI/Functions.h"
 #include "WinAPI/WriterProcess.h"
-
-namespace {
-
-// How long ago a file was last written, by its own time stamp; 0 for one in
-// the future, INFINITE when it lies further back than a DWORD of ms holds.
-DWORD SinceLastWrite(const FILETIME& ftWrite) {
-    FILETIME ftNow;
-    GetSystemTimeAsFileTime(&ftNow);
-    const ULONGLONG ullNow = ((ULONGLONG)ftNow.dwHighDateTime << 32) | ftNow.dwLowDateTime;
-    const ULONGLONG ullWrite = ((ULONGLONG)ftWrite.dwHighDateTime << 32) | ftWrite.dwLowDateTime;
-    if (ullWrite >= ullNow)
-        return 0;
-    const ULONGLONG ullMs = (ullNow - ullWrite) / 10000;
-    return ullMs >= INFINITE ? INFINITE : (DWORD)ullMs;
-}
-
-}  // namespace
 
 CRecording::CRecording()
     : m_nRefs(1),
@@ -93,7 +77,7 @@ HRESULT CRecording::Open(LPCSTR pszFullName, CRecording** ppRecording) {
         return hr;
     {
         CCritSecLock lock(rec->m_cs);
-        rec->m_verdict.Start(GetTickCount(), bWriter, llSize, SinceLastWrite(info.ftLastWriteTime));
+        rec->m_verdict.Start(GetTickCount(), bWriter, llSize, MillisecondsSince(info.ftLastWriteTime));
         const bool bWriting = !rec->m_verdict.HasEnded(GetTickCount());
         rec->m_lWriting.store(bWriting ? 1 : 0);
         rec->m_llFinishedSize = bWriting ? 0 : llSize;

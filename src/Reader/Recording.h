@@ -95,14 +95,12 @@ public:
     HRESULT WaitForAdmission(CWaitCancel& cancel, const LONG volatile* plTicket, LONG lTicket, DWORD dwStall);
 
     // ---- one read
-    // Serves [llPosition, +lLength) into pb, waiting first when the rules
-    // allow and the range comes near the end of a growing file (or starts
-    // past it by less than GROWTH_THRESHOLD). Every byte not delivered is
-    // zeroed. S_OK, S_FALSE (short, or past the end while the file grows),
-    // ERROR_HANDLE_EOF past the end of a finished file, ERROR_OPERATION_ABORTED
-    // when the recording was abandoned during the wait, ERROR_TIMEOUT when a
-    // limited wait saw no growth, or a failure of the file. *pbCancelled
-    // tells that a flush or stop ended its wait (it then read what was there).
+    // Serves [llPosition, +lLength) into pb, first waiting as the rules allow
+    // near the end of a growing file; zeros for what is not delivered. S_OK,
+    // S_FALSE (short), ERROR_HANDLE_EOF past the end of a finished file,
+    // ERROR_OPERATION_ABORTED (abandoned while waiting), ERROR_TIMEOUT (a
+    // limited wait saw no growth) or the file's failure. *pbCancelled: a
+    // flush or stop ended its wait, and it read what was there.
     HRESULT Read(LONGLONG llPosition, LONG lLength, BYTE* pb, IWaitRules& rules, CWaitCancel& cancel,
                  LONG* pcbRead, bool* pbCancelled);
 
@@ -126,6 +124,11 @@ private:
     // look again.
     bool WriterGone(DWORD* pdwNextLook, bool* pbAway = NULL) EXCLUDES(m_cs);
     void MarkFinished(LONGLONG llSize) EXCLUDES(m_cs);
+    // The copy from the cache; zeros for what the file does not deliver.
+    HRESULT CopyRange(LONGLONG llPosition, LONG lLength, BYTE* pb, LONG* pcbRead);
+    // Whether the writer's verdict ends a wait for [.., llEnd): it has gone
+    // (the recording finished), or is away and the bytes are there.
+    bool WriterEndsWait(LONGLONG llEnd, LONGLONG* pllSize, DWORD* pdwNextLook, HRESULT* phr);
     bool IsAbandoned() EXCLUDES(m_cs);
     HRESULT WaitForRange(LONGLONG llEnd, IWaitRules& rules, CWaitCancel& cancel, LONGLONG* pllSize,
                          bool* pbCancelled);

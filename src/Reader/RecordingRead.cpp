@@ -62,7 +62,11 @@ HRESULT CRecording::Read(LONGLONG llPosition, LONG lLength, BYTE* pb, IWaitRules
         return IsWriting() || IsEstimatedTailProbe(llPosition, lLength, llSize) ? S_FALSE : kPastEnd;
     }
 
-    hr = m_fileRead.CachedRead(llPosition, lLength, pb, pcbRead);
+    return CopyRange(llPosition, lLength, pb, pcbRead);
+}
+
+HRESULT CRecording::CopyRange(LONGLONG llPosition, LONG lLength, BYTE* pb, LONG* pcbRead) {
+    const HRESULT hr = m_fileRead.CachedRead(llPosition, lLength, pb, pcbRead);
     if (*pcbRead < 0 || *pcbRead > lLength)
         *pcbRead = 0;
     // The caller may take any success for a full buffer: what the file could
@@ -72,6 +76,24 @@ HRESULT CRecording::Read(LONGLONG llPosition, LONG lLength, BYTE* pb, IWaitRules
     if (FAILED(hr) && hr != kPastEnd)
         return hr;
     return *pcbRead == lLength ? S_OK : S_FALSE;
+}
+
+bool CRecording::WriterEndsWait(LONGLONG llEnd, LONGLONG* pllSize, DWORD* pdwNextLook, HRESULT* phr) {
+    bool bAway = false;
+    if (WriterGone(pdwNextLook, &bAway)) {
+        // Finished at the size it has now.
+        *phr = Measure(pllSize);
+        if (SUCCEEDED(*phr))
+            MarkFinished(*pllSize);
+        DSTrace(TRACE_APP2, 8,
+                "CFileSourceOutput::InternalSyncRead - File write COMPLETED - WAITING BREAK.\n");
+        return true;
+    }
+    // With no writer at the file, nothing is being written that the margin
+    // would keep the read clear of: bytes that are there are served, so that
+    // playback goes on through a recorder's pause between chunks or its last
+    // close; only bytes not written yet wait.
+    return bAway && *pllSize >= llEnd;
 }
 
 HRESULT CRecording::WaitForRange(LONGLONG llEnd, IWaitRules& rules, CWaitCancel& cancel, LONGLONG* pllSize,
@@ -107,21 +129,7 @@ HRESULT CRecording::WaitForRange(LONGLONG llEnd, IWaitRules& rules, CWaitCancel&
             break;
         }
         DWORD dwNextLook = 0;
-        bool bAway = false;
-        if (WriterGone(&dwNextLook, &bAway)) {
-            // Finished at the size it has now.
-            hr = Measure(pllSize);
-            if (SUCCEEDED(hr))
-                MarkFinished(*pllSize);
-            DSTrace(TRACE_APP2, 8,
-                    "CFileSourceOutput::InternalSyncRead - File write COMPLETED - WAITING BREAK.\n");
-            break;
-        }
-        // With no writer at the file, nothing is being written that the
-        // margin would keep the read clear of: bytes that are there are
-        // served, so that playback goes on through a recorder's pause between
-        // chunks or its last close; only bytes not written yet wait.
-        if (bAway && *pllSize >= llEnd)
+        if (WriterEndsWait(llEnd, pllSize, &dwNextLook, &hr))
             break;
         // A limited wait (the filter is stopped: a splitter reading while it
         // connects, where no flush can come) gives up on a stalled recorder.

@@ -1,22 +1,19 @@
 // CWaitCancel: what ends the waits of reads for a growing file. The pin owns
-// one and hands it to every wait as an argument; a flush or the filter's stop
-// holds it, a new file wakes every wait so that it looks at its recording
-// again.
-//
-// Each wait registers a CWaiter for its scope. Hold ends the waits that are
-// registered then, and every wait that registers until the matching Release:
-// a flush that meets no wait leaves nothing behind for the waits after it.
+// one and hands it to every wait as an argument. Each wait registers a
+// CWaiter for its scope; Hold (a flush, the filter's stop) ends the waits
+// registered then and every wait that registers until the matching Release,
+// so a flush that meets no wait leaves nothing behind for the ones after it.
+// WakeAll (a new file) wakes every wait to look at its recording again.
 //
 // ---- Lock
-// m_cs guards the list of waiters, each waiter's m_bCancelled, m_dwHeld and
-// the pool of events; it is a leaf, held only to change them and to set a
-// waiter's event.
+// m_cs guards the waiters, each waiter's m_bCancelled, m_dwHeld and the pool
+// of events; a leaf, held only to change them and to set a waiter's event.
 //
 // ---- Who wakes a waiter
-// Its own auto-reset event (taken from the pool while it is registered), set
-// by Hold and WakeAll; otherwise the time-out the wait gives. A waiter may
-// find its event set by a wake meant for the waiter that had it before: a
-// wait looks at its conditions after every wake-up, so that costs one look.
+// Its own auto-reset event (from the pool while it is registered), set by
+// Hold and WakeAll; otherwise the time-out its wait gives. It may find its
+// event set by a wake meant for the waiter that had it before: a wait looks
+// at its conditions after every wake-up, so that costs one look.
 #pragma once
 
 #include <windows.h>

@@ -61,3 +61,14 @@ HRESULT FullAnsiName(LPCWSTR pszName, LPSTR pszAnsi, int cbAnsi, int cchMaxPath)
         return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
     return ToAnsiExact(szFull, pszAnsi, cbAnsi);
 }
+
+DWORD MillisecondsSince(const FILETIME& ft) {
+    FILETIME ftNow;
+    GetSystemTimeAsFileTime(&ftNow);
+    const ULONGLONG ullNow = ((ULONGLONG)ftNow.dwHighDateTime << 32) | ftNow.dwLowDateTime;
+    const ULONGLONG ullThen = ((ULONGLONG)ft.dwHighDateTime << 32) | ft.dwLowDateTime;
+    if (ullThen >= ullNow)
+        return 0;
+    const ULONGLONG ullMs = (ullNow - ullThen) / 10000;
+    return ullMs >= INFINITE ? INFINITE : (DWORD)ullMs;
+}

@@ -15,3 +15,7 @@ HMODULE GetCurrentModule();
 // cchMaxPath characters or more, or one that does not fit cbAnsi bytes, with
 // ERROR_FILENAME_EXCED_RANGE.
 HRESULT FullAnsiName(LPCWSTR pszName, LPSTR pszAnsi, int cbAnsi, int cchMaxPath);
+
+// How long ago a time of the system's clock (a file's time stamp) lies, in
+// ms: 0 for one in the future, INFINITE for one further back than that holds.
+DWORD MillisecondsSince(const FILETIME& ft);
