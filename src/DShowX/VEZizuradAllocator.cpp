@@ -72,7 +72,7 @@ HRESULT SampleRange(IMediaSample* pSample, LONG lAlign, LPCSTR pszCaller, LONGLO
     // request, not our state: a bad one gets its code.
     const LONGLONG llStart = rtStart / 10000000;
     const LONGLONG llStop = rtStop / 10000000;
-    if (rtStop <= rtStart || llStop < llStart || llStart < 0)
+    if (rtStop <= rtStart || llStop < llStart)
         return RefuseCall(E_INVALIDARG, "SampleRange - stop time not after start time");
     CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE];
     const LONG cbBuffer = pSample->GetSize();
@@ -81,6 +81,8 @@ HRESULT SampleRange(IMediaSample* pSample, LONG lAlign, LPCSTR pszCaller, LONGLO
                 LL2Str(llStop - llStart, szA), LL2Str(cbBuffer, szB));
         return E_FAIL;
     }
+    if (llStart < 0)
+        return RefuseCall(E_INVALIDARG, "SampleRange - a start before the file");
     if (lAlign != 0 && (llStart % lAlign != 0 || llStop % lAlign != 0)) {
         DSTrace(TRACE_APP2, 1, "###Err### %s - INVALID ALIGMENT ( Start: %d - Stop: %d )\n", pszCaller,
                 (int)(llStart % lAlign), (int)(llStop % lAlign));
