@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
 #include "DebugCapture.h"
 #include "FileReadProbe.h"
@@ -128,6 +130,53 @@ TEST(PinAdmission, AWriterHoldsTheCallerUntilThresholdOrClose) {
         EXPECT_FALSE(pin->IsWriting());
         EXPECT_EQ(300000, pin->GetFileLength(TRUE));
     }
+}
+
+// A recorder starting again moves a new file over the name while a player
+// loads it: every Load reads one file only, its header and its blocks (read
+// ahead through a handle of their own) alike.
+TEST(PinAdmission, ANameRenamedOverDuringLoadIsReadAsOneFile) {
+    TempDir dir;
+    const std::string path = dir.File("rec.bin"), next = dir.File("next.bin"), old = dir.File("old.bin");
+    const LONGLONG kSize = 3 * PIN_BLOCK_SIZE;
+    const uint64_t kOther = readertest::kSeed + 1;
+    readertest::GrowTo(path, kSize);
+    std::atomic<bool> bStop{false};
+    std::thread renamer([&] {
+        for (int i = 0; !bStop; ++i) {
+            std::error_code ec;
+            std::filesystem::remove(next, ec);
+            readertest::GrowTo(next, kSize, i % 2 ? readertest::kSeed : kOther);
+            // Over the name, or (where an open file cannot be replaced) the
+            // old one moved away first.
+            std::filesystem::rename(next, path, ec);
+            if (ec) {
+                std::filesystem::remove(old, ec);
+                std::filesystem::rename(path, old, ec);
+                std::filesystem::rename(next, path, ec);
+            }
+        }
+    });
+    PinUnderTest pin;
+    std::vector<BYTE> buf((size_t)kSize);
+    int nLoaded = 0, nMixed = 0;
+    for (int i = 0; i < 200 && nLoaded < 20; ++i) {
+        if (pin.Load(path) != S_OK)
+            continue;  // the name led to no file for a moment
+        ++nLoaded;
+        // Twice: the second time the read-ahead thread has cached blocks.
+        for (int pass = 0; pass < 2; ++pass) {
+            std::fill(buf.begin(), buf.end(), 0xCD);
+            EXPECT_EQ(S_OK, pin->SyncRead(0, (LONG)kSize, buf.data()));
+            if (recorder::FirstMismatch(readertest::kSeed, 0, buf.data(), buf.size()) != buf.size() &&
+                recorder::FirstMismatch(kOther, 0, buf.data(), buf.size()) != buf.size())
+                ++nMixed;
+        }
+    }
+    bStop = true;
+    renamer.join();
+    EXPECT_EQ(20, nLoaded);
+    EXPECT_EQ(0, nMixed);
 }
 
 }  // namespace
