@@ -304,7 +304,8 @@ live growing "$m/live.mpg" "" --expect-frames "$frames"
 at_most "$lag_s" 3 || fail playback "growing: $lag_s s behind the live edge"
 
 sh "$src/scripts/make-media.sh" "$m/radio.mpg" 40 320x240 1500k audio-only audio=128k >/dev/null || exit 1
-play_timeout=70 live radio "$m/radio.mpg" "" --timed audio --expect-seconds 40
+# Written in small pieces, as a radio recorder writes its packets.
+play_timeout=70 live radio "$m/radio.mpg" "--chunk 2048" --timed audio --expect-seconds 40
 at_most "$first_s" 10 || fail playback "radio: the first sound came $first_s s after the first byte"
 
 # ---------------------------------------------------------------- unregistration
