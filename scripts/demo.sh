@@ -166,7 +166,7 @@ player=$!
 # The video's screenshot once a second of it has played; the page's once the
 # component's rates run, else when the player holds it open at the end.
 say "     time       size    growth    read pos   read rate        lag   waiting    played  stalls (source)"
-say "     (the component's two rates start ten seconds after its creation)"
+say "     (the growth is measured from the first look at the file; the read rate starts ten seconds after the component's creation)"
 shown_lines=0
 playing_line=0
 rates_seen=no
