@@ -11,6 +11,8 @@
 #             not read them
 #   guessed   an unseen writer that stops writing but keeps the file open:
 #             the end comes after --idle, with one line saying so
+#   share     an unseen writer on a network share whose clock is an hour
+#             behind: the recording is followed to its end all the same
 #   chunks    a recorder that closes its file for 1.3 s after every chunk
 #             of 256 KiB, one every 2 s, starting from an empty file: every
 #             byte, and the end soon after its last close
@@ -147,6 +149,36 @@ if [ $as_root = yes ]; then
     echo "tfs-cat: guessed status=$rc after_last_write_s=$after message=\"$(cat idle.err)\""
 else
     echo "tfs-cat: guessed skipped (needs root to run the reader as another user)"
+fi
+
+# --- share: a recording on a network share (a folder the platform layer is
+# told to take for one) whose server's clock is an hour behind: every write
+# leaves the file an hour old. The writer is unseen (tfs-cat runs as another
+# user): the file is judged by the changes seen, not by its time stamp, and
+# followed to its end.
+if [ $as_root = yes ]; then
+    rm -rf share share.out && mkdir share && chmod 777 share
+    head -c 1048576 /dev/urandom >share.src
+    : >share/rec.bin && chmod 666 share/rec.bin
+    touch -d '-1 hour' share/rec.bin
+    (
+        exec 3>>share/rec.bin
+        for i in $(seq 0 15); do
+            dd if=share.src bs=65536 skip="$i" count=1 status=none >&3
+            touch -d '-1 hour' share/rec.bin
+            sleep 0.25
+        done
+    ) &
+    writer=$!
+    sleep 0.3
+    COMPAT_TEST_REMOTE_DIR="$PWD/share" "${nobody[@]}" "$bin/tfs-cat" --margin 65536 share/rec.bin \
+        >share.out 2>share.err
+    rc=$?
+    wait $writer
+    [ $rc -eq 0 ] && cmp -s share.src share.out || fail share "status $rc, $(stat -c %s share.out) of 1048576 bytes: $(head -c 200 share.err)"
+    echo "tfs-cat: share status=$rc bytes=$(stat -c %s share.out) of=1048576"
+else
+    echo "tfs-cat: share skipped (needs root to run the reader as another user)"
 fi
 
 # --- chunks and idle: a recorder that closes its file between chunks,
