@@ -139,7 +139,6 @@ private:
     std::atomic<LONG> m_nRefs;
     CHAR m_szFileName[FILE_NAME_SIZE];
     FileIdentity m_idFile;
-    CCachedReadFile m_fileRead;
     std::atomic<LONG> m_lWriting;         // 1 while a writer grows the file; written under m_cs
     std::atomic<LONGLONG> m_llToldTotal;  // the estimated total Length gave; 0: none
     std::atomic<DWORD> m_dwWaitSize;
@@ -148,6 +147,10 @@ private:
     CGrowthMeter m_growth GUARDED_BY(m_cs);
     LONGLONG m_llFinishedSize GUARDED_BY(m_cs);  // the size it was last judged finished at
     bool m_bAbandoned GUARDED_BY(m_cs);
+    // Last, so that it is destroyed first: its read-ahead thread reports
+    // every measurement to OnFileMeasured, which takes m_cs and the meter,
+    // until the cache's destructor has ended that thread.
+    CCachedReadFile m_fileRead;
 };
 
 // A counted reference to a recording for a scope.
