@@ -134,7 +134,6 @@ public:
 
 private:
     static DWORD WINAPI StatisticsThread(LPVOID pPin);
-    static LONG NextRate(LONGLONG llPos, LONGLONG* pllPrevPos, std::atomic<LONG>* plSpeed, LPCSTR pszFormat);
 
     // The current recording with a reference for the caller; null without.
     CRecording* AcquireRecording() EXCLUDES(m_csRecording);

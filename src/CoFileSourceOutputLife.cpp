@@ -161,30 +161,24 @@ HRESULT CFileSourceOutput::GetReadPos(LONGLONG* pllReadPos, LONG* plReadSpeed) {
     return S_OK;
 }
 
-LONG CFileSourceOutput::NextRate(LONGLONG llPos, LONGLONG* pllPrevPos, std::atomic<LONG>* plSpeed,
-                                 LPCSTR pszFormat) {
+void CFileSourceOutput::UpdateStatistics() {
+    const LONGLONG llPos = m_llReadPos.load();
     // The first pass after creation only records where the file stands.
-    if (*pllPrevPos != 0) {
+    if (m_llPrevReadPos != 0) {
         // Bytes in the last second; a position that went back (a new, smaller
         // file) counts as none, and a jump beyond 2 GiB as the largest rate.
-        const LONGLONG llDelta = llPos > *pllPrevPos ? llPos - *pllPrevPos : 0;
+        const LONGLONG llDelta = llPos > m_llPrevReadPos ? llPos - m_llPrevReadPos : 0;
         const LONG lNew = llDelta > 0x7FFFFFFF ? 0x7FFFFFFF : (LONG)llDelta;
-        const LONG lOld = plSpeed->load();
+        const LONG lOld = m_lReadSpeed.load();
         CHAR szA[CONV_BUFFER_SIZE], szB[CONV_BUFFER_SIZE], szC[CONV_BUFFER_SIZE], szD[CONV_BUFFER_SIZE];
-        DSTrace(TRACE_APP1, 10, pszFormat, LL2Str(*pllPrevPos, szA), LL2Str(llPos, szB),
-                LL2Str(lOld / 128, szC), LL2Str(lNew / 128, szD));
+        DSTrace(TRACE_APP1, 10, "[Speed Read] Pos ( Old: %s, New: %s ) Speed: ( Old: %s, New: %s )\n",
+                LL2Str(m_llPrevReadPos, szA), LL2Str(llPos, szB), LL2Str(lOld / 128, szC),
+                LL2Str(lNew / 128, szD));
         // Halves the weight of the past each second; a second without
         // progress starts again from 0.
-        const LONG lSpeed = lNew == 0 ? 0 : lOld == 0 ? lNew : (LONG)(((LONGLONG)lOld + lNew) / 2);
-        plSpeed->store(lSpeed);
+        m_lReadSpeed.store(lNew == 0 ? 0 : lOld == 0 ? lNew : (LONG)(((LONGLONG)lOld + lNew) / 2));
     }
-    *pllPrevPos = llPos;
-    return plSpeed->load();
-}
-
-void CFileSourceOutput::UpdateStatistics() {
-    NextRate(m_llReadPos.load(), &m_llPrevReadPos, &m_lReadSpeed,
-             "[Speed Read] Pos ( Old: %s, New: %s ) Speed: ( Old: %s, New: %s )\n");
+    m_llPrevReadPos = llPos;
 }
 
 DWORD WINAPI CFileSourceOutput::StatisticsThread(LPVOID pPin) {

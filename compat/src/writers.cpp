@@ -92,12 +92,6 @@ DWORD IdleFromEnvironment() {
 
 std::atomic<DWORD> g_idleMs{IdleFromEnvironment()};
 
-int64_t MonotonicNs() {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (int64_t)ts.tv_sec * 1000000000 + ts.tv_nsec;
-}
-
 // How long ago the modification time lies; 0 for one in the future (another
 // machine's clock), about 11 days at most.
 int64_t AgeNs(const struct timespec& mtime) {
@@ -127,9 +121,9 @@ struct WatchedFile {
     pid_t writerPid = 0;  // 0: none known
     int writerFd = -1;
     bool writerHeld = false;  // its open file is open still: no close-after-write came since it was seen
-    // The writer a scan found last, kept after it has gone: its process and
-    // that process's start time (clock ticks after boot; 0: not known), so
-    // that a pid used again is not taken for it.
+    // The writer a scan found last, kept after it has gone until its end is
+    // told: its process and that process's start time (clock ticks after
+    // boot; 0: not known), so that a pid used again is not taken for it.
     pid_t lastWriterPid = 0;
     unsigned long long lastWriterStart = 0;
     // The last scan of the processes.
@@ -399,6 +393,8 @@ struct Snapshot {
     bool scanStands;
     bool scanWhole;
     uint64_t notes;
+    pid_t lastWriterPid;
+    unsigned long long lastWriterStart;
 };
 
 Snapshot Take(const WatchedFile& f) {
@@ -410,7 +406,9 @@ Snapshot Take(const WatchedFile& f) {
             f.writerFd,
             f.scanStands,
             f.scanWhole,
-            f.notes};
+            f.notes,
+            f.lastWriterPid,
+            f.lastWriterStart};
 }
 
 // Reads the notifications and takes the file's entry, adding one for a file
@@ -557,30 +555,26 @@ bool WriterMayBeActive(const char* path, const struct stat& st) {
 
 bool WriterProcessExited(const char* path, const struct stat& st) {
     ProbeState& s = State();
-    const int64_t now = MonotonicNs();
-    pid_t pid = 0;
-    unsigned long long start = 0;
-    {
-        std::lock_guard<std::mutex> g(s.lock);
-        EnsureInotify(s);
-        Drain(s, now);
-        DropGone(s);
-        const WatchedFile* f = FindFile(s, st.st_dev, st.st_ino);
-        if (!f || !f->lastWriterPid)
-            return false;
-        pid = f->lastWriterPid;
-        start = f->lastWriterStart;
-    }
+    const Snapshot v = Enter(s, path, st, MonotonicNs());
+    if (!v.lastWriterPid)
+        return false;
     unsigned long long startNow = 0;
     bool gone = false;
-    const bool known = ReadProcessStart(pid, &startNow, &gone);
-    if (!gone && !(known && start && startNow != start))
+    const bool known = ReadProcessStart(v.lastWriterPid, &startNow, &gone);
+    if (!gone && !(known && v.lastWriterStart && startNow != v.lastWriterStart))
         return false;  // it runs still, or cannot be told apart from a process that has the pid now
     // It has gone: the recording has ended unless another writer holds the
     // file now (or the one gone passed its open file on).
-    const Snapshot v = Enter(s, path, st, now);
     bool whole = false;
-    return !SeesWriter(s, v, &whole);
+    if (SeesWriter(s, v, &whole))
+        return false;
+    // Told once: a writer that comes later and no scan shows (another
+    // user's, one on another machine) gets the grace of a close again.
+    WithFile(s, v.t, [&](WatchedFile& f) {
+        if (f.lastWriterPid == v.lastWriterPid)
+            f.lastWriterPid = 0;
+    });
+    return true;
 }
 
 }  // namespace compat

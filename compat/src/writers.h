@@ -14,11 +14,14 @@ bool WriterMayBeActive(const char* path, const struct stat& st);
 
 // Whether the last writer a scan found for the file was a process that has
 // ended since (told by its start time, so that a pid used again is not taken
-// for it), and no writer is seen now. False when no such writer was seen, or
-// it cannot be told.
+// for it), and no writer is seen now. Told once for each such writer. False
+// when no such writer was seen, or it cannot be told.
 bool WriterProcessExited(const char* path, const struct stat& st);
 
 // ---- The process scan (writers_scan.cpp), for the probe
+
+// The monotonic clock in nanoseconds.
+int64_t MonotonicNs();
 
 // The file a scan looks for.
 struct ScanTarget {

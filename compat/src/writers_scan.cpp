@@ -22,12 +22,6 @@ constexpr unsigned long kKernelThreadFlag = 0x00200000;  // PF_KTHREAD, in /proc
 constexpr ino_t kInitialPidNamespace = 0xEFFFFFFCu;      // the first PID namespace's inode number
 constexpr int64_t kScanBudgetNs = 250 * 1000000LL;       // a scan longer than this stops, incomplete
 
-int64_t MonotonicNs() {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (int64_t)ts.tv_sec * 1000000000 + ts.tv_nsec;
-}
-
 // Whether /proc lists every process of the machine. It does not inside a
 // child PID namespace (a container), nor when it hides other users'
 // processes (hidepid=invisible) from anyone but root.
@@ -56,24 +50,50 @@ bool ProcListsEveryProcess() {
     return s_every;
 }
 
+// The fields of a process's stat file the probe needs.
+struct ProcStat {
+    char state = 0;
+    unsigned long flags = 0;
+    unsigned long long start = 0;  // clock ticks after boot
+};
+
+// Reads the stat file `rel` under dirFd. False when it cannot be read or
+// understood; *pGone is then set when there is no such process.
+bool ReadProcStat(int dirFd, const char* rel, ProcStat* ps, bool* pGone) {
+    char buf[1024];
+    *pGone = false;
+    const int fd = openat(dirFd, rel, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        *pGone = errno == ENOENT || errno == ESRCH;
+        return false;
+    }
+    const ssize_t n = read(fd, buf, sizeof(buf) - 1);
+    const int err = errno;
+    close(fd);
+    if (n <= 0) {
+        *pGone = n < 0 && err == ESRCH;
+        return false;
+    }
+    buf[n] = 0;
+    // The command name, in parentheses, may hold blanks: the fields are
+    // counted from its closing parenthesis. The state is the third field,
+    // the flags the ninth, the start time the twenty-second.
+    const char* p = strrchr(buf, ')');
+    return p &&
+           sscanf(p + 1, " %c %*d %*d %*d %*d %*d %lu %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %*d %*d %llu",
+                  &ps->state, &ps->flags, &ps->start) == 3;
+}
+
 // Whether a process whose descriptors we may not see hides nothing: it is a
 // kernel thread (no files) or has ended.
 bool HidesNoFiles(int procFd, const char* pid) {
-    char rel[300], buf[512];
+    char rel[300];
     snprintf(rel, sizeof(rel), "%s/stat", pid);
-    const int fd = openat(procFd, rel, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT || errno == ESRCH;
-    const ssize_t n = read(fd, buf, sizeof(buf) - 1);
-    close(fd);
-    if (n <= 0)
-        return false;
-    buf[n] = 0;
-    // The command name, in parentheses, may hold blanks: the fields that
-    // follow are counted from its closing parenthesis.
-    const char* p = strrchr(buf, ')');
-    unsigned long flags = 0;
-    return p && sscanf(p + 1, " %*c %*d %*d %*d %*d %*d %lu", &flags) == 1 && (flags & kKernelThreadFlag);
+    ProcStat ps;
+    bool gone = false;
+    if (!ReadProcStat(procFd, rel, &ps, &gone))
+        return gone;
+    return (ps.flags & kKernelThreadFlag) != 0;
 }
 
 // What one descriptor's fdinfo tells.
@@ -271,35 +291,21 @@ ScanResult ScanProcesses(const ScanTarget& t) {
     return r;
 }
 
-// The start time of a process (clock ticks after boot) and whether it has
-// ended (a zombie no longer runs). False when it cannot be read; *pGone is
-// then set when there is no such process.
+int64_t MonotonicNs() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (int64_t)ts.tv_sec * 1000000000 + ts.tv_nsec;
+}
+
 bool ReadProcessStart(pid_t pid, unsigned long long* pStart, bool* pGone) {
-    char path[64], buf[1024];
+    char path[64];
     snprintf(path, sizeof(path), "/proc/%d/stat", (int)pid);
-    *pGone = false;
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        *pGone = errno == ENOENT || errno == ESRCH;
+    ProcStat ps;
+    if (!ReadProcStat(AT_FDCWD, path, &ps, pGone))
         return false;
-    }
-    const ssize_t n = read(fd, buf, sizeof(buf) - 1);
-    const int err = errno;
-    close(fd);
-    if (n <= 0) {
-        *pGone = n < 0 && err == ESRCH;
-        return false;
-    }
-    buf[n] = 0;
-    // Counted from the command name's closing parenthesis: the state is the
-    // third field, the start time the twenty-second.
-    const char* p = strrchr(buf, ')');
-    char state = 0;
-    if (!p ||
-        sscanf(p + 1, " %c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %*d %*d %llu",
-               &state, pStart) != 2)
-        return false;
-    *pGone = state == 'Z' || state == 'X' || state == 'x';
+    *pStart = ps.start;
+    // A zombie no longer runs.
+    *pGone = ps.state == 'Z' || ps.state == 'X' || ps.state == 'x';
     return true;
 }
 

@@ -189,10 +189,14 @@ bool CRecording::WriterGone(DWORD* pdwNextLook, bool* pbAway) {
     return m_verdict.HasEnded(GetTickCount(), pdwNextLook);
 }
 
-void CRecording::MarkFinished(LONGLONG llSize) {
+HRESULT CRecording::FinishNow(LONGLONG* pllSize) {
+    const HRESULT hr = Measure(pllSize);
+    if (FAILED(hr))
+        return hr;
     CCritSecLock lock(m_cs);
-    m_llFinishedSize = llSize;
+    m_llFinishedSize = *pllSize;
     m_lWriting.store(0);
+    return S_OK;
 }
 
 bool CRecording::IsAbandoned() {
@@ -242,11 +246,9 @@ HRESULT CRecording::WaitForAdmission(CWaitCancel& cancel, const LONG volatile* p
         if (WriterGone(&dwNextLook)) {
             // The writer has closed the file early: it is finished at
             // whatever size it has.
-            hr = Measure(&llSize);
-            if (SUCCEEDED(hr)) {
-                MarkFinished(llSize);
+            hr = FinishNow(&llSize);
+            if (SUCCEEDED(hr))
                 hr = llSize > 0 ? S_OK : E_INVALIDARG;
-            }
             break;
         }
         waiter.Sleep(dwNextLook < GROWTH_LOOK_TIME ? dwNextLook : GROWTH_LOOK_TIME);

@@ -123,7 +123,8 @@ private:
     // away (no writer seen since a probe met none). *pdwNextLook: when to
     // look again.
     bool WriterGone(DWORD* pdwNextLook, bool* pbAway = NULL) EXCLUDES(m_cs);
-    void MarkFinished(LONGLONG llSize) EXCLUDES(m_cs);
+    // Finished at the size it has now (measured into *pllSize).
+    HRESULT FinishNow(LONGLONG* pllSize) EXCLUDES(m_cs);
     // The copy from the cache; zeros for what the file does not deliver.
     HRESULT CopyRange(LONGLONG llPosition, LONG lLength, BYTE* pb, LONG* pcbRead);
     // Whether the writer's verdict ends a wait for [.., llEnd): it has gone

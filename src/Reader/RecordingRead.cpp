@@ -81,10 +81,7 @@ HRESULT CRecording::CopyRange(LONGLONG llPosition, LONG lLength, BYTE* pb, LONG*
 bool CRecording::WriterEndsWait(LONGLONG llEnd, LONGLONG* pllSize, DWORD* pdwNextLook, HRESULT* phr) {
     bool bAway = false;
     if (WriterGone(pdwNextLook, &bAway)) {
-        // Finished at the size it has now.
-        *phr = Measure(pllSize);
-        if (SUCCEEDED(*phr))
-            MarkFinished(*pllSize);
+        *phr = FinishNow(pllSize);
         DSTrace(TRACE_APP2, 8,
                 "CFileSourceOutput::InternalSyncRead - File write COMPLETED - WAITING BREAK.\n");
         return true;

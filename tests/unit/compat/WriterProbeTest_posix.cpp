@@ -320,6 +320,9 @@ TEST(WriterProcess, AnEndedWriterIsToldFromOneThatClosedAndLivesOn) {
     EXPECT_FALSE(HasWriterProcessExited(path.c_str())) << "closed, and running";
     closer.Kill();
     EXPECT_TRUE(HasWriterProcessExited(path.c_str())) << "closed, and ended since";
+    // Told once: a writer that comes later and no scan shows gets a close's
+    // grace, not an end at its first pause.
+    EXPECT_FALSE(HasWriterProcessExited(path.c_str())) << "told already";
 }
 
 }  // namespace
