@@ -17,7 +17,6 @@ public:
     // A size measured at dwTick (ms, GetTickCount). A smaller size than
     // before (a file cut and written again) starts the measurement again.
     void Sample(DWORD dwTick, LONGLONG llSize);
-    void Reset();
 
     // Bytes per second over the last kWindow ms, once the samples span
     // kMinSpan ms and the file has grown at all; false before. Rate counts
@@ -44,6 +43,7 @@ public:
     static constexpr DWORD kSpacing = 100;
 
 private:
+    void Reset();
     struct Point {
         DWORD dwTick;
         LONGLONG llSize;

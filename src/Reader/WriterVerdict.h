@@ -33,11 +33,9 @@ public:
     // A measurement of the file. Growth is a sighting of the writer; a
     // smaller size (a file cut and written again) is the new base.
     void OnSize(DWORD dwNow, LONGLONG llSize);
-    // Whether a probe is due: no growth within the last poll, and no probe
-    // within it either.
-    bool NeedsProbe(DWORD dwNow) const;
-    // NeedsProbe, and when true, the probe is taken by the caller: others
-    // asking within the poll get false.
+    // Whether a probe is due (no growth within the last poll, and no probe
+    // within it either), and when it is, the probe is taken by the caller:
+    // others asking within the poll get false.
     bool ClaimProbe(DWORD dwNow);
     // The probe's answer: a writer met, or none (and then whether the
     // process seen writing before has exited).
@@ -55,6 +53,7 @@ public:
     void Restart(DWORD dwNow, LONGLONG llSize);
 
 private:
+    bool NeedsProbe(DWORD dwNow) const;
     void Seen(DWORD dwNow);
 
     DWORD m_dwSeen;        // the last sighting of a writer

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "recorder/RecorderContent.h"
@@ -117,14 +118,10 @@ void CPullerPin::Start(LONGLONG llFrom) {
     });
 }
 
-bool CPullerPin::WaitUntilEnded(DWORD dwMilliseconds) {
-    const DWORD dwStart = GetTickCount();
-    while (!m_bEnded) {
-        if (GetTickCount() - dwStart > dwMilliseconds)
-            return false;
-        Sleep(5);
-    }
-    return true;
+void CPullerPin::Forget(IMediaSample* pSample) {
+    const auto it = std::find(m_pending.begin(), m_pending.end(), pSample);
+    if (it != m_pending.end())
+        m_pending.erase(it);
 }
 
 void CPullerPin::Stop(bool bHandBack) {
@@ -295,11 +292,7 @@ void CPullerPin::PullAsync(LONGLONG llFrom) {
             // Out of order, or handed back by the flush of a stop.
             if (!m_bStop)
                 Fail(E_UNEXPECTED);
-            for (auto it = m_pending.begin(); it != m_pending.end(); ++it)
-                if (*it == pSample) {
-                    m_pending.erase(it);
-                    break;
-                }
+            Forget(pSample);
             pSample->Release();
             continue;
         }
@@ -332,11 +325,7 @@ void CPullerPin::PullAsync(LONGLONG llFrom) {
                 Fail(E_UNEXPECTED);
                 return;
             }
-            for (auto it = m_pending.begin(); it != m_pending.end(); ++it)
-                if (*it == pSample) {
-                    m_pending.erase(it);
-                    break;
-                }
+            Forget(pSample);
             pSample->Release();
         }
         return;

@@ -71,8 +71,6 @@ public:
     void SetOptions(const Options& options) { m_options = options; }
     // Pulls from llFrom on the pull thread until the end, a failure or Stop.
     void Start(LONGLONG llFrom);
-    // True once the pull thread has ended by itself (end or failure).
-    bool WaitUntilEnded(DWORD dwMilliseconds);
     // Ends the pull thread: through a flush that hands back every pending
     // sample (as a seek or a stop does), or leaving its requests pending.
     void Stop(bool bHandBack);
@@ -130,6 +128,8 @@ private:
     std::atomic<bool> m_bHandBack{false};  // the stop flushes: collect every pending sample
     std::atomic<bool> m_bEnded{false};
     std::deque<IMediaSample*> m_pending;  // the pull thread's requests, oldest first
+    // Drops a returned sample from m_pending.
+    void Forget(IMediaSample* pSample);
     // The sink (written by the pull thread, read by anyone).
     std::atomic<LONGLONG> m_llNext{0};
     std::atomic<LONGLONG> m_llDelivered{0};

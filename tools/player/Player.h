@@ -159,6 +159,7 @@ private:
     Ptr<IBaseFilter> m_grabberFilter;
     Ptr<ISampleGrabber> m_grabber;
     Ptr<IOrvexFileSource> m_orvex;
+    Ptr<IOrvexFileSource2> m_orvex2;  // null for a source without the margin in time
     player::SinkClock m_clock;
     player::PageFrame m_pageFrame;
     const double m_t0 = Now();            // the player's start, where progress times count from

@@ -129,6 +129,7 @@ LONGLONG FileSizeOf(const std::wstring& path) {
 void Player::StartSampling() {
     if (m_sampling || FAILED(m_orvex.QueryFrom(m_source.Get(), IID_IOrvexFileSource)))
         return;
+    m_orvex2.QueryFrom(m_source.Get(), IID_IOrvexFileSource2);  // a source without it shows the bytes alone
     m_samplingStop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (m_samplingStop)
         m_sampling = CreateThread(nullptr, 0, SamplingThread, this, 0, nullptr);
@@ -164,12 +165,10 @@ void Player::Sample() {
     const bool sized =
         SUCCEEDED(m_orvex->GetFileSize(&size, &writeRate)) && SUCCEEDED(m_orvex->GetReadPos(&pos, &readRate));
     const bool waited = SUCCEEDED(m_orvex->GetWaitSize(&wait));
-    const bool margined = SUCCEEDED(m_orvex->GetBuffSize(&margin));
     DWORD marginMs = 0;
     BOOL marginMeasured = FALSE;
-    Ptr<IOrvexFileSource2> margin2;
-    const bool timed = SUCCEEDED(margin2.QueryFrom(m_orvex.Get(), IID_IOrvexFileSource2)) &&
-                       SUCCEEDED(margin2->GetMargin(&margin, &marginMs, &marginMeasured));
+    const bool timed = m_orvex2 && SUCCEEDED(m_orvex2->GetMargin(&margin, &marginMs, &marginMeasured));
+    const bool margined = timed || SUCCEEDED(m_orvex->GetBuffSize(&margin));
     const double now = Now();
     bool print = false;
     EnterCriticalSection(&m_figuresLock);

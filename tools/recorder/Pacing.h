@@ -15,8 +15,9 @@
 //    they catch up at once;
 //  - pausing at given positions with the file open (a lost signal); a pause
 //    moves the rest of the schedule back by its length.
-// A write never crosses a burst's end, a close or a pause position, so each
-// happens exactly at its byte.
+// A write never crosses a close or a pause position, nor, at a byte rate, a
+// burst's end, so each happens exactly at its byte (at the stream's own rate
+// a burst ends at a pack's clock, which the writes follow piece by piece).
 #pragma once
 
 #include <stddef.h>

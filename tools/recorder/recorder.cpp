@@ -210,12 +210,16 @@ int main(int argc, char** argv) {
 
     std::vector<uint8_t> buf(o.chunk);
     auto start = Clock::now();
+    // A pause moves the rest of the schedule back by its length.
+    auto pauseAfter = [&](uint64_t at) {
+        if (const unsigned pauseMs = pacer.PauseAfter(at)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+            start += std::chrono::milliseconds(pauseMs);
+        }
+    };
     // A pause at byte 0 comes before the first write: with --truncate the
     // file stays empty meanwhile.
-    if (const unsigned pauseMs = pacer.PauseAfter(0)) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
-        start += std::chrono::milliseconds(pauseMs);
-    }
+    pauseAfter(0);
     uint64_t written = 0;
     unsigned reopens = 0, refusedReopens = 0;
     bool bClosePending = false;  // the file closes before the next write
@@ -253,10 +257,7 @@ int main(int argc, char** argv) {
         }
         pos += n;
         written += n;
-        if (const unsigned pauseMs = pacer.PauseAfter(written)) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
-            start += std::chrono::milliseconds(pauseMs);
-        }
+        pauseAfter(written);
         bClosePending = pacer.ClosesAfter(written);
     }
     if (o.holdMs && rc == 0)

@@ -152,8 +152,6 @@ bool Pause(double dSeconds) {
     return !g_nSignal;
 }
 
-std::atomic<LONGLONG> g_llMargin{0};  // the margin in force, for the statistics
-
 // Writes all n bytes to fd; false when the reader of the pipe went away.
 bool WriteAll(int fd, const void* pv, size_t n) {
     const char* pb = static_cast<const char*>(pv);
@@ -188,6 +186,8 @@ void* StatsThread(void*) {
             return nullptr;
         OrvexFigures f;
         GetOrvexFigures(g_pControl, &f);
+        DWORD dwMargin = 0;
+        g_pControl->GetBuffSize(&dwMargin);
         pthread_mutex_lock(&g_lock);
         g_bStatsAsking = false;
         pthread_cond_broadcast(&g_wake);
@@ -197,7 +197,7 @@ void* StatsThread(void*) {
             szLine, sizeof(szLine),
             "tfs-cat: size %lld (+%ld B/s), read %lld (%ld B/s), waiting for %lu bytes, margin %lld\n",
             (long long)f.llFileSize, (long)f.lWriteSpeed, (long long)f.llReadPos, (long)f.lReadSpeed,
-            (unsigned long)f.dwWaitSize, (long long)g_llMargin.load());
+            (unsigned long)f.dwWaitSize, (long long)dwMargin);
         if (n > 0)
             WriteAll(STDERR_FILENO, szLine, std::min<size_t>((size_t)n, sizeof(szLine) - 1));
     }
@@ -326,7 +326,6 @@ private:
         DWORD dwMargin = 0;
         m_pControl->GetBuffSize(&dwMargin);
         m_llPinMargin = dwMargin;
-        g_llMargin = dwMargin;
     }
 
     // What one poll of a waiting read should bring: half a second of growth
@@ -422,8 +421,6 @@ private:
     int Step() {
         if (m_llPinMargin < 0)
             SetMargin();
-        else
-            UpdateMargin();
         const LONGLONG llPos = m_llPos;
         // The size as the pin last measured it; while far from it, not asked
         // again.
@@ -447,8 +444,10 @@ private:
         } else if (!IsGrowing()) {
             cb = kPiece;  // finished: the end comes as a short read
         } else {
-            // Near the end: what the file holds past the margin, and at least
-            // what one poll brings.
+            // Near the end: what the file holds past the margin (as the
+            // filter has it now: it follows the growth), and at least what
+            // one poll brings.
+            UpdateMargin();
             const LONGLONG llAvailable = llSize - m_llPinMargin - llPos;
             cb = (LONG)std::min<LONGLONG>(std::max<LONGLONG>(llAvailable, PollGrowth()), kMaxRead);
         }

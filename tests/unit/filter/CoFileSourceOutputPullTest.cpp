@@ -75,7 +75,7 @@ TEST_P(Pull, AFinishedFileToItsExactEndThenASeekAndADisconnectWithRequestsPendin
     pin.Filter()->SetFilterState(State_Running);
 
     pPuller->Start(0);
-    ASSERT_TRUE(pPuller->WaitUntilEnded(60000));
+    ASSERT_TRUE(readertest::WaitUntil([&] { return pPuller->Ended(); }, 60000));
     const CPullerPin::Figures f = pPuller->GetFigures();
     EXPECT_EQ(S_OK, f.hrError);
     EXPECT_EQ(kSize, f.llDelivered);
@@ -142,7 +142,7 @@ TEST_P(Pull, ARecordingWhileItIsWrittenWithASeekNearItsLiveEdge) {
 
     const LONGLONG llEdge = sizeNow() - (256 << 10);
     pPuller->Seek(llEdge);
-    EXPECT_TRUE(pPuller->WaitUntilEnded(60000));
+    EXPECT_TRUE(readertest::WaitUntil([&] { return pPuller->Ended(); }, 60000));
     EXPECT_EQ(0, recorder.Wait(60000));
     CloseHandle(hSize);
     const CPullerPin::Figures f = pPuller->GetFigures();

@@ -142,10 +142,7 @@ TEST(PinStress, ReadsFlushesLengthStatisticsAndFileChanges) {
 // Whether buf holds the content of the file of this seed from pos, as far
 // as the file had it, and zeros after that.
 bool OneFilesBytes(const std::vector<BYTE>& buf, LONGLONG pos, uint64_t seed) {
-    const std::vector<BYTE> want = readertest::Content(seed, (uint64_t)pos, buf.size());
-    size_t i = 0;
-    while (i < buf.size() && buf[i] == want[i])
-        ++i;
+    const size_t i = recorder::FirstMismatch(seed, (uint64_t)pos, buf.data(), buf.size());
     return std::all_of(buf.begin() + (ptrdiff_t)i, buf.end(), [](BYTE b) { return b == 0; });
 }
 
