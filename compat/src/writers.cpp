@@ -189,6 +189,11 @@ void OnEvent(WatchedFile& f, uint32_t mask, int64_t now) {
         f.lastChangeNs = now;
         f.closedAfterWrite = false;
         f.changeNotified = true;
+        // Whoever opened the file since the last probe and writes it now is
+        // the writer, not a visitor: a recorder that opens its file for each
+        // chunk and closes it after, with no probe in between (the file grew
+        // meanwhile), ends that chunk with its own close-after-write.
+        f.opensSinceProbe = 0;
     }
     if (mask & IN_CLOSE_WRITE) {
         // An open file that could write is closed for good; it may have been
@@ -528,6 +533,17 @@ bool StillChanging(ProbeState& s, WatchedFile& f, const struct stat& cur, int64_
     return idleMs == INFINITE || now - f.lastChangeNs < (int64_t)idleMs * 1000000;
 }
 
+// Whether the process of the writer a scan found last has ended (or its pid
+// now belongs to another process).
+bool LastWriterGone(const Snapshot& v) {
+    if (!v.lastWriterPid)
+        return false;
+    unsigned long long startNow = 0;
+    bool gone = false;
+    const bool known = ReadProcessStart(v.lastWriterPid, &startNow, &gone);
+    return gone || (known && v.lastWriterStart && startNow != v.lastWriterStart);
+}
+
 bool Decide(ProbeState& s, const Snapshot& v, const char* path, const struct stat& st, int64_t now) {
     bool whole = false;
     if (SeesWriter(s, v, &whole))
@@ -539,7 +555,10 @@ bool Decide(ProbeState& s, const Snapshot& v, const char* path, const struct sta
         cur = st;
     bool changing = true;  // the entry gone meanwhile: the file itself cannot tell
     WithFile(s, v.t, [&](WatchedFile& f) { changing = StillChanging(s, f, cur, now); });
-    return changing;
+    // The writer we saw has ended and none holds the file now: the changes
+    // the file shows were its own, even when its last close was taken for a
+    // reader's visit (someone opened the file just before it).
+    return changing && !LastWriterGone(v);
 }
 
 }  // namespace
@@ -556,13 +575,8 @@ bool WriterMayBeActive(const char* path, const struct stat& st) {
 bool WriterProcessExited(const char* path, const struct stat& st) {
     ProbeState& s = State();
     const Snapshot v = Enter(s, path, st, MonotonicNs());
-    if (!v.lastWriterPid)
-        return false;
-    unsigned long long startNow = 0;
-    bool gone = false;
-    const bool known = ReadProcessStart(v.lastWriterPid, &startNow, &gone);
-    if (!gone && !(known && v.lastWriterStart && startNow != v.lastWriterStart))
-        return false;  // it runs still, or cannot be told apart from a process that has the pid now
+    if (!LastWriterGone(v))
+        return false;  // none seen, or it runs still, or its pid is another process's now
     // It has gone: the recording has ended unless another writer holds the
     // file now (or the one gone passed its open file on).
     bool whole = false;

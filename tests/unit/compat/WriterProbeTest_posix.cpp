@@ -181,6 +181,24 @@ TEST(UnseenWriter, WithoutNotificationsEndsAfterTheIdleTime) {
     EXPECT_EQ((unsigned long)ERROR_SUCCESS, probe.Probe());
 }
 
+// A recorder that opens its file for each chunk and closes it after, with
+// no look in between (a reader looks only once the file stops growing),
+// ends each chunk with its own close: its open is not a visitor's.
+TEST(UnseenWriter, AChunkWrittenBetweenTwoLooksEndsWithItsClose) {
+    SKIP_UNLESS_ROOT();
+    TempDir dir;
+    const std::string path = OldFile(dir, "rec.mpg", 0644);
+    ProbeAs probe(dir, path);
+    EXPECT_EQ((unsigned long)ERROR_ACCESS_DENIED, probe.Probe());
+    for (int i = 0; i < 2; ++i) {
+        const int fd = open(path.c_str(), O_WRONLY | O_APPEND);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(100, write(fd, std::string(100, 'r').data(), 100));
+        close(fd);
+        EXPECT_EQ((unsigned long)ERROR_ACCESS_DENIED, probe.Probe()) << "after chunk " << i;
+    }
+}
+
 // Root without the right to trace lists the descriptors of another user's
 // recorder but cannot tell what they hold: that writer is unseen, not
 // absent, and the file's own signs decide until its close.
@@ -298,6 +316,18 @@ TEST(WriterProcess, AnEndedWriterIsToldFromOneThatClosedAndLivesOn) {
     EXPECT_FALSE(HasWriterProcessExited(path.c_str())) << "while it writes";
     EXPECT_EQ(0, writer.Wait(5000));
     EXPECT_TRUE(HasWriterProcessExited(path.c_str())) << "its process has ended";
+
+    // A reader opens the file just before the next writer's last close, which
+    // then looks like the end of that reader's visit; the writer's end still
+    // ends the writing.
+    testsupport::ChildProcess visited;
+    ASSERT_TRUE(visited.Start(
+        {"/bin/sh", "-c", "exec 3>>\"$0\"; printf x >&3; : >\"$1\"; sleep 0.5 3>&-", path, dir.File("w1b")}));
+    AwaitSign(dir.File("w1b"));
+    EXPECT_EQ((unsigned long)ERROR_SHARING_VIOLATION, ProbeForWriter(path));
+    close(open(path.c_str(), O_RDONLY));
+    EXPECT_EQ(0, visited.Wait(5000));
+    EXPECT_EQ((unsigned long)ERROR_SUCCESS, ProbeForWriter(path)) << "the writer has ended";
 
     // Another writer holds the file now.
     testsupport::ChildProcess holder;
