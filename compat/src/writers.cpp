@@ -113,6 +113,10 @@ bool SameTime(const struct timespec& a, const struct timespec& b) {
 struct WatchedFile {
     dev_t dev = 0;
     ino_t ino = 0;
+    // When the file was made (0: not known). A file system gives a deleted
+    // file's inode number to the next file made at once, so an entry that
+    // outlived its file (no watch told its end) must not answer for the new one.
+    int64_t birthNs = 0;
     uint64_t mntId = 0;   // the mount it was reached through (0: not known)
     bool remote = false;  // on a network file system: other machines' writers are never seen
     int wd = -1;          // its inotify watch; -1 without one
@@ -283,6 +287,31 @@ void ForgetStale(ProbeState& s, int64_t now) {
                                    }));
 }
 
+// The entry of the file st names, made at birthNs (0: not known); an entry
+// of an earlier file that had its inode number is dropped.
+WatchedFile* FindCurrent(ProbeState& s, const struct stat& st, int64_t birthNs) {
+    const auto it = std::find_if(s.files.begin(), s.files.end(), [&](const WatchedFile& f) {
+        return f.dev == st.st_dev && f.ino == st.st_ino;
+    });
+    if (it == s.files.end())
+        return nullptr;
+    if (birthNs && it->birthNs && it->birthNs != birthNs) {
+        Forget(s, it);
+        return nullptr;
+    }
+    return &*it;
+}
+
+// When the file the name leads to was made; 0 when the file system does not
+// tell, or the name has moved on.
+int64_t BirthNs(const char* path, const struct stat& st) {
+    struct statx stx;
+    if (statx(AT_FDCWD, path, 0, STATX_INO | STATX_BTIME, &stx) != 0 || !(stx.stx_mask & STATX_BTIME) ||
+        makedev(stx.stx_dev_major, stx.stx_dev_minor) != st.st_dev || stx.stx_ino != st.st_ino)
+        return 0;
+    return (int64_t)stx.stx_btime.tv_sec * 1000000000 + stx.stx_btime.tv_nsec;
+}
+
 // Makes the inotify instance when there is none; a forked child starts
 // over with one of its own, or it would take its parent's notifications.
 void EnsureInotify(ProbeState& s) {
@@ -365,11 +394,12 @@ FirstLook LookAtNewFile(int inotifyFd, const char* path, const struct stat& st) 
     return l;
 }
 
-WatchedFile& AddFile(ProbeState& s, const FirstLook& l, const struct stat& st, int64_t now) {
+WatchedFile& AddFile(ProbeState& s, const FirstLook& l, const struct stat& st, int64_t birthNs, int64_t now) {
     ForgetStale(s, now);
     WatchedFile f;
     f.dev = st.st_dev;
     f.ino = st.st_ino;
+    f.birthNs = birthNs;
     // What happened before the first probe shows only in the modification
     // time. On a local file system that time comes from this machine's
     // clock: a file changed within the idle time counts as being written.
@@ -419,13 +449,14 @@ Snapshot Take(const WatchedFile& f) {
 // Reads the notifications and takes the file's entry, adding one for a file
 // not probed before (its first look runs without the lock).
 Snapshot Enter(ProbeState& s, const char* path, const struct stat& st, int64_t now) {
+    const int64_t birthNs = BirthNs(path, st);
     int inotifyFd = -1;
     {
         std::lock_guard<std::mutex> g(s.lock);
         EnsureInotify(s);
         Drain(s, now);
         DropGone(s);
-        if (WatchedFile* f = FindFile(s, st.st_dev, st.st_ino)) {
+        if (WatchedFile* f = FindCurrent(s, st, birthNs)) {
             f->lastProbeNs = now;
             return Take(*f);
         }
@@ -435,13 +466,13 @@ Snapshot Enter(ProbeState& s, const char* path, const struct stat& st, int64_t n
     std::lock_guard<std::mutex> g(s.lock);
     // Another probe may have added the file meanwhile: it keeps its watch,
     // or takes this one when it has none.
-    WatchedFile* f = FindFile(s, st.st_dev, st.st_ino);
+    WatchedFile* f = FindCurrent(s, st, birthNs);
     if (f && f->wd < 0 && !l.moved)
         f->wd = l.wd;
     if (l.wd >= 0 && (l.moved || (f && f->wd != l.wd)) && !FindByWatch(s, l.wd))
         inotify_rm_watch(s.inotifyFd, l.wd);  // a watch of another file, or one not needed
     if (!f)
-        f = &AddFile(s, l, st, now);
+        f = &AddFile(s, l, st, birthNs, now);
     f->lastProbeNs = now;
     return Take(*f);
 }

@@ -192,6 +192,26 @@ TEST(UnseenWriter, WithoutNotificationsEndsAfterTheIdleTime) {
     EXPECT_EQ((unsigned long)ERROR_SUCCESS, probe.Probe());
 }
 
+// A recording deleted and made again under its name gets the same inode
+// number at once. Where the reader could not watch the first (it may not
+// read it), nothing told its end: what was known of it must not make the
+// new one look written.
+TEST(UnseenWriter, ANewFileWithADeletedOnesInodeNumberIsNotTakenForIt) {
+    SKIP_UNLESS_ROOT();
+    TempDir dir;
+    const std::string path = OldFile(dir, "rec.mpg", 0600);
+    ProbeAs probe(dir, path);
+    EXPECT_EQ((unsigned long)ERROR_ACCESS_DENIED, probe.Probe());
+    struct stat before, after;
+    ASSERT_EQ(0, stat(path.c_str(), &before));
+    ASSERT_EQ(0, unlink(path.c_str()));
+    ASSERT_EQ(path, dir.Write("rec.mpg", std::string(3000, 'y')));  // dated back an hour
+    ASSERT_EQ(0, stat(path.c_str(), &after));
+    if (after.st_ino != before.st_ino)
+        GTEST_SKIP() << "the file system gave the new file another inode number";
+    EXPECT_EQ((unsigned long)ERROR_ACCESS_DENIED, probe.Probe());
+}
+
 // Root without the right to trace lists the descriptors of another user's
 // recorder but cannot tell what they hold: that writer is unseen, not
 // absent, and the file's own signs decide until its close.
